@@ -1,0 +1,28 @@
+# Front door. `make` builds the release engine at build/release/ruvan.
+PRESETS := release debug sanitize tsan
+
+.PHONY: all run test bench format clean $(PRESETS)
+
+all: release
+
+$(PRESETS):
+	@cmake --preset $@ >/dev/null
+	@cmake --build --preset $@
+
+run: release
+	./build/release/ruvan
+
+test: release sanitize tsan
+	ctest --test-dir build/release --output-on-failure
+	ctest --test-dir build/sanitize --output-on-failure -R '^[A-Z]'
+	ctest --test-dir build/tsan --output-on-failure -R '^protocol\.'
+
+bench: release
+	./build/release/ruvan-bench
+	@if [ -x build/release/ruvan-micro ]; then ./build/release/ruvan-micro --benchmark_min_time=0.2; fi
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

@@ -1,0 +1,385 @@
+#include "board/board.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "board/pattern_tables.h"
+#include "board/pattern_update.h"
+#include "control/think.h"
+#include "protocol/protocol.h"
+#include "protocol/settings.h"
+#include "search/alpha_beta.h"
+#include "search/fours_solver.h"
+#include "search/hash_table.h"
+
+BoardBase board;
+RecordEntry gameRecord[MAX_CELLS];
+int32_t recordCount = 0;
+int32_t blockList[MAX_CELLS];
+int32_t blockCount = 0;
+int32_t lineSize = 15;
+int32_t builtRule = -1;
+int32_t updateRadius = 4;
+uint64_t zobristKeys[CELL_SLOTS][3];
+uint8_t lowBitIndex[32769];
+uint8_t popCount[32769];
+
+static uint32_t randomState = 1;
+static bool keysDrawn = false;
+
+void seedRandom(uint32_t seed) { randomState = seed; }
+
+// Bits 16-30 of a classic linear congruential generator: 15 random bits.
+static uint64_t draw15() {
+  randomState = randomState * 214013u + 2531011u;
+  return (randomState >> 16) & 0x7FFF;
+}
+
+void drawZobristKeys() {
+  for (int x = 0; x < MAX_SIDE; x++)
+    for (int y = 0; y < MAX_SIDE; y++)
+      for (int k = 0; k < 3; k++) {
+        uint64_t key = 0;
+        while (key == 0) {
+          uint64_t a = draw15(), b = draw15(), c = draw15(), d = draw15(), e = draw15();
+          key = a ^ b << 15 ^ c << 30 ^ d << 45 ^ e << 60;
+        }
+        zobristKeys[cellIndex(x, y)][k] = key;
+      }
+  keysDrawn = true;
+}
+
+void buildTables() {
+  buildLineTables(builtRule);
+  if (!keysDrawn) drawZobristKeys();
+  lowBitIndex[0] = 0;
+  for (int k = 0; k < 16; k++) lowBitIndex[1 << k] = static_cast<uint8_t>(k);
+  popCount[0] = 0;
+  for (int n = 1; n <= 32768; n++) popCount[n] = static_cast<uint8_t>(popCount[n - (n & -n)] + 1);
+}
+
+// ---------------------------------------------------------------------------
+// Primitive steps.
+
+void placeStone(int cell, int value, bool keepList) {
+  board.cells[cell] = value;
+  for (int dir = 0; dir < DIRECTIONS; dir++) {
+    lineWordOf(cell, dir) |= static_cast<uint64_t>(value) << (2 * linePosition(cell, dir) + LINE_OFFSET);
+    updateLine(cell, dir);
+  }
+  board.hashKey ^= zobristKeys[cell][value - 1];
+  if (value != BLOCK && keepList) board.stones[board.stoneCount++] = cell;
+}
+
+void removeStone(int cell, bool keepList) {
+  const int value = board.cells[cell];
+  board.cells[cell] = EMPTY;
+  for (int dir = 0; dir < DIRECTIONS; dir++) {
+    lineWordOf(cell, dir) &= ~(uint64_t{3} << (2 * linePosition(cell, dir) + LINE_OFFSET));
+    updateLine(cell, dir);
+  }
+  board.hashKey ^= zobristKeys[cell][value - 1];
+  if (value != BLOCK && keepList) board.stoneCount--;
+}
+
+// ---------------------------------------------------------------------------
+// Building the board.
+
+static int lineLength(int index, int family) {
+  const int n = lineSize;
+  if (family < 2) return n;
+  if (family == 2) return std::min(index, 2 * n - 2 - index) + 1;
+  return n - std::abs(index - n);
+}
+
+// Empty-board value of a cell in one direction: pattern 1 away from the ends of
+// a line long enough for a five, and the room to both sides up to 4.
+static void emptyLineValues(int cell, int dir, int& pattern, int& room) {
+  const int x = cellX(cell), y = cellY(cell);
+  int length;
+  switch (dir) {
+    case 0: length = lineLength(x, 0); break;
+    case 1: length = lineLength(y, 1); break;
+    case 2: length = lineLength(x + y, 2); break;
+    default: length = lineLength(x - y + lineSize, 3); break;
+  }
+  const int p = linePosition(cell, dir);
+  pattern = (length >= 6 && p > 0 && p < length - 1) ? 1 : 0;
+  room = std::min(p, 4) + std::min(length - 1 - p, 4);
+}
+
+static void writeEmptyLines(BoardBase& b) {
+  const int n = lineSize;
+  std::memset(b.rowLines, 0, sizeof b.rowLines);
+  std::memset(b.colLines, 0, sizeof b.colLines);
+  std::memset(b.diagLines, 0, sizeof b.diagLines);
+  std::memset(b.antiLines, 0, sizeof b.antiLines);
+  auto bordered = [](int length) { return BORDER_LOW | uint64_t{3} << (2 * length + LINE_OFFSET); };
+  for (int i = 0; i < n; i++) b.rowLines[i] = b.colLines[i] = bordered(n);
+  for (int d = 0; d <= 2 * n - 2; d++) b.diagLines[d] = bordered(lineLength(d, 2));
+  for (int c = 1; c <= 2 * n - 1; c++) b.antiLines[c] = bordered(lineLength(c, 3));
+}
+
+static void writeEmptyCellInfo(int cell, CellInfo& info) {
+  info = CellInfo{};
+  for (int dir = 0; dir < DIRECTIONS; dir++) {
+    int pattern, room;
+    emptyLineValues(cell, dir, pattern, room);
+    for (int k = 0; k < 2; k++) {
+      info.patterns[k] |= pattern << (NIBBLE_BITS * dir);
+      info.rooms[k] |= room << (NIBBLE_BITS * dir);
+      info.roomSum[k] = static_cast<int16_t>(info.roomSum[k] + room);
+    }
+  }
+}
+
+void resetBoard() {
+  const int n = lineSize;
+  const int rule = builtRule >= 0 ? builtRule : settings.rule.load();
+  std::memset(board.cells, 0, sizeof board.cells);
+  writeEmptyLines(board);
+  prepareHashTables(rule);
+  prepareFourCache(rule);
+  std::memset(board.cellInfo, 0, sizeof board.cellInfo);
+  board.scoreSum[0] = board.scoreSum[1] = 0;
+  for (int x = 0; x < n; x++)
+    for (int y = 0; y < n; y++) {
+      const int cell = cellIndex(x, y);
+      CellInfo& info = board.cellInfo[cell];
+      writeEmptyCellInfo(cell, info);
+      for (int k = 0; k < 2; k++) {
+        info.score[k] = static_cast<int16_t>(cellScore(cell, k));
+        board.scoreSum[k] += info.score[k];
+      }
+    }
+  std::memset(board.setSummary, 0, sizeof board.setSummary);
+  std::memset(board.setRows, 0, sizeof board.setRows);
+  std::memset(board.setCells, 0, sizeof board.setCells);
+  clearPlyStacks();
+  board.hashKey = 0;
+  board.stoneCount = 0;
+  board.iterationDepth = 0;
+  search.stopSearch = 0;
+  search.finalValue = 0;
+  if (settings.xExtent != settings.yExtent) {
+    for (int x = 0; x < n; x++)
+      for (int y = 0; y < n; y++)
+        if (x >= settings.xExtent || y >= settings.yExtent) placeStone(cellIndex(x, y), BLOCK, false);
+  }
+}
+
+static void rebuildForRule(int rule) {
+  builtRule = rule;   // the tables and the search follow this rule from here on
+  buildTables();
+  resetBoard();
+  for (int i = 0; i < blockCount; i++) placeStone(blockList[i], BLOCK, false);
+  for (int i = 0; i < recordCount; i++) {
+    const RecordEntry& e = gameRecord[i];
+    placeStone(cellIndex(e.x, e.y), e.colour, e.colour != BLOCK);
+  }
+}
+
+void rebuildBoard() { rebuildForRule(settings.rule); }
+
+// The Renju step at the end of every board command: under Renju the board is
+// always built, since every move must be checked for forbidden points.
+static void renjuStep() {
+  if (settings.rule == RULE_RENJU && builtRule != RULE_RENJU) {
+    updateRadius = 5;
+    rebuildForRule(RULE_RENJU);
+  }
+}
+
+void refreshBoardForRule() {
+  const int rule = settings.rule;
+  if (rule == builtRule) return;
+  updateRadius = rule == RULE_FREESTYLE ? 4 : 5;
+  rebuildForRule(rule);
+}
+
+void ensureBoard() {
+  const int rule = settings.rule;
+  if (rule == builtRule) return;
+  printLine("MESSAGE Rule %s", ruleName(rule));
+  updateRadius = rule == RULE_FREESTYLE ? 4 : 5;
+  rebuildForRule(rule);
+}
+
+// ---------------------------------------------------------------------------
+// Board commands.
+
+bool recordOccupies(int x, int y) {
+  for (int i = 0; i < recordCount; i++)
+    if (gameRecord[i].x == x && gameRecord[i].y == y) return true;
+  for (int i = 0; i < blockCount; i++)
+    if (blockList[i] == cellIndex(x, y)) return true;
+  return false;
+}
+
+// True when a stone or block may go on (x, y): on the board, empty, and room
+// left in the record.
+static bool cellFree(int x, int y) {
+  if (x < 0 || y < 0 || x >= settings.xExtent || y >= settings.yExtent) return false;
+  if (recordCount + blockCount >= MAX_CELLS) return false;
+  if (builtRule != -1) return board.cells[cellIndex(x, y)] == EMPTY;
+  return !recordOccupies(x, y);
+}
+
+static void playMove(int x, int y, const char* refusal) {
+  if (!cellFree(x, y)) {
+    printLine(refusal, x, y);
+    return;
+  }
+  const int colour = recordCount % 2 + 1;
+  if (builtRule != -1) placeStone(cellIndex(x, y), colour);
+  gameRecord[recordCount++] = RecordEntry{x, y, colour};
+  renjuStep();
+}
+
+void playOpponentMove(int x, int y) { playMove(x, y, "ERROR opponents's move [%d,%d]"); }
+
+void playOwnMove(int x, int y) {
+  if (x == -1) {
+    printLine("MESSAGE pass");
+    return;
+  }
+  playMove(x, y, "ERROR my move [%d,%d]");
+}
+
+void placeBlock(int x, int y) {
+  if (!cellFree(x, y)) {
+    printLine("ERROR board-block move [%d,%d]", x, y);
+    return;
+  }
+  if (builtRule != -1) placeStone(cellIndex(x, y), BLOCK, false);
+  blockList[blockCount++] = cellIndex(x, y);
+  renjuStep();
+}
+
+int takeBackMove(int x, int y) {
+  if (x < 0 || y < 0 || x >= settings.xExtent || y >= settings.yExtent) return 2;
+  const int cell = cellIndex(x, y);
+  if (recordCount > 0 && gameRecord[recordCount - 1].x == x && gameRecord[recordCount - 1].y == y) {
+    if (builtRule != -1) removeStone(cell);
+    recordCount--;
+  } else {
+    int* found = std::find(blockList, blockList + blockCount, cell);
+    if (found == blockList + blockCount) return 2;
+    if (builtRule != -1) removeStone(cell, false);
+    std::copy(found + 1, blockList + blockCount, found);
+    blockCount--;
+  }
+  search.finalValue = 0;
+  renjuStep();
+  return 0;
+}
+
+static void newRecord() {
+  builtRule = -1;
+  recordCount = 0;
+  blockCount = 0;
+  search.finalValue = 0;
+  printGreeting();
+  renjuStep();
+  printLine("OK");
+}
+
+void restartBoard() { newRecord(); }
+
+void startBoard() {
+  if (settings.xExtent > MAX_SIDE || settings.yExtent > MAX_SIDE) {
+    printLine("ERROR size of the board");
+    return;
+  }
+  lineSize = std::max(settings.xExtent, settings.yExtent);
+  newRecord();
+}
+
+// ---------------------------------------------------------------------------
+// Consistency check: everything derived, recomputed from the stones.
+
+bool boardIsConsistent() {
+  static BoardBase expected;
+  const int n = lineSize;
+  expected = BoardBase{};
+  writeEmptyLines(expected);
+  uint64_t hash = 0;
+  int stones = 0;
+  for (int x = 0; x < n; x++)
+    for (int y = 0; y < n; y++) {
+      const int cell = cellIndex(x, y), v = board.cells[cell];
+      if (v == EMPTY) continue;
+      if (v < 0 || v > BLOCK) return false;
+      expected.rowLines[x] |= static_cast<uint64_t>(v) << (2 * y + LINE_OFFSET);
+      expected.colLines[y] |= static_cast<uint64_t>(v) << (2 * x + LINE_OFFSET);
+      expected.diagLines[x + y] |= static_cast<uint64_t>(v) << (2 * diagPos[cell] + LINE_OFFSET);
+      expected.antiLines[x - y + n] |= static_cast<uint64_t>(v) << (2 * antiPos[cell] + LINE_OFFSET);
+      hash ^= zobristKeys[cell][v - 1];
+      if (v != BLOCK) stones++;
+    }
+  if (hash != board.hashKey || stones != board.stoneCount) return false;
+  if (std::memcmp(expected.rowLines, board.rowLines, sizeof board.rowLines) != 0 ||
+      std::memcmp(expected.colLines, board.colLines, sizeof board.colLines) != 0 ||
+      std::memcmp(expected.diagLines, board.diagLines, sizeof board.diagLines) != 0 ||
+      std::memcmp(expected.antiLines, board.antiLines, sizeof board.antiLines) != 0)
+    return false;
+  for (int i = 0; i < board.stoneCount; i++) {
+    const int v = board.cells[board.stones[i]];
+    if (v != BLACK && v != WHITE) return false;
+  }
+  int scoreSum[2] = {0, 0};
+  for (int x = 0; x < n; x++)
+    for (int y = 0; y < n; y++) {
+      const int cell = cellIndex(x, y);
+      CellInfo info{};
+      if (x >= settings.xExtent || y >= settings.yExtent) {
+        writeEmptyCellInfo(cell, info);
+      } else {
+        for (int dir = 0; dir < DIRECTIONS; dir++) {
+          const uint64_t word = lineWordOf(cell, dir);
+          const LineEntry& e = lineTable[(word >> (2 * linePosition(cell, dir))) & WINDOW_MASK];
+          for (int k = 0; k < 2; k++) {
+            info.patterns[k] |= e.pattern[k] << (NIBBLE_BITS * dir);
+            info.rooms[k] |= e.room[k] << (NIBBLE_BITS * dir);
+            info.roomSum[k] = static_cast<int16_t>(info.roomSum[k] + e.room[k]);
+          }
+        }
+      }
+      const CellInfo& have = board.cellInfo[cell];
+      for (int k = 0; k < 2; k++) {
+        if (have.patterns[k] != info.patterns[k] || have.rooms[k] != info.rooms[k] ||
+            have.roomSum[k] != info.roomSum[k])
+          return false;
+        const int score = comboTable[k][info.patterns[k]] * cellWeight[info.roomSum[k]][cell] / 64;
+        if (have.score[k] != score) return false;
+        scoreSum[k] += score;
+        int masks[MASKED_SET_KINDS] = {0, 0, 0, 0};
+        for (int dir = 0; dir < DIRECTIONS; dir++) {
+          const int kind = setKindOf(info.patterns[k] >> (NIBBLE_BITS * dir));
+          if (kind >= 0) masks[kind] |= 1 << dir;
+        }
+        for (int kind = 0; kind < SET_KINDS; kind++) {
+          bool member;
+          if (kind < MASKED_SET_KINDS) {
+            if (board.setCells[kind][k][cell] != masks[kind]) return false;
+            member = masks[kind] != 0;
+          } else {
+            member = bitCount(static_cast<uint32_t>(masks[FourCells] | masks[ThreeCells])) >= 2;
+          }
+          if (((board.setRows[kind][k][x] >> y) & 1) != (member ? 1 : 0)) return false;
+        }
+      }
+    }
+  for (int k = 0; k < 2; k++) {
+    if (scoreSum[k] != board.scoreSum[k]) return false;
+    for (int kind = 0; kind < SET_KINDS; kind++) {
+      int summary = 0;
+      for (int x = 0; x < MAX_SIDE; x++) {
+        if (x >= n && board.setRows[kind][k][x] != 0) return false;
+        if (board.setRows[kind][k][x] != 0) summary |= 1 << x;
+      }
+      if (summary != board.setSummary[kind][k]) return false;
+    }
+  }
+  return true;
+}

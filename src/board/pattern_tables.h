@@ -1,0 +1,67 @@
+// Precomputed pattern knowledge: every 11-cell line window classified once per
+// rule, and the tables that fold the four directions of a cell into a score.
+//
+// LineCode: 22 bits, two per cell, for the line positions p-5 ... p+5 around a
+// centre p; window cell k (0 ... 10) is (code >> 2k) & 3, the centre is cell 5.
+//
+// lineTable entry, four int16 for a code whose centre is empty (all zero
+// otherwise):
+//   [0] Black's pattern value at the centre   [2] Black's room (0 ... 8)
+//   [1] White's pattern value at the centre   [3] White's room (0 ... 8)
+#pragma once
+
+#include <cstdint>
+
+#include "core/types.h"
+
+constexpr int LINE_CODES = 1 << 22;
+
+struct LineEntry {
+  int16_t pattern[2];
+  int16_t room[2];
+};
+static_assert(sizeof(LineEntry) == 8, "a line table entry is four int16");
+
+// 32 MiB, filled for one rule at a time; lineTableRule says which (-1: none).
+extern LineEntry lineTable[LINE_CODES];
+extern int32_t lineTableRule;
+
+// Four pattern values packed 4 bits each (as CellInfo.patterns) -> value.
+extern int16_t comboTable[2][65536];
+extern int32_t cellWeight[33][CELL_SLOTS];
+extern int16_t CellValueTable[65536];
+extern uint16_t CellFlagTable[65536];
+
+// CellFlagTable bits.
+constexpr int FLAG_ACTIVE_MASK = 0x7;   // number of values in 3 ... 12 (activity count)
+constexpr int FLAG_COUNT_MASK = 0xF;
+constexpr int FLAG_THREE = 0x10;        // some value >= 7 (no overline)
+constexpr int FLAG_FOUR = 0x20;         // some value >= 9 (no overline)
+constexpr int FLAG_FOUR_LIVE = 0x40;    // some value is exactly 10 (no overline)
+
+extern const int16_t patternWeight[14];
+
+// Line positions of a cell on its x+y and x-y diagonal.
+extern int32_t diagPos[CELL_SLOTS];
+extern int32_t antiPos[CELL_SLOTS];
+
+// Cells of a line within updateRadius of a cell, clipped to the extents, as the
+// first and last cell index; empty is {704, 0}.
+struct CellRange {
+  int32_t first, last;
+};
+extern CellRange rowRange[CELL_SLOTS];
+extern CellRange colRange[CELL_SLOTS];
+extern CellRange diagRange[CELL_SLOTS];
+extern CellRange antiRange[CELL_SLOTS];
+
+// Value of one five-cell window: [occupancy | BB << 5 | BA << 6][centre
+// position] where occupancy excludes the stone about to be placed on the centre.
+extern const uint8_t (&windowTable)[128][5];
+
+// Classifies one line window under a rule.
+LineEntry classifyLine(uint32_t code, int rule);
+
+// Builds the tables for the current rule, extents and radius. The line table
+// is classified again only when the rule changed since it was last built.
+void buildLineTables(int rule);

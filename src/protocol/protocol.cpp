@@ -1,0 +1,211 @@
+#include "protocol/protocol.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include "board/board.h"
+#include "board/renju.h"
+#include "protocol/main_loop.h"
+#include "protocol/settings.h"
+
+static std::mutex printMutex;
+
+int printLine(const char* format, ...) {
+  std::lock_guard<std::mutex> lock(printMutex);
+  va_list args;
+  va_start(args, format);
+  int length = std::vprintf(format, args);
+  va_end(args);
+  std::putchar('\n');
+  std::fflush(stdout);
+  return length;
+}
+
+static char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool matchWord(const char* line, const char* word) {
+  for (; *word; line++, word++) {
+    if (*line == '\0' || upper(*line) != upper(*word)) return false;
+  }
+  return true;
+}
+
+const char* findKeyValue(const char* key, const char* text) {
+  if (!matchWord(text, key)) return nullptr;
+  text += std::char_traits<char>::length(key);
+  while (std::isspace(static_cast<unsigned char>(*text))) text++;
+  return text;
+}
+
+bool equalsIgnoreCase(const char* a, const char* b) {
+  for (; *a && *b; a++, b++) {
+    if (upper(*a) != upper(*b)) return false;
+  }
+  return *a == *b;
+}
+
+void printGreeting() { printLine("MESSAGE Ruvan %s", RUVAN_VERSION); }
+
+static bool validPair(int x, int y) {
+  return x >= 0 && y >= 0 && x < settings.xExtent && y < settings.yExtent;
+}
+
+static void ensureGame() {
+  if (settings.xExtent == 0) newGame(20, 20);
+}
+
+static void commandStart(const char* args) {
+  int width = settings.xExtent, height = settings.yExtent;
+  int a, b;
+  int read = std::sscanf(args, "%d %d", &a, &b);
+  if (read == 2) {
+    width = a;
+    height = b;
+  } else if (read == 1) {
+    width = height = a;
+  }
+  stopThinking();
+  if (width == 0) width = height = 20;
+  newGame(width, height);
+}
+
+static void commandRectStart(const char* args) {
+  int width, height;
+  if (std::sscanf(args, "%d ,%d", &width, &height) != 2) {
+    printLine("ERROR bad RECTSTART parameters");
+    return;
+  }
+  stopThinking();
+  if (width == 0) width = height = 20;
+  newGame(width, height);
+}
+
+static void commandRestart() {
+  stopThinking();
+  if (settings.xExtent == 0) {
+    newGame(20, 20);
+    return;
+  }
+  restartBoard();
+}
+
+// Scans "x,y" for TURN, PLAY and TAKEBACK; false (after the error line) when
+// the pair does not scan or lies off the board.
+static bool scanPair(const char* args, int& x, int& y) {
+  if (std::sscanf(args, "%d,%d", &x, &y) == 2 && validPair(x, y)) return true;
+  printLine("ERROR bad coordinates");
+  return false;
+}
+
+static void commandTurn(const char* args) {
+  stopThinking();
+  ensureGame();
+  int x, y;
+  if (!scanPair(args, x, y)) return;
+  playOpponentMove(x, y);
+  startThinking();
+}
+
+static void commandPlay(const char* args) {
+  stopThinking();
+  ensureGame();
+  int x, y;
+  if (!scanPair(args, x, y)) return;
+  playOwnMove(x, y);
+  printLine("%d,%d", x, y);
+}
+
+static void commandBegin() {
+  stopThinking();
+  ensureGame();
+  startThinking();
+}
+
+static void commandBoard() {
+  stopThinking();
+  ensureGame();
+  for (;;) {
+    // End of input inside the block ends it without thinking; the reader
+    // loop then sees the end of input too and shuts down in order.
+    if (!readCommandLine()) return;
+    int x, y, who;
+    if (std::sscanf(commandLine, "%d,%d,%d", &x, &y, &who) == 3 && validPair(x, y) && who >= 1 &&
+        who <= 3) {
+      if (who == 1) playOwnMove(x, y);
+      else if (who == 2) playOpponentMove(x, y);
+      else placeBlock(x, y);
+      continue;
+    }
+    if (!equalsIgnoreCase(commandLine, "DONE")) printLine("ERROR x,y,who or DONE expected after BOARD");
+    break;
+  }
+  startThinking();
+}
+
+static void commandTakeBack(const char* args) {
+  stopThinking();
+  ensureGame();
+  int x, y;
+  if (!scanPair(args, x, y)) return;
+  if (takeBackMove(x, y) == 0) printLine("OK");
+  else printLine("ERROR bad coordinates");
+}
+
+// Lists Black's forbidden cells for a graphical board, as "FORBID " and four
+// digits xxyy per cell, closed by ".". Only Renju has any.
+static void commandShowForbid() {
+  stopThinking();
+  static char text[8 + 4 * MAX_CELLS + 2];
+  int length = std::snprintf(text, sizeof text, "FORBID ");
+  if (settings.xExtent > 0 && settings.rule == RULE_RENJU) {
+    refreshBoardForRule();
+    for (int x = 0; x < settings.xExtent; x++) {
+      for (int y = 0; y < settings.yExtent; y++) {
+        int cell = cellIndex(x, y);
+        if (board.cells[cell] == EMPTY && isForbidden(cell))
+          length += std::snprintf(text + length, sizeof text - length, "%02d%02d", x, y);
+      }
+    }
+  }
+  printLine("%s.", text);
+}
+
+bool handleCommand() {
+  struct Command {
+    const char* word;
+    int id;
+  };
+  enum { Info, Start, RectStart, Restart, Turn, Play, Begin, About, End, Board, TakeBack, ShowForbid };
+  static const Command commands[] = {
+      {"INFO", Info},   {"START", Start}, {"RECTSTART", RectStart}, {"RESTART", Restart},
+      {"TURN", Turn},   {"PLAY", Play},   {"BEGIN", Begin},         {"ABOUT", About},
+      {"END", End},     {"BOARD", Board}, {"TAKEBACK", TakeBack},   {"YXSHOWFORBID", ShowForbid},
+  };
+  for (const Command& command : commands) {
+    if (!matchWord(commandLine, command.word)) continue;
+    const char* args = commandLine + std::char_traits<char>::length(command.word);
+    while (std::isspace(static_cast<unsigned char>(*args))) args++;
+    switch (command.id) {
+      case Info: handleInfo(args); break;
+      case Start: commandStart(args); break;
+      case RectStart: commandRectStart(args); break;
+      case Restart: commandRestart(); break;
+      case Turn: commandTurn(args); break;
+      case Play: commandPlay(args); break;
+      case Begin: commandBegin(); break;
+      case About:
+        printLine("name=\"Ruvan\", version=\"%s\", author=\"Ruvan developers\", country=\"China\", www=\"\"",
+                  RUVAN_VERSION);
+        break;
+      case End: return true;
+      case Board: commandBoard(); break;
+      case TakeBack: commandTakeBack(args); break;
+      case ShowForbid: commandShowForbid(); break;
+    }
+    return false;
+  }
+  printLine("UNKNOWN command");
+  return false;
+}

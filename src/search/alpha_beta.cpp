@@ -1,0 +1,261 @@
+#include "search/alpha_beta.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "board/board.h"
+#include "board/pattern_tables.h"
+#include "board/renju.h"
+#include "control/think.h"
+#include "protocol/settings.h"
+#include "search/fours_solver.h"
+#include "search/hash_table.h"
+#include "search/moves.h"
+#include "search/threat_eval.h"
+
+MoveEntry moveStack[PLY_LIMIT][MAX_CELLS];
+uint64_t plyStamp[PLY_LIMIT];
+uint64_t plyMarks[PLY_LIMIT][CELL_SLOTS];
+
+void clearPlyStacks() {
+  std::memset(plyStamp, 0, sizeof plyStamp);
+  std::memset(plyMarks, 0, sizeof plyMarks);
+}
+
+int plyOf(int depth) { return board.iterationDepth - depth; }
+
+namespace {
+
+constexpr int THREAT_VALUE = 158;     // CellValueTable from which a move is a threat
+constexpr int STRONG_THREAT = 262;
+constexpr int KILLER_LIMIT = 157;
+
+// Penalty weight by distance to the nearest edge: moves near the edge keep
+// their full penalty, central ones a little over a third of it.
+int edgeWeight(int i, int j) {
+  static const int h[6] = {40, 40, 32, 26, 20, 15};
+  return h[std::min(std::min(i, j), 5)];
+}
+
+double penaltyScale(int e) {
+  if (e >= 600) return 0;
+  if (e >= 500) return 0.1;
+  if (e >= 400) return 0.2;
+  if (e >= 300) return 0.4;
+  if (e >= 200) return 0.6;
+  if (e >= 100) return 0.8;
+  if (e >= -99) return 1.0;
+  if (e >= -199) return 1.1;
+  if (e >= -299) return 1.3;
+  if (e >= -499) return 1.6;
+  return 1.8;
+}
+
+bool lateMoveStop(int effDepth, int stage, int index) {
+  if (effDepth <= 1) return (stage >= 4 && index >= 12) || (stage >= 5 && index >= 10) || (stage >= 6 && index >= 8);
+  if (effDepth == 2) return (stage >= 4 && index >= 12) || (stage >= 6 && index >= 8);
+  if (effDepth == 3) return stage >= 5 && index >= 12;
+  if (effDepth == 4) return stage >= 6 && index >= 12;
+  return false;
+}
+
+}  // namespace
+
+bool openFourWins(int colour) {
+  if (builtRule != RULE_RENJU || colour != BLACK) return true;
+  int32_t cells[MAX_CELLS];
+  return countPlayableOpenFours(colour, cells) > 0;
+}
+
+MoveShape moveShape(int cell, int depth, int colour, bool pvNode, int& nodeThreat, double& scale) {
+  const CellInfo& info = board.cellInfo[cell];
+  const int w = info.patterns[colour - 1];
+  const int T = CellValueTable[w], F = CellFlagTable[w];
+  MoveShape shape{0, 0, T};
+  if (T < THREAT_VALUE) return shape;
+  const int level = T >= STRONG_THREAT ? 2 : 1;
+  shape.extension = pvNode ? level + 1 : (T < STRONG_THREAT ? 1 : 2);
+  const int roomSum = info.roomSum[colour - 1];
+  int base = 0;
+  if (F & FLAG_FOUR) base = level == 1 ? -40 : -5;
+  else if (F & FLAG_THREE) base = (T >= 164 || roomSum >= 24) ? -5 : -10;
+  const int x = cellX(cell), y = cellY(cell);
+  const int g = edgeWeight(std::min(settings.xExtent - 1 - x, x), std::min(settings.yExtent - 1 - y, y));
+  int penalty = base * g / 40;
+  if (penalty != 0) {
+    if (roomSum < 18) {
+      penalty = static_cast<int>(penalty * 1.1);
+      if (roomSum < 15) {
+        penalty = static_cast<int>(penalty * 1.1);
+        if (roomSum < 12) penalty = static_cast<int>(penalty * 1.3);
+      }
+    }
+    if (roomSum > 22) penalty = static_cast<int>(penalty * 0.9);
+    if (scale < 0) {
+      if (nodeThreat == NO_SCORE) nodeThreat = threatEval(depth - 1, colour);
+      int e = nodeThreat;
+      if (builtRule == RULE_RENJU) e += colour == BLACK ? -75 : 75;
+      scale = penaltyScale(e);
+    }
+    penalty = static_cast<int>(penalty * scale);
+  }
+  if (!setEmpty(FiveCells, colour ^ 3)) penalty /= 4;
+  shape.penalty = penalty;
+  return shape;
+}
+
+void advancePlyStamp(int ply) {
+  if (++plyStamp[ply] > (uint64_t{1} << 63)) {
+    plyStamp[ply] = 1;
+    std::memset(plyMarks[ply], 0, sizeof plyMarks[ply]);
+  }
+}
+
+void insertBest(BestMoves& b, int value, int cell) {
+  for (int i = 0; i < 3; i++) {
+    if (value > b.value[i]) {
+      for (int j = 2; j > i; j--) {
+        b.value[j] = b.value[j - 1];
+        b.cell[j] = b.cell[j - 1];
+      }
+      b.value[i] = value;
+      b.cell[i] = cell;
+      return;
+    }
+  }
+}
+
+static bool anyUsable(const int* moves) {
+  for (int i = 0; i < 3; i++)
+    if (moves[i] >= 0 && onBoard(moves[i]) && board.cells[moves[i]] == EMPTY) return true;
+  return false;
+}
+
+bool stageZeroMoves(int effDepth, int alpha, int beta, int colour, int extension, bool pvNode, int iidDepth,
+                    int* hashMoves, int& result) {
+  // Probing at depth 1 hands over the moves of any entry searched to at least
+  // one ply, whatever its depth; the value is not used here.
+  probeHash(1, alpha, beta, colour, board.hashKey, hashMoves, 3);
+  if (anyUsable(hashMoves) || effDepth < (pvNode ? 6 : 8)) return false;
+  const int v = alphaBeta(iidDepth, alpha, beta, colour, extension);
+  if (search.stopSearch) {
+    result = 0;
+    return true;
+  }
+  if (!pvNode && v >= beta && v > DECISIVE_SCORE) {
+    storeHash(effDepth, v, BOUND_EXACT, colour, NO_CELL, NO_CELL, NO_CELL);
+    result = v;
+    return true;
+  }
+  probeHash(1, alpha, beta, colour, board.hashKey, hashMoves, 3);
+  return false;
+}
+
+int alphaBeta(int depth, int alpha, int beta, int colour, int extension) {
+  const int ply = plyOf(depth);
+  // A line extended to the end of the per-ply stacks is judged statically.
+  if (ply >= PLY_LIMIT || ply < 0) return threatEval(depth, colour);
+  if (nodeClockCheck()) return 0;
+  const int opponent = colour ^ 3;
+  if (!setEmpty(FiveCells, colour)) return WIN_SCORE + depth;
+
+  const int effDepth = depth + (extension >> 1);
+  const bool pvNode = beta != alpha + 1;
+  int forced = NO_CELL;
+  int hashMoves[3] = {NO_CELL, NO_CELL, NO_CELL};
+  int provisional = NO_CELL;
+  int nodeThreat = NO_SCORE;
+  if (!setEmpty(FiveCells, opponent)) {
+    forced = firstSetCell(FiveCells, opponent);
+  } else {
+    if (!setEmpty(OpenFourCells, colour) && openFourWins(colour)) return WIN_SCORE + depth;
+    if (!pvNode) {
+      const int v = probeHash(effDepth, alpha, beta, colour, board.hashKey, hashMoves, 3);
+      if (v != HASH_MISS) return v;
+      provisional = hashMoves[0];
+    }
+    int r = solveThreats(depth, colour);
+    if (search.stopSearch) return 0;
+    if (r > 0) {
+      r += depth - MAX_CELLS;
+      storeHash(effDepth, r, BOUND_EXACT, colour, NO_CELL, NO_CELL, NO_CELL);
+      return r;
+    }
+    if (depth + 2 * (extension >> 2) <= 0) {
+      const int v = threatEval(depth, colour);
+      storeHash(effDepth, v, BOUND_EXACT, colour, NO_CELL, NO_CELL, NO_CELL);
+      return v;
+    }
+    if (!pvNode && effDepth <= 4) {
+      nodeThreat = threatEval(depth - 1, colour);
+      const int margin = 64 * std::max(effDepth, 1);
+      if (nodeThreat + margin <= alpha) return alpha;
+      if (nodeThreat - margin >= beta) return beta;
+    }
+  }
+  advancePlyStamp(ply);
+
+  if (forced < 0) {
+    int result;
+    const int iidDepth = depth - (pvNode ? 1 : effDepth / 4) - 2;
+    if (stageZeroMoves(effDepth, alpha, beta, colour, extension, pvNode, iidDepth, hashMoves, result)) return result;
+  }
+
+  MovePicker picker;
+  pickerInit(picker, NodeContext{depth, effDepth, ply, colour, pvNode, NO_SCORE, 0}, forced, hashMoves);
+  BestMoves top{{provisional, NO_CELL, NO_CELL}, {NO_SCORE, NO_SCORE, NO_SCORE}};
+  int best = NO_SCORE, bound = BOUND_UPPER, index = 0;
+  double scale = -1;
+  const int iterationDepth = board.iterationDepth;
+  for (int cell; (cell = nextMove(picker, best)) >= 0;) {
+    const MoveShape shape = moveShape(cell, depth, colour, pvNode, nodeThreat, scale);
+    int ext = shape.extension;
+    placeStone(cell, colour);
+    if (pvNode && depth >= -3 * iterationDepth / 2 && shape.cellValue >= 8 && shape.cellValue <= KILLER_LIMIT) {
+      const int r = solveThreats(depth - 1, colour);
+      if (!search.stopSearch && r > 0) ext = std::min(ext + 1 + (shape.cellValue > 33 ? 1 : 0), 4);
+    }
+    const int childExt = extension + ext, penalty = shape.penalty;
+    int v;
+    if (pvNode && index > 0) {
+      v = penalty - alphaBeta(depth - 1, penalty - alpha - 1, penalty - alpha, opponent, childExt);
+      if (!search.stopSearch && alpha < v && v < beta)
+        v = penalty - alphaBeta(depth - 1, penalty - beta, penalty - alpha, opponent, childExt);
+    } else {
+      v = penalty - alphaBeta(depth - 1, penalty - beta, penalty - alpha, opponent, childExt);
+    }
+    removeStone(cell);
+    if (search.stopSearch) return 0;
+
+    best = std::max(best, v);
+    insertBest(top, (v >= DECISIVE_SCORE || v <= -DECISIVE_SCORE) ? v : std::max(v, alpha), cell);
+    if (v >= beta) {
+      const CellInfo& info = board.cellInfo[cell];
+      if (CellValueTable[info.patterns[0]] <= KILLER_LIMIT && CellValueTable[info.patterns[1]] <= KILLER_LIMIT)
+        recordKiller(depth, cell, colour);
+      if (picker.stage == 0) {
+        // The hash moves after the cutting one keep their places.
+        for (int j = picker.next; j < picker.count && j < 3; j++) top.cell[j] = moveStack[ply][j].cell;
+      }
+      storeHash(effDepth, v, BOUND_LOWER, colour, top.cell[0], top.cell[1], top.cell[2]);
+      return v;
+    }
+    if (v > alpha) {
+      alpha = v;
+      bound = BOUND_EXACT;
+    } else if (ply > 2 && best > LOST_LINE && !pvNode && ext <= 1 && picker.lmpStage < 12 &&
+               lateMoveStop(effDepth, picker.lmpStage, index)) {
+      index++;
+      break;
+    }
+    index++;
+  }
+
+  const bool full = board.stoneCount >= settings.xExtent * settings.yExtent;
+  const int value = best == NO_SCORE ? alpha : best;
+  storeHash(effDepth, (index == 0 && full) ? 0 : value, bound, colour, top.cell[0], top.cell[1], top.cell[2]);
+  if (index > 0) return value;
+  if (full) return 0;
+  return std::max(alpha, -depth - LOST_NO_MOVE);
+}

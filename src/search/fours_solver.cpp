@@ -1,0 +1,327 @@
+#include "search/fours_solver.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "board/board.h"
+#include "board/pattern_tables.h"
+#include "board/pattern_update.h"
+#include "board/renju.h"
+#include "control/think.h"
+#include "protocol/settings.h"
+#include "search/alpha_beta.h"
+#include "search/hash_table.h"
+#include "search/moves.h"
+
+namespace {
+
+// One cached solver result. The lock is the position key XOR the value, so a
+// torn or foreign entry never matches.
+struct FourEntry {
+  uint64_t lock;
+  int32_t value;   // wins and losses relative to the storing node's ply
+  int16_t tag;     // 484 - ply of the storing node; 0 marks an empty entry
+  int16_t age;     // recordCount when stored
+};
+static_assert(sizeof(FourEntry) == 16, "a solver cache entry is 16 bytes");
+
+struct FourBucket {
+  FourEntry entry[2];
+};
+static_assert(sizeof(FourBucket) == 32, "a solver cache bucket is 32 bytes");
+
+constexpr int CACHE_TABLES = 4;
+constexpr int SHORTCUT_STORED = 10000000;   // FOUR_WIN stored relative to ply 0
+constexpr int DENSITY_VALUE = 279;
+constexpr int DEFENDER_LOST = 10000482;
+
+FourBucket* fourCache[CACHE_TABLES] = {nullptr, nullptr, nullptr, nullptr};
+int clearedRule = -1;
+
+inline int tableOf(int colour, int defending) { return 2 * (colour - 1) + (defending ? 1 : 0); }
+
+inline FourBucket& bucketOf(int table, uint64_t key) {
+  return fourCache[table][key & 0x7FFFFFFF & (HASH_BUCKETS - 1)];
+}
+
+inline uint64_t lockOf(uint64_t key, int value) {
+  return key ^ static_cast<uint64_t>(static_cast<int64_t>(value));
+}
+
+// Converts a stored value back for a reader `distance` plies from the store's
+// reference point (484 - count for its own position, 485 - count for a child).
+inline int fromStored(int v, int distance) {
+  if (v > MATE_BAND) return v + distance;
+  if (v < -MATE_BAND) return v - distance;
+  return v;
+}
+
+bool probeFour(int table, uint64_t key, int distance, int& value) {
+  for (const FourEntry& e : bucketOf(table, key).entry) {
+    if (e.tag != 0 && lockOf(e.lock, e.value) == key) {
+      value = fromStored(e.value, distance);
+      return true;
+    }
+  }
+  return false;
+}
+
+void storeRaw(int table, uint64_t key, int stored, int count) {
+  FourBucket& bucket = bucketOf(table, key);
+  const int16_t tag = static_cast<int16_t>(MAX_CELLS - count);
+  FourEntry* target = &bucket.entry[0];
+  const FourEntry& first = bucket.entry[0];
+  const bool firstIsOther = first.tag != 0 && lockOf(first.lock, first.value) != key;
+  if (firstIsOther && first.tag > tag) {
+    const int ageGap = first.age - recordCount;
+    if (ageGap >= -1 && ageGap <= 1) target = &bucket.entry[1];
+  }
+  target->lock = lockOf(key, stored);
+  target->value = stored;
+  target->tag = tag;
+  target->age = static_cast<int16_t>(recordCount);
+}
+
+// Stores a value found at solver ply `count` relative to that ply.
+void storeFour(int table, uint64_t key, int value, int count) {
+  const int distance = MAX_CELLS - count;
+  if (value > MATE_BAND) value -= distance;
+  else if (value < -MATE_BAND) value += distance;
+  storeRaw(table, key, value, count);
+}
+
+inline int patternsOf(int cell, int colour) { return board.cellInfo[cell].patterns[colour - 1]; }
+
+uint32_t columnsAt(int y, std::initializer_list<int> offsets) {
+  uint32_t mask = 0;
+  for (int o : offsets)
+    if (y + o >= 0 && y + o < MAX_SIDE) mask |= 1u << (y + o);
+  return mask;
+}
+
+// Enough four cells of the attacker around a weak four for a chain to grow.
+bool denseEnough(int cell, int colour) {
+  const int x = cellX(cell), y = cellY(cell), k = colour - 1;
+  const uint32_t near1 = columnsAt(y, {-2, 2}), near2 = columnsAt(y, {-1, 1, 2}), near3 = columnsAt(y, {-3, 0, 3});
+  int count = 0;
+  for (int dx = 1; dx <= 3; dx++) {
+    const uint32_t mask = dx == 1 ? near1 : dx == 2 ? near2 : near3;
+    for (int row : {x - dx, x + dx})
+      if (row >= 0 && row < settings.xExtent) count += bitCount(static_cast<uint32_t>(board.setRows[FourCells][k][row]) & mask);
+  }
+  return count >= 3;
+}
+
+int patternAt(int cell, int colour, int dir) { return (patternsOf(cell, colour) >> (NIBBLE_BITS * dir)) & NIBBLE_MASK; }
+
+// The cell the defender must take against the four of a four-three: the far
+// side of the run in the four's first direction; -1 when neither walk finds it.
+int forcedReply(int cell, int colour) {
+  int dir = 0;
+  while (dir < DIRECTIONS && patternAt(cell, colour, dir) != PatFour && patternAt(cell, colour, dir) != PatFourLive)
+    dir++;
+  if (dir == DIRECTIONS) return NO_CELL;
+  for (int step : {DIR_STEP[dir], -DIR_STEP[dir]}) {
+    int u = cell + step;
+    while (onBoard(u) && board.cells[u] == colour) u += step;
+    if (onBoard(u) && board.cells[u] == EMPTY) {
+      const int v = patternAt(u, colour, dir);
+      if (v == PatFour || v == PatFourLive) return u;
+    }
+  }
+  return NO_CELL;
+}
+
+// Free-style wins that no chain of fours can refute: a double four, a double
+// three against a defender without fours, a four-three whose forced reply
+// makes no four.
+bool shortcutWin(int cell, int colour) {
+  const int k = colour - 1, opponent = colour ^ 3;
+  const int f4 = board.setCells[FourCells][k][cell], f3 = board.setCells[ThreeCells][k][cell];
+  if (bitCount(static_cast<uint32_t>(f4)) >= 2) return true;
+  if (bitCount(static_cast<uint32_t>(f3)) >= 2 && setEmpty(FourCells, opponent) && setEmpty(OpenFourCells, opponent))
+    return true;
+  if (bitCount(static_cast<uint32_t>(f4 | f3)) >= 2) {
+    const int reply = forcedReply(cell, colour);
+    if (reply >= 0 && !inSet(FourCells, opponent, reply) && !inSet(OpenFourCells, opponent, reply)) return true;
+  }
+  return false;
+}
+
+bool openFourPlayable(int colour) {
+  if (builtRule != RULE_RENJU || colour != BLACK) return true;
+  return !isForbidden(firstSetCell(OpenFourCells, BLACK));
+}
+
+enum FilterResult { Keep, Reject, Won };
+
+// The candidate filter shared by both attacker levels. On Won, `value` holds
+// the value to return (already stored).
+FilterResult filterCandidate(int cell, int colour, int count, bool density, MoveEntry& entry, int& value) {
+  const int opponent = colour ^ 3;
+  if (density && CellValueTable[patternsOf(cell, colour)] < DENSITY_VALUE && !denseEnough(cell, colour)) return Reject;
+  if (builtRule == RULE_RENJU && colour == BLACK && isForbidden(cell)) return Reject;
+  const int table = tableOf(colour, 0);
+  if (builtRule == RULE_FREESTYLE && setEmpty(FiveCells, opponent) && shortcutWin(cell, colour)) {
+    storeRaw(table, board.hashKey, SHORTCUT_STORED, count);
+    value = FOUR_WIN - count;
+    return Won;
+  }
+  int child;
+  if (probeFour(tableOf(opponent, 1), board.hashKey ^ zobristKeys[cell][colour - 1], MAX_CELLS + 1 - count, child)) {
+    if (-child > 0) {
+      storeFour(table, board.hashKey, -child, count);
+      value = -child;
+      return Won;
+    }
+    return Reject;
+  }
+  entry.key = -CellValueTable[patternsOf(cell, colour)] - (CellValueTable[patternsOf(cell, opponent)] >> 1);
+  entry.cell = cell;
+  return Keep;
+}
+
+// Collects and filters the attacker's candidates into list; returns the count,
+// or -1 with `value` set when the node is decided by the filter.
+int attackerCandidates(int colour, int count, bool root, MoveEntry* list, int& value) {
+  const int opponent = colour ^ 3;
+  int32_t cells[MAX_CELLS];
+  int n = 0;
+  if (!setEmpty(FiveCells, opponent)) {
+    const int block = firstSetCell(FiveCells, opponent);
+    if (!(CellFlagTable[patternsOf(block, colour)] & FLAG_FOUR)) {
+      storeFour(tableOf(colour, 0), board.hashKey, 0, count);
+      value = 0;
+      return -1;
+    }
+    cells[n++] = block;
+  } else if (root) {
+    n = listFourCells(colour, cells);
+  } else {
+    // Only fours near the attacker's previous four can continue its chain.
+    const int p = board.stones[board.stoneCount - 2], px = cellX(p), py = cellY(p), k = colour - 1;
+    for (int r = -4; r <= 4; r++) {
+      const int row = px + r;
+      if (row < 0 || row >= settings.xExtent) continue;
+      uint32_t mask;
+      if (r == 0) mask = columnsAt(py, {-4, -3, -2, -1, 0, 1, 2, 3, 4});
+      else if (r >= -2 && r <= 2) mask = columnsAt(py, {-2, -1, 0, 1, 2});
+      else if (r == 3 || r == -3) mask = columnsAt(py, {-3, 0, 3});
+      else mask = columnsAt(py, {-4, 0, 4});
+      uint32_t members = static_cast<uint32_t>(board.setRows[FourCells][k][row]) & mask;
+      while (members) {
+        cells[n++] = cellIndex(row, lowestBit(members));
+        members &= members - 1;
+      }
+    }
+  }
+  int kept = 0;
+  for (int i = 0; i < n; i++) {
+    switch (filterCandidate(cells[i], colour, count, root, list[kept], value)) {
+      case Keep: kept++; break;
+      case Reject: break;
+      case Won: return -1;
+    }
+  }
+  sortByKey(list, kept);
+  return kept;
+}
+
+int attack(int depth, int colour, int count) {
+  const int ply = plyOf(depth);
+  if (ply < 0 || ply >= PLY_LIMIT) return 0;
+  MoveEntry* list = moveStack[ply];
+  int value = 0;
+  const int n = attackerCandidates(colour, count, count == 0, list, value);
+  if (n < 0) return value;
+  const int table = tableOf(colour, 0), opponent = colour ^ 3;
+  for (int i = 0; i < n; i++) {
+    const int cell = list[i].cell;
+    placeStoneLight(cell, colour);
+    const int r = -solveThreatsNode(depth - 1, opponent, 1, count + 1);
+    removeStoneLight(cell);
+    if (search.stopSearch) return 0;
+    if (r > 0) {
+      storeFour(table, board.hashKey, r, count);
+      return r;
+    }
+  }
+  storeFour(table, board.hashKey, 0, count);
+  return 0;
+}
+
+int defend(int depth, int colour, int count) {
+  const int ply = plyOf(depth);
+  if (ply < 0 || ply >= PLY_LIMIT) return 0;
+  const int opponent = colour ^ 3, table = tableOf(colour, 1);
+  int32_t blocks[MAX_CELLS];
+  const int n = listSetCells(FiveCells, opponent, blocks);
+  int kept = 0;
+  for (int i = 0; i < n; i++) {
+    const int cell = blocks[i];
+    if (builtRule == RULE_RENJU && colour == BLACK && isForbidden(cell)) continue;
+    int child;
+    if (probeFour(tableOf(opponent, 0), board.hashKey ^ zobristKeys[cell][colour - 1], MAX_CELLS + 1 - count, child)) {
+      if (child == 0) {
+        storeFour(table, board.hashKey, 0, count);
+        return 0;
+      }
+      continue;
+    }
+    blocks[kept++] = cell;
+  }
+  int result = count - DEFENDER_LOST;
+  for (int i = 0; i < kept; i++) {
+    placeStoneLight(blocks[i], colour);
+    const int r = solveThreatsNode(depth - 1, opponent, 0, count + 1);
+    removeStoneLight(blocks[i]);
+    if (search.stopSearch) return 0;
+    if (r == 0) {
+      storeFour(table, board.hashKey, 0, count);
+      return 0;
+    }
+    result = -r;
+  }
+  storeFour(table, board.hashKey, result, count);
+  return result;
+}
+
+}  // namespace
+
+void clearFourCache() {
+  for (FourBucket* table : fourCache)
+    if (table) std::memset(static_cast<void*>(table), 0, sizeof(FourBucket) * HASH_BUCKETS);
+}
+
+void prepareFourCache(int rule) {
+  if (!fourCache[0]) {
+    for (FourBucket*& table : fourCache) table = new FourBucket[HASH_BUCKETS]();
+    clearedRule = rule;
+    return;
+  }
+  if (rule != clearedRule) {
+    clearFourCache();
+    clearedRule = rule;
+  }
+}
+
+int solveThreats(int depth, int colour) {
+  if (nodeClockCheck()) return 0;
+  const int opponent = colour ^ 3;
+  if (!setEmpty(FiveCells, colour)) return FOUR_WIN;
+  if (setEmpty(FiveCells, opponent) && !setEmpty(OpenFourCells, colour) && openFourPlayable(colour)) return FOUR_WIN;
+  int value;
+  if (probeFour(tableOf(colour, 0), board.hashKey, MAX_CELLS, value)) return value;
+  return attack(depth, colour, 0);
+}
+
+int solveThreatsNode(int depth, int colour, int defending, int count) {
+  if (nodeClockCheck()) return 0;
+  const int opponent = colour ^ 3, win = FOUR_WIN - count;
+  if (!setEmpty(FiveCells, colour)) return defending ? 0 : win;
+  if (setEmpty(FiveCells, opponent) && !setEmpty(OpenFourCells, colour) && openFourPlayable(colour))
+    return defending ? 0 : win;
+  int value;
+  if (probeFour(tableOf(colour, defending), board.hashKey, MAX_CELLS - count, value)) return value;
+  return defending ? defend(depth, colour, count) : attack(depth, colour, count);
+}

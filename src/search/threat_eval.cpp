@@ -1,0 +1,133 @@
+#include "search/threat_eval.h"
+
+#include <initializer_list>
+
+#include "board/board.h"
+#include "board/pattern_tables.h"
+#include "board/renju.h"
+#include "control/think.h"
+#include "protocol/settings.h"
+#include "core/types.h"
+#include "search/moves.h"
+
+namespace {
+
+constexpr int TEMPO = 50;
+constexpr int OPPONENT_FOURS = 100;
+constexpr int OPPONENT_THREES = 60;
+constexpr int DOUBLE_OPEN_THREE = -200;
+constexpr int SUPPORT_FACTOR = 30;
+constexpr int OPEN_THREE_CREDIT = 35;
+constexpr int FORBIDDEN_THREAT_WEAK = 200;
+constexpr int FORBIDDEN_THREAT_STRONG = 120;
+constexpr int ONE_PLY_LOSS = -9999999;
+
+uint32_t columnBand(int y, int low, int high) {
+  uint32_t mask = 0;
+  for (int c = y + low; c <= y + high; c++)
+    if (c >= 0 && c < MAX_SIDE) mask |= 1u << c;
+  return mask;
+}
+
+// Four and three cells of `colour` in the support window of (x, y): rows x +- 1
+// and x +- 2 at columns y - 2 ... y + 2, rows x +- 3 at columns y - 3, y, y + 3.
+int supportCount(int colour, int x, int y) {
+  const int k = colour - 1;
+  const uint32_t wide = columnBand(y, -2, 2);
+  const uint32_t sparse = (y >= 3 ? 1u << (y - 3) : 0) | 1u << y | (y + 3 < MAX_SIDE ? 1u << (y + 3) : 0);
+  int count = 0;
+  for (int dx = -3; dx <= 3; dx++) {
+    const int row = x + dx;
+    if (dx == 0 || row < 0 || row >= MAX_SIDE) continue;
+    const uint32_t members =
+        static_cast<uint32_t>(board.setRows[FourCells][k][row] | board.setRows[ThreeCells][k][row]);
+    count += bitCount(members & ((dx == 3 || dx == -3) ? sparse : wide));
+  }
+  return count;
+}
+
+// Any cell of Black's set that Black may really play.
+bool blackHasPlayable(int kind) {
+  int32_t cells[MAX_CELLS];
+  const int n = listSetCells(kind, BLACK, cells);
+  for (int i = 0; i < n; i++)
+    if (!isForbidden(cells[i])) return true;
+  return false;
+}
+
+}  // namespace
+
+int threatEval(int /*depth*/, int colour) {
+  const int opponent = colour ^ 3, rule = builtRule;
+  int e = board.scoreSum[colour - 1] - board.scoreSum[opponent - 1];
+
+  if (rule == RULE_RENJU) {
+    // White's threats on Black's forbidden points cannot be blocked there.
+    int32_t cells[MAX_CELLS];
+    for (int kind : {FourCells, ThreeCells}) {
+      const int n = listSetCells(kind, WHITE, cells);
+      for (int i = 0; i < n; i++) {
+        if (!isForbidden(cells[i])) continue;
+        const int t = CellValueTable[board.cellInfo[cells[i]].patterns[0]];
+        const int term = t < 158 ? FORBIDDEN_THREAT_WEAK : FORBIDDEN_THREAT_STRONG;
+        e += colour == WHITE ? term : -term;
+      }
+    }
+  }
+
+  const bool checkBlack = rule == RULE_RENJU && colour == WHITE;
+  if (!setEmpty(FourCells, opponent)) {
+    if (!checkBlack || blackHasPlayable(FourCells)) e += OPPONENT_FOURS;
+  } else if (!setEmpty(ThreeCells, opponent)) {
+    if (!checkBlack || blackHasPlayable(ThreeCells)) e += OPPONENT_THREES;
+  }
+
+  if (!setEmpty(OpenFourCells, opponent)) {
+    int32_t cells[MAX_CELLS];
+    const int n = listSetCells(OpenFourCells, opponent, cells);
+    const int k = opponent - 1;
+    int directions = 0;
+    for (int i = 0; i < n; i++) {
+      const int c = cells[i];
+      const int s = supportCount(opponent, cellX(c), cellY(c));
+      e -= cellWeight[board.cellInfo[c].roomSum[k]][c] * SUPPORT_FACTOR * s / 64;
+      directions |= board.setCells[OpenFourCells][k][c];
+    }
+    if (bitCount(static_cast<uint32_t>(directions)) >= 2) return e + DOUBLE_OPEN_THREE + TEMPO;
+    for (int i = 0; i < n; i++) {
+      const int c = cells[i];
+      e += cellWeight[board.cellInfo[c].roomSum[k]][c] * OPEN_THREE_CREDIT / 64;
+    }
+  }
+  return e + TEMPO;
+}
+
+int onePlyPass(int colour) {
+  const int opponent = colour ^ 3, rule = builtRule;
+  const bool renjuBlack = rule == RULE_RENJU && colour == BLACK;
+  int best = NO_SCORE;
+  for (int x = 0; x < settings.xExtent; x++)
+    for (int y = 0; y < settings.yExtent; y++) {
+      const int cell = cellIndex(x, y);
+      if (board.cells[cell] != EMPTY) continue;
+      if (renjuBlack && isForbidden(cell)) continue;
+      placeStone(cell, colour);
+      int v;
+      if (!setEmpty(FiveCells, opponent)) {
+        v = ONE_PLY_LOSS;
+      } else if (!setEmpty(FiveCells, colour) || setEmpty(OpenFourCells, opponent)) {
+        v = -threatEval(0, opponent);
+      } else if (rule == RULE_RENJU && colour == WHITE && isForbidden(firstSetCell(OpenFourCells, BLACK))) {
+        v = -threatEval(0, opponent);
+      } else {
+        v = ONE_PLY_LOSS;
+      }
+      removeStone(cell);
+      if (v > best) {
+        best = v;
+        search.bestX = x;
+        search.bestY = y;
+      }
+    }
+  return best == NO_SCORE ? 1 : 0;
+}
