@@ -54,10 +54,22 @@ int currentBudget(int multiplier) {
 
 }  // namespace
 
-int clockMs() {
+int (*clockSource)() = steadyClockMs;
+
+int clockMs() { return clockSource(); }
+
+int steadyClockMs() {
   static const auto origin = std::chrono::steady_clock::now();
   return static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - origin).count());
+}
+
+bool stopBeforeIteration(int elapsed, int moveBudget, bool plentyOfTime, int depth, int moves, int cellCount) {
+  return (4LL * elapsed >= moveBudget && !plentyOfTime) || depth + moves > cellCount;
+}
+
+bool stableEnough(int streak, bool plentyOfTime, int elapsed, int moveBudget) {
+  return streak >= STABILITY_STREAK && !plentyOfTime && 8LL * elapsed > moveBudget;
 }
 
 bool nodeClockCheck() {
@@ -97,7 +109,7 @@ int deepen(int colour) {
   for (;;) {
     if (depth > START_DEPTH) {
       const int elapsed = clockMs() - search.startTime;
-      if ((4LL * elapsed >= search.moveBudget && !plentyOfTime) || depth + n > cellCount ||
+      if (stopBeforeIteration(elapsed, search.moveBudget, plentyOfTime, depth, n, cellCount) ||
           search.stopRequested.load() > 0)
         break;
     }
@@ -132,8 +144,7 @@ int deepen(int colour) {
     search.lastValue = value;
     if (search.bestX == search.iterationStartX && search.bestY == search.iterationStartY) {
       search.sameBestStreak++;
-      if (search.sameBestStreak >= STABILITY_STREAK && !plentyOfTime &&
-          8LL * (clockMs() - search.startTime) > search.moveBudget) {
+      if (stableEnough(search.sameBestStreak, plentyOfTime, clockMs() - search.startTime, search.moveBudget)) {
         depth++;
         break;
       }

@@ -28,8 +28,17 @@ struct SearchControl {
 
 extern SearchControl search;
 
-// Milliseconds of a monotonic clock since the first call.
+// Milliseconds of a monotonic clock since the first call. Every timing
+// decision of the search reads this; clockSource lets the tests drive it.
 int clockMs();
+int steadyClockMs();
+extern int (*clockSource)();
+
+// The stop rules of the deepening loop, apart so that they can be checked
+// without a clock: before an iteration (not the first), and after an iteration
+// whose best move held for `streak` iterations.
+bool stopBeforeIteration(int elapsed, int moveBudget, bool plentyOfTime, int depth, int moves, int cellCount);
+bool stableEnough(int streak, bool plentyOfTime, int elapsed, int moveBudget);
 
 // The clock check every search procedure runs after counting its node: true
 // (and stopSearch set) when the budget is spent or a stop was requested.
