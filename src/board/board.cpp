@@ -63,10 +63,7 @@ void buildTables() {
 
 void placeStone(int cell, int value, bool keepList) {
   board.cells[cell] = value;
-  for (int dir = 0; dir < DIRECTIONS; dir++) {
-    lineWordOf(cell, dir) |= static_cast<uint64_t>(value) << (2 * linePosition(cell, dir) + LINE_OFFSET);
-    updateLine(cell, dir);
-  }
+  setCellFull(cell, value);
   board.hashKey ^= zobristKeys[cell][value - 1];
   if (value != BLOCK && keepList) board.stones[board.stoneCount++] = cell;
 }
@@ -74,10 +71,7 @@ void placeStone(int cell, int value, bool keepList) {
 void removeStone(int cell, bool keepList) {
   const int value = board.cells[cell];
   board.cells[cell] = EMPTY;
-  for (int dir = 0; dir < DIRECTIONS; dir++) {
-    lineWordOf(cell, dir) &= ~(uint64_t{3} << (2 * linePosition(cell, dir) + LINE_OFFSET));
-    updateLine(cell, dir);
-  }
+  setCellFull(cell, EMPTY);
   board.hashKey ^= zobristKeys[cell][value - 1];
   if (value != BLOCK && keepList) board.stoneCount--;
 }

@@ -43,16 +43,34 @@ inline void addToSet(int kind, int k, int cell, int dirBit, bool full) {
   }
 }
 
-template <bool Full>
-inline void updateDirection(int cell, int dir) {
-  const CellRange range = rangeOf[dir][cell];
-  const int step = DIR_STEP[dir];
-  const int shift = NIBBLE_BITS * dir;
-  const int dirBit = 1 << dir;
+// Line word and position of cell t in direction Dir, resolved at compile time
+// so that the walk below costs one shift and one table read per cell.
+template <int Dir>
+inline uint64_t lineWord(int t) {
+  if (Dir == 0) return board.rowLines[cellX(t)];
+  if (Dir == 1) return board.colLines[cellY(t)];
+  if (Dir == 2) return board.diagLines[cellX(t) + cellY(t)];
+  return board.antiLines[cellX(t) - cellY(t) + lineSize];
+}
+
+template <int Dir>
+inline int position(int t) {
+  if (Dir == 0) return cellY(t);
+  if (Dir == 1) return cellX(t);
+  if (Dir == 2) return diagPos[t];
+  return antiPos[t];
+}
+
+template <bool Full, int Dir>
+void updateDirection(int cell) {
+  const CellRange range = rangeOf[Dir][cell];
+  constexpr int step = DIR_STEP[Dir];
+  constexpr int shift = NIBBLE_BITS * Dir;
+  constexpr int dirBit = 1 << Dir;
   BoardBase& b = board;
-  const uint64_t word = lineWordOf(cell, dir);
+  const uint64_t word = lineWord<Dir>(cell);
   for (int t = range.first; t <= range.last; t += step) {
-    const uint32_t code = static_cast<uint32_t>(word >> (2 * linePosition(t, dir))) & WINDOW_MASK;
+    const uint32_t code = static_cast<uint32_t>(word >> (2 * position<Dir>(t))) & WINDOW_MASK;
     const LineEntry& e = lineTable[code];
     CellInfo& info = b.cellInfo[t];
     for (int k = 0; k < 2; k++) {
@@ -80,6 +98,41 @@ inline void updateDirection(int cell, int dir) {
       info.score[k] = static_cast<int16_t>(score);
     }
   }
+}
+
+template <bool Full>
+void updateAll(int cell) {
+  updateDirection<Full, 0>(cell);
+  updateDirection<Full, 1>(cell);
+  updateDirection<Full, 2>(cell);
+  updateDirection<Full, 3>(cell);
+}
+
+template <bool Full>
+void updateOne(int cell, int dir) {
+  switch (dir) {
+    case 0: updateDirection<Full, 0>(cell); break;
+    case 1: updateDirection<Full, 1>(cell); break;
+    case 2: updateDirection<Full, 2>(cell); break;
+    default: updateDirection<Full, 3>(cell); break;
+  }
+}
+
+// Writes (or with value 0 clears) the cell's two bits in its four line words.
+// Each direction's update must read its own word after the change, and the
+// four directions are independent, so all words are set first.
+inline void setLineBits(int cell, uint64_t value) {
+  const int x = cellX(cell), y = cellY(cell);
+  const int bitsRow = 2 * y + LINE_OFFSET, bitsCol = 2 * x + LINE_OFFSET;
+  const int bitsDiag = 2 * diagPos[cell] + LINE_OFFSET, bitsAnti = 2 * antiPos[cell] + LINE_OFFSET;
+  uint64_t& row = board.rowLines[x];
+  uint64_t& col = board.colLines[y];
+  uint64_t& diag = board.diagLines[x + y];
+  uint64_t& anti = board.antiLines[x - y + lineSize];
+  row = (row & ~(uint64_t{3} << bitsRow)) | value << bitsRow;
+  col = (col & ~(uint64_t{3} << bitsCol)) | value << bitsCol;
+  diag = (diag & ~(uint64_t{3} << bitsDiag)) | value << bitsDiag;
+  anti = (anti & ~(uint64_t{3} << bitsAnti)) | value << bitsAnti;
 }
 
 }  // namespace
@@ -110,15 +163,18 @@ int linePosition(int cell, int dir) {
   }
 }
 
-void updateLine(int cell, int dir) { updateDirection<true>(cell, dir); }
-void updateLineLight(int cell, int dir) { updateDirection<false>(cell, dir); }
+void updateLine(int cell, int dir) { updateOne<true>(cell, dir); }
+void updateLineLight(int cell, int dir) { updateOne<false>(cell, dir); }
+
+void setCellFull(int cell, int value) {
+  setLineBits(cell, static_cast<uint64_t>(value));
+  updateAll<true>(cell);
+}
 
 void placeStoneLight(int cell, int colour) {
   board.cells[cell] = colour;
-  for (int dir = 0; dir < DIRECTIONS; dir++) {
-    lineWordOf(cell, dir) |= static_cast<uint64_t>(colour) << (2 * linePosition(cell, dir) + LINE_OFFSET);
-    updateDirection<false>(cell, dir);
-  }
+  setLineBits(cell, static_cast<uint64_t>(colour));
+  updateAll<false>(cell);
   board.hashKey ^= zobristKeys[cell][colour - 1];
   board.stones[board.stoneCount++] = cell;
 }
@@ -126,10 +182,8 @@ void placeStoneLight(int cell, int colour) {
 void removeStoneLight(int cell) {
   const int colour = board.cells[cell];
   board.cells[cell] = EMPTY;
-  for (int dir = 0; dir < DIRECTIONS; dir++) {
-    lineWordOf(cell, dir) &= ~(uint64_t{3} << (2 * linePosition(cell, dir) + LINE_OFFSET));
-    updateDirection<false>(cell, dir);
-  }
+  setLineBits(cell, 0);
+  updateAll<false>(cell);
   board.stoneCount--;
   board.hashKey ^= zobristKeys[cell][colour - 1];
 }

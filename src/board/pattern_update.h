@@ -17,6 +17,10 @@ void updateLine(int cell, int dir);
 // Light update of direction dir around cell.
 void updateLineLight(int cell, int dir);
 
+// Writes a cell value (0 clears) into the four line words and runs the full
+// update of all four directions: the body of placeStone and removeStone.
+void setCellFull(int cell, int value);
+
 // Light make and unmake: line words, light update, hash and stone list.
 void placeStoneLight(int cell, int colour);
 void removeStoneLight(int cell);
