@@ -15,7 +15,7 @@ run: release
 test: release sanitize tsan
 	ctest --test-dir build/release --output-on-failure
 	ctest --test-dir build/sanitize --output-on-failure -R '^[A-Z]'
-	ctest --test-dir build/tsan --output-on-failure -R '^protocol\.'
+	ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
 
 bench: release
 	./build/release/ruvan-bench
