@@ -1,0 +1,522 @@
+// The think driver's time budget, its stop rules and the forced-win pick.
+//
+// The deepening loop is driven through `deepen` with an injected clock, so
+// that "250 ms have passed" is a value the test chooses, not a race with the
+// machine. Budgets are worked out by hand from time_left, timeout_turn and the
+// number of free cells.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "board/renju.h"
+#include "control/think.h"
+#include "core/types.h"
+#include "protocol/settings.h"
+#include "search/fours_solver.h"
+#include "search/hash_table.h"
+#include "search/moves.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::loadPosition;
+
+// A clock the test owns: it reads `start` on its first call and `later` on
+// every call after that, so everything the driver measures after taking its
+// start time sees exactly `later - start` ms elapsed.
+int fakeCalls = 0;
+int fakeStart = 0;
+int fakeLater = 0;
+int fakeClock() { return fakeCalls++ == 0 ? fakeStart : fakeLater; }
+
+void useFakeClock(int start, int later) {
+  fakeCalls = 0;
+  fakeStart = start;
+  fakeLater = later;
+  clockSource = fakeClock;
+}
+
+// Two stones on 15 x 15, one black and one white, recorded as two moves of
+// the game: with 24,000 ms left the average per move is 24,000 / (225 - 2 + 1)
+// = 107 ms.
+// clang-format off
+const std::vector<std::string> kTwoStones = {
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    ".......X.......",
+    "........O......",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+};
+// clang-format on
+
+class ThinkBudgetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.timeout_turn = 30000;
+    settings.time_left = 100000000;
+    search.fixedDepth = 0;
+    search.thinking = 0;
+    search.stopRequested = 0;
+  }
+  void TearDown() override {
+    clockSource = steadyClockMs;
+    settings.timeout_turn = 30000;
+    settings.time_left = 100000000;
+    search.fixedDepth = 0;
+    search.stopRequested = 0;
+    search.stopSearch = 0;
+    recordCount = 0;
+  }
+
+  // Loads a position as the game's position after `moves` moves and prepares
+  // SearchControl the way think does before it deepens (without the reply
+  // and with the root's time extensions off, since thinking stays 0).
+  void prepare(int rule, const std::vector<std::string>& rows, int moves) {
+    loadPosition(rule, rows);
+    recordCount = moves;
+    clearHashTables();
+    clearFourCache();
+    search.moveBudget = budgetFor(settings.time_left.load(), settings.timeout_turn.load(), 1);
+    search.sameBestStreak = 0;
+    search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
+    search.nodeCount = 0;
+    search.stopSearch = 0;
+    search.bestX = search.bestY = -1;
+    search.finalValue = 0;
+  }
+
+  static bool legalEmpty(int x, int y) {
+    return x >= 0 && y >= 0 && x < settings.xExtent && y < settings.yExtent && board.cells[cellIndex(x, y)] == EMPTY;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// The budget formula.
+
+// time_left 24,000 ms with two stones on 15 x 15: 24,000 / 24 = 1,000 ms, below
+// timeout_turn; the defaults give 100,000,000 / 24 = 4,166,666, capped at
+// timeout_turn = 30,000; the multiplier scales the share before the cap.
+TEST_F(ThinkBudgetTest, BudgetIsTheTimeShareCappedByTheTurnLimit) {
+  EXPECT_EQ(budgetFor(24000, 30000, 1), 1000);
+  EXPECT_EQ(budgetFor(24000, 30000, 2), 2000);
+  EXPECT_EQ(budgetFor(24000, 30000, 4), 4000);
+  EXPECT_EQ(budgetFor(24000, 1500, 2), 1500);
+  EXPECT_EQ(budgetFor(100000000, 30000, 1), 30000);
+  EXPECT_EQ(budgetFor(23, 30000, 1), 0);  // truncation toward zero
+  EXPECT_EQ(budgetFor(47, 30000, 1), 1);
+}
+
+// In 32 bits 2,000,000,000 x 4 wraps to a negative number; the budget must be
+// worked out in 64 bits: 8,000,000,000 / 24 = 333,333,333 and
+// 2,147,483,647 x 4 / 24 = 357,913,941.
+TEST_F(ThinkBudgetTest, BudgetArithmeticDoesNotOverflow) {
+  EXPECT_EQ(budgetFor(2000000000, INT32_MAX, 4), 333333333);
+  EXPECT_EQ(budgetFor(2000000000, INT32_MAX, 3), 250000000);
+  EXPECT_EQ(budgetFor(INT32_MAX, INT32_MAX, 4), 357913941);
+  EXPECT_EQ(budgetFor(INT32_MAX, 30000, 4), 30000);
+  for (int m = 1; m <= 4; m++) EXPECT_GT(budgetFor(INT32_MAX - 7, INT32_MAX, m), 0) << "multiplier " << m;
+}
+
+// A negative turn limit is taken as it is: the budget is negative.
+TEST_F(ThinkBudgetTest, NegativeTurnLimitGivesANegativeBudget) {
+  EXPECT_EQ(budgetFor(24000, -1, 1), -1);
+  EXPECT_EQ(budgetFor(24000, -250, 4), -250);
+}
+
+// ---------------------------------------------------------------------------
+// The stop rules on their own.
+
+// Budget 1,000: a new iteration needs 4 x elapsed < 1,000, so 249 ms still
+// allows one and 250 ms does not, unless time is plentiful. The iteration
+// depth plus the moves played may not exceed the cells of the board.
+TEST_F(ThinkBudgetTest, StopBeforeIterationFollowsTheQuarterBudget) {
+  EXPECT_FALSE(stopBeforeIteration(249, 1000, false, 2, 2, 225));
+  EXPECT_TRUE(stopBeforeIteration(250, 1000, false, 2, 2, 225));
+  EXPECT_TRUE(stopBeforeIteration(900, 1000, false, 2, 2, 225));
+  EXPECT_FALSE(stopBeforeIteration(250, 1000, true, 2, 2, 225));
+  EXPECT_FALSE(stopBeforeIteration(100000, 1000, true, 2, 2, 225));
+  EXPECT_FALSE(stopBeforeIteration(0, 1000, true, 223, 2, 225));
+  EXPECT_TRUE(stopBeforeIteration(0, 1000, true, 224, 2, 225));
+  // 4 x elapsed is not cut to 32 bits.
+  EXPECT_TRUE(stopBeforeIteration(600000000, INT32_MAX, false, 2, 2, 225));
+}
+
+// Five iterations with the same best move end the think once 8 x elapsed
+// exceeds the budget: more than 125 ms of 1,000.
+TEST_F(ThinkBudgetTest, StableEnoughNeedsFiveIterationsAndAnEighth) {
+  EXPECT_TRUE(stableEnough(5, false, 126, 1000));
+  EXPECT_FALSE(stableEnough(5, false, 125, 1000));
+  EXPECT_FALSE(stableEnough(4, false, 500, 1000));
+  EXPECT_TRUE(stableEnough(9, false, 126, 1000));
+  EXPECT_FALSE(stableEnough(5, true, 900, 1000));
+  EXPECT_TRUE(stableEnough(5, false, 300000000, INT32_MAX));
+}
+
+// ---------------------------------------------------------------------------
+// The deepening loop with an injected clock.
+
+// With 250 ms gone after the start, only the first iteration runs (it always
+// does); with 249 ms the loop goes on until the fixed depth.
+TEST_F(ThinkBudgetTest, DeepenStartsNoIterationAfterAQuarterOfTheBudget) {
+  settings.time_left = 24000;
+  prepare(RULE_FREESTYLE, kTwoStones, 2);
+  ASSERT_EQ(search.moveBudget, 1000);
+  search.fixedDepth = 3;
+  useFakeClock(5000, 5250);
+  deepen(BLACK);
+  EXPECT_EQ(search.moveBudget, 1000) << "a value term raised the budget; the position is not quiet enough";
+  EXPECT_EQ(board.iterationDepth, 1);
+  EXPECT_EQ(search.startTime, 250);  // replaced by the elapsed time
+  EXPECT_TRUE(legalEmpty(search.bestX, search.bestY));
+
+  prepare(RULE_FREESTYLE, kTwoStones, 2);
+  search.fixedDepth = 3;
+  useFakeClock(5000, 5249);
+  deepen(BLACK);
+  EXPECT_EQ(search.moveBudget, 1000);
+  EXPECT_EQ(board.iterationDepth, 3);
+  EXPECT_EQ(search.startTime, 249);
+}
+
+// With the defaults the budget is 30,000 ms and time is plentiful
+// (100,000,000 / 224 free cells = 446,428 per move): 20 s gone does not stop
+// the deepening, only the fixed depth does.
+TEST_F(ThinkBudgetTest, DefaultsLeavePlentyOfTime) {
+  prepare(RULE_FREESTYLE, kTwoStones, 2);
+  EXPECT_EQ(search.moveBudget, 30000);
+  search.fixedDepth = 4;
+  useFakeClock(0, 20000);
+  deepen(BLACK);
+  EXPECT_EQ(board.iterationDepth, 4);
+  EXPECT_EQ(search.stopSearch, 0);
+  EXPECT_EQ(search.moveBudget, 30000);
+}
+
+// More than 125 ms gone and the same best move for five iterations: the think
+// ends right there. At exactly 125 ms it does not, and the loop goes one
+// iteration further. On this 10 x 10 board Black has to answer White's open
+// three and keeps its answer from the first iteration on; the budget is
+// 24,000 / 24 = 1,000 and time is not plentiful (24,000 / 95 = 252 < 1,000).
+TEST_F(ThinkBudgetTest, StableBestMoveEndsTheThink) {
+  // clang-format off
+  const std::vector<std::string> mustAnswer = {
+      "..........",
+      "..........",
+      ".......X..",
+      ".......X..",
+      "..OOO.....",
+      "..........",
+      "..........",
+      ".....X....",
+      "..........",
+      "..........",
+  };
+  // clang-format on
+  settings.time_left = 24000;
+  const int cap = 12;
+  prepare(RULE_FREESTYLE, mustAnswer, 6);
+  search.fixedDepth = cap;
+  useFakeClock(0, 126);
+  deepen(BLACK);
+  ASSERT_EQ(search.moveBudget, 1000);
+  EXPECT_EQ(search.sameBestStreak, 5);
+  const int stoppedAt = board.iterationDepth;
+  ASSERT_GE(stoppedAt, 5);
+  ASSERT_LT(stoppedAt, cap) << "the best move never held for five iterations";
+
+  prepare(RULE_FREESTYLE, mustAnswer, 6);
+  search.fixedDepth = stoppedAt + 1;
+  useFakeClock(0, 125);
+  deepen(BLACK);
+  EXPECT_EQ(board.iterationDepth, stoppedAt + 1);
+  EXPECT_GE(search.sameBestStreak, 5);
+}
+
+// A negative turn limit: the budget is negative, every clock check in the
+// search stops it, and the driver still leaves a legal move from the one-ply
+// pass or a finished iteration.
+TEST_F(ThinkBudgetTest, NegativeBudgetStillYieldsAMove) {
+  settings.timeout_turn = -1;
+  prepare(RULE_FREESTYLE, kTwoStones, 2);
+  EXPECT_LT(search.moveBudget, 0);
+  useFakeClock(0, 0);
+  deepen(BLACK);
+  EXPECT_TRUE(legalEmpty(search.bestX, search.bestY)) << search.bestX << "," << search.bestY;
+  EXPECT_LT(search.moveBudget, 0);
+  EXPECT_EQ(search.stopSearch, 1);
+
+  settings.timeout_turn = -1;
+  prepare(RULE_RENJU, kTwoStones, 2);
+  useFakeClock(0, 0);
+  deepen(BLACK);
+  ASSERT_TRUE(legalEmpty(search.bestX, search.bestY));
+  EXPECT_FALSE(isForbidden(cellIndex(search.bestX, search.bestY)));
+}
+
+// The clock check inside the search stops it once elapsed + 30 ms reaches the
+// budget. With the defaults (budget 30,000, plenty of time) 29,969 ms gone
+// never trips it and the loop runs to the fixed depth; at 29,970 ms the first
+// check, at node 1,024, stops the search and the driver keeps a legal move.
+// A stop request does the same through the same check.
+TEST_F(ThinkBudgetTest, ClockCheckInTheSearchKeepsAThirtyMsMargin) {
+  prepare(RULE_FREESTYLE, kTwoStones, 2);
+  search.fixedDepth = 4;
+  useFakeClock(0, 29969);
+  deepen(BLACK);
+  EXPECT_EQ(search.stopSearch, 0);
+  EXPECT_EQ(board.iterationDepth, 4);
+  ASSERT_GE(search.nodeCount, 1024) << "too small a search to meet a clock check";
+
+  prepare(RULE_FREESTYLE, kTwoStones, 2);
+  static BoardBase before;
+  std::memcpy(&before, &board, sizeof board);
+  search.fixedDepth = 4;
+  useFakeClock(0, 29970);
+  deepen(BLACK);
+  EXPECT_EQ(search.stopSearch, 1);
+  EXPECT_LT(board.iterationDepth, 4);
+  EXPECT_TRUE(legalEmpty(search.bestX, search.bestY));
+  // The stopped search unwound every move it had made: the board is as it
+  // was, apart from the depth the loop leaves and the scratch end of the
+  // stone list.
+  before.iterationDepth = board.iterationDepth;
+  std::memcpy(before.stones + before.stoneCount, board.stones + board.stoneCount,
+              sizeof(int32_t) * (MAX_CELLS - board.stoneCount));
+  EXPECT_EQ(board.stoneCount, before.stoneCount);
+  EXPECT_EQ(std::memcmp(&before, &board, sizeof board), 0);
+  EXPECT_TRUE(boardIsConsistent());
+
+  prepare(RULE_FREESTYLE, kTwoStones, 2);
+  search.fixedDepth = 4;
+  search.stopRequested = 1;
+  useFakeClock(0, 0);
+  deepen(BLACK);
+  EXPECT_LT(board.iterationDepth, 4);
+  EXPECT_TRUE(legalEmpty(search.bestX, search.bestY));
+}
+
+// time_left near the 32-bit limit: every budget the driver computes stays
+// positive, so the search is not stopped at once.
+TEST_F(ThinkBudgetTest, HugeTimeLeftKeepsTheBudgetPositive) {
+  settings.time_left = INT32_MAX;
+  settings.timeout_turn = INT32_MAX;
+  prepare(RULE_FREESTYLE, kTwoStones, 2);
+  EXPECT_EQ(search.moveBudget, INT32_MAX / 24);
+  search.fixedDepth = 3;
+  useFakeClock(0, 10);
+  deepen(BLACK);
+  EXPECT_GT(search.moveBudget, 0);
+  EXPECT_EQ(search.stopSearch, 0);
+  EXPECT_EQ(board.iterationDepth, 3);
+}
+
+// ---------------------------------------------------------------------------
+// The forced-win pick.
+
+// Black has an open three on column 3 (open-four cells (1,3) and (5,3)) and
+// three five cells: (8,14) from the capped four on row 8 and (10,2), (10,7)
+// from the straight four on row 10. The five comes first, and among the five
+// cells the smallest x wins before the smallest y.
+TEST_F(ThinkBudgetTest, ForcedWinPrefersTheFiveCellInRowOrder) {
+  // clang-format off
+  const std::vector<std::string> fives = {
+      "...............",
+      "...............",
+      "...X...........",
+      "...X...........",
+      "...X...........",
+      "...............",
+      "...............",
+      "...............",
+      ".........OXXXX.",
+      "...............",
+      "...XXXX........",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+  };
+  // clang-format on
+  loadPosition(RULE_FREESTYLE, fives);
+  search.bestX = search.bestY = -1;
+  EXPECT_EQ(playForcedWin(BLACK), 1);
+  EXPECT_EQ(search.bestX, 8);
+  EXPECT_EQ(search.bestY, 14);
+}
+
+// Black's open three on column 10, (5,10) (6,10) (7,10), has the open-four
+// cells (4,10) and (8,10). Under Renju (4,10) is forbidden: it adds the split
+// three (4,10) _ (4,12) (4,13) and the three (2,8) (3,9) (4,10), a double
+// three. So Renju Black takes (8,10); under free-style the first cell, (4,10).
+TEST_F(ThinkBudgetTest, ForcedWinSkipsForbiddenOpenFourCells) {
+  // clang-format off
+  const std::vector<std::string> openThree = {
+      "...............",
+      "...............",
+      "........X......",
+      ".........X.....",
+      "............XX.",
+      "..........X....",
+      "..........X....",
+      "..........X....",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+  };
+  // clang-format on
+  loadPosition(RULE_RENJU, openThree);
+  ASSERT_TRUE(isForbidden(cellIndex(4, 10)));
+  ASSERT_FALSE(isForbidden(cellIndex(8, 10)));
+  search.bestX = search.bestY = -1;
+  EXPECT_EQ(playForcedWin(BLACK), 1);
+  EXPECT_EQ(search.bestX, 8);
+  EXPECT_EQ(search.bestY, 10);
+
+  loadPosition(RULE_FREESTYLE, openThree);
+  search.bestX = search.bestY = -1;
+  EXPECT_EQ(playForcedWin(BLACK), 1);
+  EXPECT_EQ(search.bestX, 4);
+  EXPECT_EQ(search.bestY, 10);
+}
+
+// No five cell and no playable open-four cell: 0, and the move stays as it
+// was. The second position is Renju Black whose open three (10,8)-(10,10) has
+// both ends forbidden: each end also completes a capped column three into a
+// four, a double four.
+TEST_F(ThinkBudgetTest, ForcedWinWithoutAWinLeavesTheMove) {
+  loadPosition(RULE_FREESTYLE, kTwoStones);
+  search.bestX = 5;
+  search.bestY = 6;
+  EXPECT_EQ(playForcedWin(BLACK), 0);
+  EXPECT_EQ(playForcedWin(WHITE), 0);
+  EXPECT_EQ(search.bestX, 5);
+  EXPECT_EQ(search.bestY, 6);
+
+  // clang-format off
+  const std::vector<std::string> bothEndsForbidden = {
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      ".......O...O...",
+      ".......X...X...",
+      ".......X...X...",
+      ".......X...X...",
+      "........XXX....",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+  };
+  // clang-format on
+  loadPosition(RULE_RENJU, bothEndsForbidden);
+  ASSERT_TRUE(inSet(OpenFourCells, BLACK, cellIndex(10, 7)));
+  ASSERT_TRUE(inSet(OpenFourCells, BLACK, cellIndex(10, 11)));
+  ASSERT_TRUE(isForbidden(cellIndex(10, 7)));
+  ASSERT_TRUE(isForbidden(cellIndex(10, 11)));
+  search.bestX = 5;
+  search.bestY = 6;
+  EXPECT_EQ(playForcedWin(BLACK), 0);
+  EXPECT_EQ(search.bestX, 5);
+  EXPECT_EQ(search.bestY, 6);
+
+  // The same shape under free-style is a plain win.
+  loadPosition(RULE_FREESTYLE, bothEndsForbidden);
+  EXPECT_EQ(playForcedWin(BLACK), 1);
+  EXPECT_EQ(search.bestX, 10);
+  EXPECT_EQ(search.bestY, 7);
+}
+
+// With a five cell the first iteration is decided: the root reports
+// 10,000,001, the loop ends with iterationDepth 1 and the five cell is the
+// move, whatever the one-ply pass had picked.
+TEST_F(ThinkBudgetTest, DeepenTakesTheFiveAfterOneIteration) {
+  // clang-format off
+  const std::vector<std::string> blackFour = {
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...........O...",
+      "...OXXXX.......",
+      ".........O.....",
+      "...............",
+      "...............",
+      "..........O....",
+      "...............",
+      "...............",
+      "...............",
+  };
+  // clang-format on
+  for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
+    prepare(rule, blackFour, 8);
+    useFakeClock(0, 1);
+    EXPECT_EQ(deepen(BLACK), WIN_SCORE + 1) << "rule " << rule;
+    EXPECT_EQ(board.iterationDepth, 1);
+    EXPECT_EQ(search.finalValue, WIN_SCORE + 1);
+    EXPECT_EQ(search.bestX, 7) << "rule " << rule;
+    EXPECT_EQ(search.bestY, 8) << "rule " << rule;
+  }
+}
+
+// With only an unstoppable four (an open three) the same happens with the
+// open-four cell; under Renju a forbidden first cell is passed over.
+TEST_F(ThinkBudgetTest, DeepenTakesTheOpenFourAfterOneIteration) {
+  // clang-format off
+  const std::vector<std::string> openThree = {
+      "...............",
+      "...............",
+      "........X......",
+      ".........X.....",
+      "............XX.",
+      "..........X....",
+      "..........X....",
+      "..........X....",
+      "...............",
+      "...O...........",
+      "....O..........",
+      "...............",
+      "..O............",
+      "...........O...",
+      "..........O....",
+  };
+  // clang-format on
+  prepare(RULE_FREESTYLE, openThree, 12);
+  useFakeClock(0, 1);
+  EXPECT_EQ(deepen(BLACK), WIN_SCORE + 1);
+  EXPECT_EQ(board.iterationDepth, 1);
+  EXPECT_EQ(search.bestX, 4);
+  EXPECT_EQ(search.bestY, 10);
+
+  prepare(RULE_RENJU, openThree, 12);
+  useFakeClock(0, 1);
+  EXPECT_EQ(deepen(BLACK), WIN_SCORE + 1);
+  EXPECT_EQ(board.iterationDepth, 1);
+  EXPECT_EQ(search.bestX, 8);
+  EXPECT_EQ(search.bestY, 10);
+}
+
+}  // namespace
