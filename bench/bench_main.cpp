@@ -1,1 +1,320 @@
-int main() { return 0; }
+// ruvan-bench: the search's signature.
+//
+// A fixed list of positions (openings, middle games and sharp tactical
+// positions under all three rules, on square and rectangular boards) is
+// searched to a fixed depth with fixed Zobrist keys and empty tables, and the
+// total node count is printed. The count depends on nothing but the search
+// itself: not on the clock, the build type or the machine. A change that alters
+// it has changed what the search does; a change that should not (a speed-up, a
+// refactoring) must leave it alone. CI compares the count of the release build
+// with that of the sanitizer builds.
+//
+// Usage: ruvan-bench          the full list (several seconds in a release build)
+//        ruvan-bench short    a quick subset at low depth, for CI
+//
+// Each position is set up the way the engine sets up a game: the moves go into
+// the game record in the order played (so Black is the first mover, whatever
+// the position), and the board is rebuilt from the record for the rule. The
+// search is the think driver's own deepening loop, stopped by the fixed depth
+// instead of the clock: the time limits are set so high that no clock check
+// can ever end an iteration.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "board/board.h"
+#include "control/think.h"
+#include "protocol/settings.h"
+#include "search/fours_solver.h"
+#include "search/hash_table.h"
+
+namespace {
+
+// Any fixed value will do; changing it changes the signature.
+constexpr uint32_t BENCH_SEED = 0x52757661;   // "Ruva"
+
+// Time settings no bench search can come near: a budget of 1,000 s a move and
+// so much time left that the driver always believes it has plenty.
+constexpr int32_t BENCH_TIMEOUT_TURN = 1000000;
+constexpr int32_t BENCH_TIME_LEFT = INT32_MAX;
+
+struct BenchPosition {
+  int rule;
+  int width, height;
+  int depth;          // iteration depth of the full run
+  int shortDepth;     // iteration depth of the short run; 0: not in it
+  const char* moves;  // "x,y" pairs in the order played
+};
+
+// Positions from engine games, cut where the game was quiet, in the middle of
+// a fight, or in its decisive phase. Grouped by rule, so that the line table
+// is classified once per rule.
+const BenchPosition positions[] = {
+    // opening, 6 moves: Black to move  [0:6]
+    {RULE_FREESTYLE, 15, 15, 9, 5,
+     "6,5 9,8 8,8 6,9 5,5 8,9"},
+    // middle game, 20 moves: Black to move  [0:20]
+    {RULE_FREESTYLE, 15, 15, 10, 0,
+     "6,5 9,8 8,8 6,9 5,5 8,9 7,5 8,5 7,10 7,8 9,10 5,10 4,5 3,5 8,7 5,9 9,9 4,9 7,9 7,7"},
+    // tactical, 20 moves: Black to move  [2:20]
+    {RULE_FREESTYLE, 15, 15, 8, 0,
+     "8,7 6,7 9,5 7,8 8,6 6,8 10,4 11,3 8,8 8,5 7,6 9,6 5,6 5,7 8,9 8,10 7,9 6,6 6,5 9,8"},
+    // middle game, 10 moves: Black to move  [1:10]
+    {RULE_FREESTYLE, 15, 15, 8, 0,
+     "9,8 7,8 10,8 9,6 8,7 7,6 8,6 9,7 8,10 8,9"},
+    // middle game, 14 moves: Black to move  [2:14]
+    {RULE_FREESTYLE, 15, 15, 9, 0,
+     "8,7 6,7 9,5 7,8 8,6 6,8 10,4 11,3 8,8 8,5 7,6 9,6 5,6 5,7"},
+    // opening, 5 moves: White to move  [3:5]
+    {RULE_FREESTYLE, 20, 20, 10, 0,
+     "10,9 10,11 11,9 12,11 12,10"},
+    // middle game, 26 moves: Black to move  [3:26]
+    {RULE_FREESTYLE, 20, 20, 8, 0,
+     "10,9 10,11 11,9 12,11 12,10 13,10 13,11 10,8 11,12 11,11 9,11 8,12 12,9 13,9 9,9 8,9 9,10 9,8 12,8 "
+     "8,11 8,10 10,10 10,12 11,13 12,7 12,6"},
+    // tactical, 15 moves: White to move  [5:15]
+    {RULE_FREESTYLE, 20, 20, 8, 0,
+     "11,9 8,10 12,11 8,8 12,10 8,9 8,11 10,8 12,9 12,8 11,11 11,8 9,8 9,9 7,11"},
+    // tactical, 16 moves: Black to move  [6:16]
+    {RULE_FREESTYLE, 20, 15, 10, 6,
+     "12,7 12,9 11,7 13,7 11,6 13,8 13,6 14,7 15,6 14,5 14,6 12,6 11,5 11,8 12,4 11,3"},
+    // tactical, 19 moves: White to move  [7:19]
+    {RULE_FREESTYLE, 20, 15, 8, 0,
+     "12,7 12,5 8,9 11,7 9,9 13,6 11,4 10,6 7,9 10,9 11,6 13,8 13,9 15,6 12,9 13,5 6,9 5,9 15,9"},
+    // tactical, 20 moves: Black to move  [8:20t]
+    {RULE_FREESTYLE, 15, 20, 8, 0,
+     "8,10 6,8 6,10 5,9 7,10 5,10 7,7 5,11 5,8 8,9 6,9 8,11 7,8 7,9 8,7 6,7 9,9 9,10 10,8 11,7"},
+    // opening, 8 moves: Black to move  [9:8]
+    {RULE_STANDARD, 15, 15, 10, 0,
+     "9,5 7,8 7,9 6,7 8,9 6,9 6,8 5,7"},
+    // middle game, 40 moves: Black to move  [9:40]
+    {RULE_STANDARD, 15, 15, 8, 0,
+     "9,5 7,8 7,9 6,7 8,9 6,9 6,8 5,7 9,7 7,7 4,7 9,6 8,7 8,8 7,6 10,9 6,5 5,4 5,6 7,4 6,6 4,6 10,7 6,4 "
+     "8,4 11,7 7,3 6,2 8,5 7,5 11,6 12,5 8,3 8,6 5,3 6,3 9,4 10,5 10,3 11,2"},
+    // crowded late middle game, 120 moves: Black to move, must stop a four  [9:120]
+    {RULE_STANDARD, 15, 15, 10, 5,
+     "9,5 7,8 7,9 6,7 8,9 6,9 6,8 5,7 9,7 7,7 4,7 9,6 8,7 8,8 7,6 10,9 6,5 5,4 5,6 7,4 6,6 4,6 10,7 6,4 "
+     "8,4 11,7 7,3 6,2 8,5 7,5 11,6 12,5 8,3 8,6 5,3 6,3 9,4 10,5 10,3 11,2 7,2 6,1 6,0 13,5 12,6 9,3 "
+     "11,5 7,10 9,10 5,10 9,11 4,10 3,10 4,11 3,12 4,9 9,9 9,8 4,12 8,10 6,10 5,11 3,9 3,8 6,11 3,4 4,4 "
+     "3,5 2,7 4,3 5,2 2,4 1,3 9,12 8,11 1,5 3,6 2,5 4,5 3,3 5,1 1,8 0,7 1,7 1,6 3,11 5,9 10,11 6,12 5,12 "
+     "5,14 6,13 4,8 3,7 8,12 7,11 1,11 2,2 2,3 11,10 12,9 9,13 8,13 3,2 3,1 0,2 4,2 2,8 5,5 12,3 12,4 "
+     "11,4 13,2 10,1 13,4 11,11 11,9 10,10 10,12 12,11"},
+    // tactical, 43 moves: White to move  [10:43]
+    {RULE_STANDARD, 15, 15, 8, 0,
+     "9,8 8,8 7,9 8,10 8,7 7,6 8,9 9,9 7,10 6,11 7,7 6,7 7,11 7,8 5,9 6,9 5,8 5,10 4,11 7,12 4,9 4,10 3,9 "
+     "8,12 6,12 5,6 6,6 8,13 9,14 3,10 2,10 4,8 2,7 2,9 4,5 10,7 3,6 5,4 3,5 5,5 5,3 10,9 8,11"},
+    // tactical, 8 moves: Black to move  [11:8]
+    {RULE_STANDARD, 15, 15, 8, 0,
+     "9,9 7,5 10,8 9,5 10,7 10,5 8,5 10,10"},
+    // opening, 5 moves: White to move  [12:5]
+    {RULE_STANDARD, 20, 20, 10, 0,
+     "10,8 10,9 9,9 10,11 11,7"},
+    // tactical, 10 moves: Black to move  [12:10]
+    {RULE_STANDARD, 20, 20, 8, 5,
+     "10,8 10,9 9,9 10,11 11,7 12,6 9,7 9,8 8,7 10,7"},
+    // middle game, 10 moves: Black to move  [14:10]
+    {RULE_STANDARD, 20, 20, 8, 0,
+     "9,9 8,9 7,10 10,10 7,8 7,9 6,9 5,10 8,7 6,8"},
+    // middle game, 10 moves: Black to move  [15:10]
+    {RULE_STANDARD, 20, 15, 8, 0,
+     "12,9 8,5 12,10 7,5 12,8 12,11 12,7 12,6 11,9 6,5"},
+    // tactical, 13 moves: White to move  [16:13]
+    {RULE_STANDARD, 20, 15, 8, 0,
+     "11,6 10,5 12,9 9,6 12,8 11,4 12,3 9,5 12,10 12,7 9,7 8,5 7,5"},
+    // middle game, 30 moves: Black to move  [17:30t]
+    {RULE_STANDARD, 15, 20, 8, 0,
+     "9,11 8,8 5,10 5,12 7,11 6,11 7,10 6,10 7,9 7,8 6,8 8,10 8,11 9,12 5,9 5,8 7,13 7,12 6,12 5,11 5,13 "
+     "3,11 4,9 6,9 4,11 4,13 8,12 6,14 4,8 4,10"},
+    // tactical, 64 moves: Black to move  [17:64t]
+    {RULE_STANDARD, 15, 20, 8, 0,
+     "9,11 8,8 5,10 5,12 7,11 6,11 7,10 6,10 7,9 7,8 6,8 8,10 8,11 9,12 5,9 5,8 7,13 7,12 6,12 5,11 5,13 "
+     "3,11 4,9 6,9 4,11 4,13 8,12 6,14 4,8 4,10 8,13 9,13 8,14 8,15 3,14 9,15 9,14 6,15 7,15 10,10 6,16 "
+     "11,11 9,9 4,14 8,6 5,14 7,16 3,13 3,12 2,13 7,14 7,17 2,12 4,16 5,17 4,18 4,12 12,10 5,7 10,12 13,9 "
+     "4,6 3,9 2,10"},
+    // opening, 6 moves: Black to move  [18:6]
+    {RULE_RENJU, 15, 15, 9, 5,
+     "6,7 7,9 5,8 8,8 5,6 6,10"},
+    // tactical, 16 moves: Black to move  [18:16]
+    {RULE_RENJU, 15, 15, 8, 0,
+     "6,7 7,9 5,8 8,8 5,6 6,10 9,7 4,9 8,7 5,11 4,12 5,7 7,8 8,9 6,9 9,6"},
+    // middle game, 30 moves: Black to move  [19:30]
+    {RULE_RENJU, 15, 15, 8, 0,
+     "5,9 6,6 7,6 6,7 6,8 7,7 5,7 7,9 9,9 7,8 7,10 5,5 4,4 6,4 4,6 4,5 3,5 2,4 5,6 5,10 8,7 6,5 6,3 5,3 "
+     "7,5 4,2 5,2 4,11 9,10 9,8"},
+    // tactical, 43 moves: White to move  [20:43]
+    {RULE_RENJU, 15, 15, 8, 0,
+     "8,9 9,5 5,9 6,8 7,10 7,9 8,10 6,10 8,8 8,11 6,11 9,8 5,12 4,13 5,10 5,11 4,9 3,8 6,7 5,6 5,8 3,10 "
+     "3,9 4,12 3,13 6,9 9,10 11,10 10,11 7,8 9,6 8,6 7,7 8,5 6,5 4,6 7,6 8,4 11,12 12,13 7,12 8,13 8,2"},
+    // tactical, 10 moves: Black to move  [21:10]
+    {RULE_RENJU, 20, 20, 8, 6,
+     "11,12 10,8 12,10 10,12 12,11 10,11 13,10 10,13 10,14 11,10"},
+    // opening, 5 moves: White to move  [22:5]
+    {RULE_RENJU, 20, 20, 10, 0,
+     "12,9 12,10 10,10 11,8 11,9"},
+    // tactical, 28 moves: Black to move  [23:28]
+    {RULE_RENJU, 20, 20, 8, 0,
+     "10,8 9,9 8,8 9,8 9,7 8,6 10,6 7,9 8,9 10,7 11,9 7,8 8,10 8,11 11,8 11,6 11,10 11,11 12,8 10,10 "
+     "13,11 12,10 13,9 12,5 13,4 12,12 13,13 14,10"},
+    // tactical, 14 moves: Black to move  [24:14]
+    {RULE_RENJU, 20, 15, 8, 0,
+     "8,8 7,8 7,6 6,9 8,6 8,9 9,6 6,6 6,7 7,9 5,9 10,9 9,9 5,10"},
+    // tactical, 16 moves: Black to move  [24:16]
+    {RULE_RENJU, 20, 15, 8, 0,
+     "8,8 7,8 7,6 6,9 8,6 8,9 9,6 6,6 6,7 7,9 5,9 10,9 9,9 5,10 4,11 5,8"},
+    // tactical, 13 moves: White to move, 1 forbidden point for Black  [25:13]
+    {RULE_RENJU, 20, 15, 8, 0,
+     "8,5 8,9 8,6 7,9 9,7 9,9 10,9 10,8 10,7 7,11 11,7 8,7 8,11"},
+    // crowded late game, 178 moves: Black to move, 1 forbidden point for Black  [26:178t]
+    {RULE_RENJU, 15, 20, 9, 5,
+     "7,12 7,9 6,10 7,8 8,12 5,9 6,12 9,12 8,9 7,10 7,7 8,11 6,9 6,11 7,13 5,12 7,11 5,13 9,13 10,14 "
+     "10,13 8,13 7,14 7,15 6,14 5,15 5,14 5,11 5,10 4,14 4,13 6,16 7,17 2,11 4,11 2,12 3,13 2,13 2,10 "
+     "4,15 6,15 7,16 5,16 4,10 6,8 1,13 3,11 4,17 10,10 9,11 8,14 9,14 2,15 9,9 8,6 6,7 8,5 9,5 7,4 9,8 "
+     "9,10 4,18 4,16 5,17 3,19 2,16 1,15 9,6 9,7 10,8 12,13 11,10 11,13 13,13 10,11 11,12 8,7 8,8 11,8 "
+     "11,7 8,4 8,3 12,6 6,4 10,4 9,3 3,14 9,4 9,2 1,17 3,15 3,12 7,2 4,9 4,12 7,3 6,3 5,5 4,6 10,3 11,3 "
+     "5,4 5,6 10,16 10,2 8,2 9,1 12,4 2,6 3,6 3,5 5,2 2,4 5,7 2,7 2,3 4,7 1,7 3,9 12,14 11,15 13,12 1,9 "
+     "0,8 11,14 10,9 12,11 13,11 13,10 3,8 9,16 4,8 10,15 8,17 1,8 4,2 5,3 3,2 4,4 6,2 2,2 4,3 2,1 1,4 "
+     "4,1 2,5 7,6 6,6 3,4 11,17 3,1 13,15 13,14 1,1 12,9 1,3 12,10 12,12 10,12 11,11 10,7 14,11 1,5 10,18 "
+     "12,16 10,17 11,2 13,19 13,7 11,5 14,6 13,18 12,2 13,2 12,8 11,9 13,1 14,0"},
+};
+
+constexpr int POSITION_COUNT = sizeof positions / sizeof positions[0];
+
+const char* ruleLabel(int rule) {
+  switch (rule) {
+    case RULE_STANDARD: return "standard";
+    case RULE_RENJU: return "renju";
+    default: return "freestyle";
+  }
+}
+
+[[noreturn]] void badPosition(int index, const char* why) {
+  std::printf("bench: position %d: %s\n", index + 1, why);
+  std::exit(1);
+}
+
+// Fills the game record from the move list and rebuilds the board for the
+// rule, as a START followed by the moves and the first think would.
+void setUpPosition(int index) {
+  const BenchPosition& p = positions[index];
+  settings.rule = p.rule;
+  settings.xExtent = p.width;
+  settings.yExtent = p.height;
+  lineSize = std::max(p.width, p.height);
+  recordCount = 0;
+  blockCount = 0;
+  static bool taken[MAX_SIDE][MAX_SIDE];
+  std::memset(taken, 0, sizeof taken);
+  const char* text = p.moves;
+  for (;;) {
+    while (*text == ' ') text++;
+    if (*text == '\0') break;
+    char* end;
+    const long x = std::strtol(text, &end, 10);
+    if (end == text || *end != ',') badPosition(index, "malformed move list");
+    text = end + 1;
+    const long y = std::strtol(text, &end, 10);
+    if (end == text) badPosition(index, "malformed move list");
+    text = end;
+    if (x < 0 || y < 0 || x >= p.width || y >= p.height) badPosition(index, "move off the board");
+    if (taken[x][y]) badPosition(index, "two moves on one cell");
+    if (recordCount >= MAX_CELLS) badPosition(index, "too many moves");
+    taken[x][y] = true;
+    gameRecord[recordCount] = {static_cast<int32_t>(x), static_cast<int32_t>(y), recordCount % 2 + 1};
+    recordCount++;
+  }
+  builtRule = -1;
+  updateRadius = p.rule == RULE_FREESTYLE ? 4 : 5;
+  rebuildBoard();
+  // Every position starts from empty tables, so that no position's count
+  // depends on the ones before it.
+  clearHashTables();
+  clearFourCache();
+}
+
+// The think driver's set-up followed by its deepening loop, without the reply.
+int searchPosition(int depth) {
+  const int colour = recordCount % 2 == 0 ? BLACK : WHITE;
+  settings.timeout_turn = BENCH_TIMEOUT_TURN;
+  settings.time_left = BENCH_TIME_LEFT;
+  search.fixedDepth = depth;
+  search.moveBudget = budgetFor(BENCH_TIME_LEFT, BENCH_TIMEOUT_TURN, 1);
+  search.thinking = 1;
+  search.sameBestStreak = 0;
+  search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
+  search.nodeCount = 0;
+  search.stopSearch = 0;
+  search.stopRequested = 0;
+  search.bestX = search.bestY = -1;
+  search.finalValue = 0;
+  const int value = deepen(colour);
+  search.thinking = 0;
+  return value;
+}
+
+// Peak resident set in KiB: VmHWM where the kernel reports it, else the
+// maximum resident set size of getrusage (also KiB on Linux).
+long peakMemoryKiB() {
+  if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, status))
+      if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
+    std::fclose(status);
+    if (kib >= 0) return kib;
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool shortRun = argc > 1 && std::strcmp(argv[1], "short") == 0;
+  if (argc > 2 || (argc == 2 && !shortRun)) {
+    std::printf("usage: ruvan-bench [short]\n");
+    return 2;
+  }
+  seedRandom(BENCH_SEED);
+  drawZobristKeys();
+
+  std::printf("%3s  %-9s  %-5s  %5s  %11s  %7s  %-5s  %s\n", "#", "rule", "board", "depth", "nodes", "ms", "move",
+              "value");
+  int64_t totalNodes = 0;
+  int64_t totalMicros = 0;
+  for (int i = 0; i < POSITION_COUNT; i++) {
+    const BenchPosition& p = positions[i];
+    const int depth = shortRun ? p.shortDepth : p.depth;
+    if (depth == 0) continue;
+    setUpPosition(i);
+    const auto start = std::chrono::steady_clock::now();
+    const int value = searchPosition(depth);
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+    totalNodes += search.nodeCount;
+    totalMicros += micros;
+    char size[8], move[24];
+    std::snprintf(size, sizeof size, "%dx%d", p.width, p.height);
+    if (search.bestX >= 0)
+      std::snprintf(move, sizeof move, "%d,%d", search.bestX, search.bestY);
+    else
+      std::snprintf(move, sizeof move, "none");
+    // The depth shown is the last completed iteration: a position whose
+    // outcome is decided, or with a single saving reply, stops earlier.
+    std::printf("%3d  %-9s  %-5s  %2d/%-2d  %11lld  %7lld  %-5s  %d\n", i + 1, ruleLabel(p.rule), size,
+                board.iterationDepth, depth, static_cast<long long>(search.nodeCount),
+                static_cast<long long>(micros / 1000), move, value);
+  }
+  const int64_t millis = totalMicros / 1000;
+  std::printf("\nTotal time (ms): %lld\n", static_cast<long long>(millis));
+  std::printf("Nodes searched: %lld\n", static_cast<long long>(totalNodes));
+  std::printf("Nodes/second: %lld\n", static_cast<long long>(totalNodes * 1000000 / std::max<int64_t>(totalMicros, 1)));
+  std::printf("Peak memory: %ld KiB\n", peakMemoryKiB());
+  return 0;
+}

@@ -1,2 +1,358 @@
+// ruvan-micro: the cost of the engine's hot primitives, one at a time.
+//
+// What the search spends its time on, measured apart so that a change to one
+// of them shows up here before it is lost in the noise of a whole search:
+//
+//   MakeUnmake/Full      placeStone + removeStone (every tree node)
+//   MakeUnmake/Light     placeStoneLight + removeStoneLight (solver, Renju test)
+//   LineTableBuild       classifying all 4,194,304 line windows for a rule
+//   NewGameSameRule      rebuildBoard when the line table already fits the rule
+//   IsForbidden          the Renju test on every empty cell, or on the doubtful ones
+//   ThreatEval           the static evaluation at the horizon
+//   SolveThreats         the continuous-four solver, with and without its cache
+//   ProbeHash/StoreHash  transposition-table traffic on random keys
+//
+// Positions are set up as a game is: a move list in the order played goes into
+// the game record, and the board is rebuilt from it for the rule.
 #include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "board/board.h"
+#include "board/pattern_tables.h"
+#include "board/pattern_update.h"
+#include "board/renju.h"
+#include "control/think.h"
+#include "protocol/settings.h"
+#include "search/fours_solver.h"
+#include "search/hash_table.h"
+#include "search/threat_eval.h"
+
+namespace {
+
+constexpr uint32_t MICRO_SEED = 0x52757661;
+
+struct Position {
+  const char* name;
+  int rule;
+  int width, height;
+  const char* moves;
+};
+
+// Middle games and crowded positions from engine games.
+const Position positions[] = {
+    {"free15", RULE_FREESTYLE, 15, 15,
+     "6,5 9,8 8,8 6,9 5,5 8,9 7,5 8,5 7,10 7,8 9,10 5,10 4,5 3,5 8,7 5,9 9,9 4,9 7,9 7,7"},
+    {"standard20", RULE_STANDARD, 20, 20,
+     "9,9 8,9 7,10 10,10 7,8 7,9 6,9 5,10 8,7 6,8"},
+    {"renju15", RULE_RENJU, 15, 15,
+     "5,9 6,6 7,6 6,7 6,8 7,7 5,7 7,9 9,9 7,8 7,10 5,5 4,4 6,4 4,6 4,5 3,5 2,4 5,6 5,10 8,7 6,5 6,3 "
+     "5,3 7,5 4,2 5,2 4,11 9,10 9,8"},
+    // Black to move with four forbidden points.
+    {"renju20x15", RULE_RENJU, 20, 15,
+     "8,8 7,8 7,6 6,9 8,6 8,9 9,6 6,6 6,7 7,9 5,9 10,9 9,9 5,10 4,11 5,8 9,5 10,7 9,7 9,8 9,4 9,3 11,6 "
+     "10,6 8,5 10,3 8,4 8,7"},
+};
+
+bool keysReady = false;
+
+// Rebuilds the board of a position for its rule, as the engine would for a
+// game that reached it; the tables are left as the build leaves them.
+void setUp(const Position& p) {
+  if (!keysReady) {
+    seedRandom(MICRO_SEED);
+    drawZobristKeys();
+    keysReady = true;
+  }
+  settings.rule = p.rule;
+  settings.xExtent = p.width;
+  settings.yExtent = p.height;
+  lineSize = std::max(p.width, p.height);
+  recordCount = 0;
+  blockCount = 0;
+  for (const char* text = p.moves; *text;) {
+    char* end;
+    const int x = static_cast<int>(std::strtol(text, &end, 10));
+    const int y = static_cast<int>(std::strtol(end + 1, &end, 10));
+    gameRecord[recordCount] = {x, y, recordCount % 2 + 1};
+    recordCount++;
+    text = end;
+    while (*text == ' ') text++;
+  }
+  builtRule = -1;
+  updateRadius = p.rule == RULE_FREESTYLE ? 4 : 5;
+  rebuildBoard();
+  // No clock check may stop a solver or evaluation under measurement.
+  search.stopSearch = 0;
+  search.stopRequested = 0;
+  search.startTime = clockMs();
+  search.moveBudget = 1 << 30;
+}
+
+int sideToMove() { return recordCount % 2 == 0 ? BLACK : WHITE; }
+
+// The empty cells within two lines of a stone: where the search's moves go.
+std::vector<int> nearbyEmptyCells() {
+  std::vector<int> cells;
+  for (int x = 0; x < settings.xExtent; x++)
+    for (int y = 0; y < settings.yExtent; y++) {
+      if (board.cells[cellIndex(x, y)] != EMPTY) continue;
+      bool near = false;
+      for (int dx = -2; dx <= 2 && !near; dx++)
+        for (int dy = -2; dy <= 2 && !near; dy++) {
+          const int u = x + dx, v = y + dy;
+          near = u >= 0 && v >= 0 && u < settings.xExtent && v < settings.yExtent &&
+                 (board.cells[cellIndex(u, v)] == BLACK || board.cells[cellIndex(u, v)] == WHITE);
+        }
+      if (near) cells.push_back(cellIndex(x, y));
+    }
+  return cells;
+}
+
+std::vector<int> allEmptyCells() {
+  std::vector<int> cells;
+  for (int x = 0; x < settings.xExtent; x++)
+    for (int y = 0; y < settings.yExtent; y++)
+      if (board.cells[cellIndex(x, y)] == EMPTY) cells.push_back(cellIndex(x, y));
+  return cells;
+}
+
+void nameAfter(benchmark::State& state, const Position& p) { state.SetLabel(p.name); }
+
+// ---------------------------------------------------------------------------
+// Make and unmake.
+
+void BM_MakeUnmakeFull(benchmark::State& state) {
+  const Position& p = positions[state.range(0)];
+  setUp(p);
+  const std::vector<int> cells = nearbyEmptyCells();
+  const int colour = sideToMove();
+  size_t i = 0;
+  for (auto _ : state) {
+    const int cell = cells[i];
+    placeStone(cell, colour);
+    removeStone(cell);
+    i = i + 1 == cells.size() ? 0 : i + 1;
+  }
+  benchmark::DoNotOptimize(board.scoreSum[0]);
+  state.SetItemsProcessed(state.iterations());
+  nameAfter(state, p);
+}
+BENCHMARK(BM_MakeUnmakeFull)->DenseRange(0, 3);
+
+void BM_MakeUnmakeLight(benchmark::State& state) {
+  const Position& p = positions[state.range(0)];
+  setUp(p);
+  const std::vector<int> cells = nearbyEmptyCells();
+  const int colour = sideToMove();
+  size_t i = 0;
+  for (auto _ : state) {
+    const int cell = cells[i];
+    placeStoneLight(cell, colour);
+    removeStoneLight(cell);
+    i = i + 1 == cells.size() ? 0 : i + 1;
+  }
+  benchmark::DoNotOptimize(board.setSummary[0][0]);
+  state.SetItemsProcessed(state.iterations());
+  nameAfter(state, p);
+}
+BENCHMARK(BM_MakeUnmakeLight)->DenseRange(0, 3);
+
+// ---------------------------------------------------------------------------
+// Tables and new games.
+
+void BM_LineTableBuild(benchmark::State& state) {
+  const int rule = static_cast<int>(state.range(0));
+  setUp(positions[rule == RULE_FREESTYLE ? 0 : rule == RULE_STANDARD ? 1 : 2]);
+  for (auto _ : state) {
+    lineTableRule = -1;   // forces the full classification
+    buildLineTables(rule);
+  }
+  benchmark::DoNotOptimize(lineTable[0]);
+  state.SetItemsProcessed(state.iterations() * LINE_CODES);
+}
+BENCHMARK(BM_LineTableBuild)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// A new game of the same rule and size: the line table is kept, the rest of
+// the board is rebuilt.
+void BM_NewGameSameRule(benchmark::State& state) {
+  const int rule = static_cast<int>(state.range(0));
+  const int size = static_cast<int>(state.range(1));
+  setUp(positions[rule == RULE_FREESTYLE ? 0 : rule == RULE_STANDARD ? 1 : 2]);
+  settings.xExtent = settings.yExtent = lineSize = size;
+  recordCount = 0;
+  for (auto _ : state) {
+    builtRule = -1;
+    rebuildBoard();
+  }
+  benchmark::DoNotOptimize(board.scoreSum[0]);
+}
+BENCHMARK(BM_NewGameSameRule)->ArgsProduct({{0, 1, 2}, {15, 20}})->Unit(benchmark::kMicrosecond);
+
+// ---------------------------------------------------------------------------
+// Renju forbidden points.
+
+// Every empty cell (most are settled by one table read), or only the cells
+// where Black has a three or a four, where the test has to place stones.
+void BM_IsForbidden(benchmark::State& state) {
+  const Position& p = positions[2 + state.range(0)];
+  const bool doubtfulOnly = state.range(1) != 0;
+  setUp(p);
+  std::vector<int> cells;
+  for (int cell : allEmptyCells()) {
+    const int threats = board.setCells[ThreeCells][0][cell] | board.setCells[FourCells][0][cell];
+    if (!doubtfulOnly || threats != 0) cells.push_back(cell);
+  }
+  int forbidden = 0;
+  for (int cell : cells) forbidden += isForbidden(cell);
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(isForbidden(cells[i]));
+    i = i + 1 == cells.size() ? 0 : i + 1;
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["cells"] = static_cast<double>(cells.size());
+  state.counters["forbidden"] = forbidden;
+  state.SetLabel(std::string(p.name) + (doubtfulOnly ? " threat cells" : " all empty"));
+}
+BENCHMARK(BM_IsForbidden)->ArgsProduct({{0, 1}, {0, 1}});
+
+// ---------------------------------------------------------------------------
+// Evaluation and the solver.
+
+void BM_ThreatEval(benchmark::State& state) {
+  const Position& p = positions[state.range(0)];
+  setUp(p);
+  const int colour = sideToMove();
+  for (auto _ : state) benchmark::DoNotOptimize(threatEval(0, colour));
+  state.SetItemsProcessed(state.iterations());
+  nameAfter(state, p);
+}
+BENCHMARK(BM_ThreatEval)->DenseRange(0, 3);
+
+// Positions for the solver: a side to move with fours to make, some with a
+// forced win by fours and some without.
+struct SolverCase {
+  const char* name;
+  int rule;
+  int width, height;
+  const char* moves;
+};
+const SolverCase solverCases[] = {
+    // Wins found 4 and 20 solver plies deep (the second under Renju).
+    {"free20x15 win", RULE_FREESTYLE, 20, 15,
+     "12,7 12,9 11,7 13,7 11,6 13,8 13,6 14,7 15,6 14,5 14,6 12,6 11,5 11,8 12,4 11,3 10,7 10,6 12,5 "
+     "9,8 11,4 11,10 10,11 10,4 13,4 14,3 12,3 13,5 15,4 14,4 8,7 9,7 10,5 9,6"},
+    {"renju15 win", RULE_RENJU, 15, 15,
+     "6,7 7,9 5,8 8,8 5,6 6,10 9,7 4,9 8,7 5,11 4,12 5,7 7,8 8,9 6,9 9,6 4,7 7,10 6,5 7,4"},
+    // No win: fours to try, none of them forcing.
+    {"standard15 none", RULE_STANDARD, 15, 15,
+     "9,5 7,8 7,9 6,7 8,9 6,9 6,8 5,7 9,7 7,7 4,7 9,6 8,7 8,8 7,6 10,9 6,5 5,4 5,6 7,4 6,6 4,6 10,7 "
+     "6,4 8,4 11,7 7,3 6,2 8,5 7,5 11,6 12,5 8,3 8,6 5,3 6,3 9,4 10,5 10,3 11,2 7,2 6,1 6,0 13,5 12,6 "
+     "9,3 11,5 7,10 9,10 5,10 9,11 4,10 3,10 4,11 3,12 4,9 9,9 9,8 4,12 8,10 6,10 5,11 3,9 3,8 6,11 "
+     "3,4 4,4 3,5 2,7 4,3 5,2"},
+    {"renju20x15 none", RULE_RENJU, 20, 15,
+     "12,7 9,7 10,6 8,7 12,8 9,5 12,6 12,9 9,8 10,7 7,7 11,8 9,6 11,6 13,7 12,5 11,7 13,5 13,9 14,10 "
+     "13,10 13,8 14,7 15,7 14,6 15,5 14,5 11,5 10,5 14,4 13,4 16,6 17,7 11,2 11,4 12,2 13,3 13,2 10,2 "
+     "15,4 15,6 16,7 16,5 10,4 8,6 13,1 11,3 17,4 10,10 11,9 14,8 14,9 15,2 9,9 6,8 7,6 5,8 5,9 4,7 "
+     "8,9 10,9 18,4 16,4 17,5 19,3 16,2 15,1 6,9 7,9 8,10 13,12 10,11 13,11 13,13 11,10 12,11 7,8 8,8 "
+     "8,11 7,11 4,8 3,8 6,12 4,6 4,10 3,9 14,3 4,9 2,9 17,1 15,3 12,3 2,7 9,4 12,4 3,7 3,6 5,5 6,4 "
+     "3,10 3,11 4,5 6,5 16,10 2,10 2,8 1,9 4,12 6,2 6,3 5,3 2,5 4,2 7,5 7,2 3,2 7,4 7,1 9,3 14,12"},
+};
+
+void setUpSolverCase(const SolverCase& c) { setUp(Position{c.name, c.rule, c.width, c.height, c.moves}); }
+
+// Uncached: the cache is emptied (outside the timing) before every solve, so
+// each solve searches the whole chain. Cached: the same position again, as
+// the tree search meets it after a transposition.
+void BM_SolveThreats(benchmark::State& state) {
+  const SolverCase& c = solverCases[state.range(0)];
+  const bool cached = state.range(1) != 0;
+  setUpSolverCase(c);
+  const int colour = sideToMove();
+  clearFourCache();
+  search.nodeCount = 0;
+  const int value = solveThreats(0, colour);
+  const int64_t nodes = search.nodeCount;
+  for (auto _ : state) {
+    if (!cached) {
+      state.PauseTiming();
+      clearFourCache();
+      state.ResumeTiming();
+    }
+    benchmark::DoNotOptimize(solveThreats(0, colour));
+  }
+  state.counters["win"] = value > 0 ? 1 : 0;
+  state.counters["nodes"] = static_cast<double>(nodes);
+  state.SetLabel(std::string(c.name) + (cached ? " cached" : " uncached"));
+}
+BENCHMARK(BM_SolveThreats)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, sizeof solverCases / sizeof solverCases[0] - 1, 1), {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
+
+// ---------------------------------------------------------------------------
+// Transposition table.
+
+// Keys from a fixed 64-bit generator, spread over the whole table as real
+// position keys are.
+std::vector<uint64_t> randomKeys(size_t count) {
+  std::vector<uint64_t> keys(count);
+  uint64_t state = 0x9E3779B97F4A7C15ull;
+  for (uint64_t& key : keys) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    key = state;
+  }
+  return keys;
+}
+
+constexpr size_t KEY_COUNT = 1 << 20;
+
+void BM_StoreHash(benchmark::State& state) {
+  setUp(positions[0]);
+  clearHashTables();
+  const std::vector<uint64_t> keys = randomKeys(KEY_COUNT);
+  size_t i = 0;
+  for (auto _ : state) {
+    const uint64_t key = keys[i];
+    storeHashKey(key, static_cast<int>(key & 15), static_cast<int>(key >> 48) - 32768, BOUND_EXACT,
+                 1 + static_cast<int>(key >> 63), static_cast<int>(key >> 20 & 511), -1, -1, false);
+    i = (i + 1) & (KEY_COUNT - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_StoreHash);
+
+// Probes of stored keys (hits) or of keys never stored (misses).
+void BM_ProbeHash(benchmark::State& state) {
+  const bool hits = state.range(0) != 0;
+  setUp(positions[0]);
+  clearHashTables();
+  const std::vector<uint64_t> keys = randomKeys(2 * KEY_COUNT);
+  // A quarter of the table's entries: few enough that most survive.
+  const size_t stored = HASH_BUCKETS / 2;
+  for (size_t k = 0; k < stored; k++)
+    storeHashKey(keys[k], 4, 100, BOUND_EXACT, 1, 5, 6, 7, false);
+  const size_t first = hits ? 0 : KEY_COUNT;
+  size_t i = 0;
+  int moves[3];
+  int found = 0;
+  for (auto _ : state) {
+    const int v = probeHash(2, -1000, 1000, 1, keys[first + i], moves, 3);
+    found += v != HASH_MISS;
+    i = i + 1 == stored ? 0 : i + 1;
+  }
+  benchmark::DoNotOptimize(found);
+  state.SetItemsProcessed(state.iterations());
+  state.counters["usable"] = benchmark::Counter(found, benchmark::Counter::kAvgIterations);
+  state.SetLabel(hits ? "stored keys" : "unknown keys");
+}
+BENCHMARK(BM_ProbeHash)->Arg(1)->Arg(0);
+
+}  // namespace
+
 BENCHMARK_MAIN();

@@ -202,6 +202,8 @@ void ensureBoard() {
 // ---------------------------------------------------------------------------
 // Board commands.
 
+bool boardFull() { return board.stoneCount + blockCount >= settings.xExtent * settings.yExtent; }
+
 bool recordOccupies(int x, int y) {
   for (int i = 0; i < recordCount; i++)
     if (gameRecord[i].x == x && gameRecord[i].y == y) return true;

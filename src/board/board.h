@@ -117,6 +117,11 @@ void rebuildBoard();
 void resetBoard();
 void buildTables();
 
+// True when no cell of the board is left empty: stones and the game's blocks
+// fill it. A board filled partly by blocks is a draw as much as one filled by
+// stones.
+bool boardFull();
+
 // True when (x, y) holds a stone or block of the game (record and block list);
 // used while no board is built.
 bool recordOccupies(int x, int y);

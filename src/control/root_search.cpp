@@ -131,7 +131,7 @@ int searchRoot(int depth, int alpha, int beta, int colour, int extension) {
 
   setBest(top.cell[0]);
   search.singleReply = nonLosingMoves == 1 ? 1 : 0;
-  const bool full = board.stoneCount >= settings.xExtent * settings.yExtent;
+  const bool full = boardFull();
   if (depth != 1)
     replaceHash(effDepth, (index == 0 && full) ? 0 : (best == NO_SCORE ? alpha : best), bound, colour, top.cell[0],
                 top.cell[1], top.cell[2]);

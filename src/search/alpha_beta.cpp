@@ -252,7 +252,7 @@ int alphaBeta(int depth, int alpha, int beta, int colour, int extension) {
     index++;
   }
 
-  const bool full = board.stoneCount >= settings.xExtent * settings.yExtent;
+  const bool full = boardFull();
   const int value = best == NO_SCORE ? alpha : best;
   storeHash(effDepth, (index == 0 && full) ? 0 : value, bound, colour, top.cell[0], top.cell[1], top.cell[2]);
   if (index > 0) return value;
