@@ -56,6 +56,10 @@ inline int fromStored(int v, int distance) {
   return v;
 }
 
+// The position after a move was stored by a node one ply deeper, relative to
+// that node's own ply: 484 - (count + 1) plies from the reference point.
+inline int childDistance(int count) { return MAX_CELLS - (count + 1); }
+
 bool probeFour(int table, uint64_t key, int distance, int& value) {
   for (const FourEntry& e : bucketOf(table, key).entry) {
     if (e.tag != 0 && lockOf(e.lock, e.value) == key) {
@@ -168,7 +172,7 @@ FilterResult filterCandidate(int cell, int colour, int count, bool density, Move
     return Won;
   }
   int child;
-  if (probeFour(tableOf(opponent, 1), board.hashKey ^ zobristKeys[cell][colour - 1], MAX_CELLS + 1 - count, child)) {
+  if (probeFour(tableOf(opponent, 1), board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
     if (-child > 0) {
       storeFour(table, board.hashKey, -child, count);
       value = -child;
@@ -261,7 +265,7 @@ int defend(int depth, int colour, int count) {
     const int cell = blocks[i];
     if (builtRule == RULE_RENJU && colour == BLACK && isForbidden(cell)) continue;
     int child;
-    if (probeFour(tableOf(opponent, 0), board.hashKey ^ zobristKeys[cell][colour - 1], MAX_CELLS + 1 - count, child)) {
+    if (probeFour(tableOf(opponent, 0), board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
       if (child == 0) {
         storeFour(table, board.hashKey, 0, count);
         return 0;
