@@ -37,7 +37,7 @@
 namespace {
 
 // Any fixed value will do; changing it changes the signature.
-constexpr uint32_t BENCH_SEED = 0x52757661;   // "Ruva"
+constexpr uint32_t BENCH_SEED = 0x52757661;  // "Ruva"
 
 // Time settings no bench search can come near: a budget of 1,000 s a move and
 // so much time left that the driver always believes it has plenty.
@@ -56,48 +56,41 @@ struct BenchPosition {
 // a fight, or in its decisive phase. Grouped by rule, so that the line table
 // is classified once per rule.
 const BenchPosition positions[] = {
-    // opening, 6 moves: Black to move  [0:6]
-    {RULE_FREESTYLE, 15, 15, 9, 5,
-     "6,5 9,8 8,8 6,9 5,5 8,9"},
-    // middle game, 20 moves: Black to move  [0:20]
+    // opening, 6 moves: Black to move
+    {RULE_FREESTYLE, 15, 15, 9, 5, "6,5 9,8 8,8 6,9 5,5 8,9"},
+    // middle game, 20 moves: Black to move
     {RULE_FREESTYLE, 15, 15, 10, 0,
      "6,5 9,8 8,8 6,9 5,5 8,9 7,5 8,5 7,10 7,8 9,10 5,10 4,5 3,5 8,7 5,9 9,9 4,9 7,9 7,7"},
-    // tactical, 20 moves: Black to move  [2:20]
+    // tactical, 20 moves: Black to move
     {RULE_FREESTYLE, 15, 15, 8, 0,
      "8,7 6,7 9,5 7,8 8,6 6,8 10,4 11,3 8,8 8,5 7,6 9,6 5,6 5,7 8,9 8,10 7,9 6,6 6,5 9,8"},
-    // middle game, 10 moves: Black to move  [1:10]
-    {RULE_FREESTYLE, 15, 15, 8, 0,
-     "9,8 7,8 10,8 9,6 8,7 7,6 8,6 9,7 8,10 8,9"},
-    // middle game, 14 moves: Black to move  [2:14]
-    {RULE_FREESTYLE, 15, 15, 9, 0,
-     "8,7 6,7 9,5 7,8 8,6 6,8 10,4 11,3 8,8 8,5 7,6 9,6 5,6 5,7"},
-    // opening, 5 moves: White to move  [3:5]
-    {RULE_FREESTYLE, 20, 20, 10, 0,
-     "10,9 10,11 11,9 12,11 12,10"},
-    // middle game, 26 moves: Black to move  [3:26]
+    // middle game, 10 moves: Black to move
+    {RULE_FREESTYLE, 15, 15, 8, 0, "9,8 7,8 10,8 9,6 8,7 7,6 8,6 9,7 8,10 8,9"},
+    // middle game, 14 moves: Black to move
+    {RULE_FREESTYLE, 15, 15, 9, 0, "8,7 6,7 9,5 7,8 8,6 6,8 10,4 11,3 8,8 8,5 7,6 9,6 5,6 5,7"},
+    // opening, 5 moves: White to move
+    {RULE_FREESTYLE, 20, 20, 10, 0, "10,9 10,11 11,9 12,11 12,10"},
+    // middle game, 26 moves: Black to move
     {RULE_FREESTYLE, 20, 20, 8, 0,
      "10,9 10,11 11,9 12,11 12,10 13,10 13,11 10,8 11,12 11,11 9,11 8,12 12,9 13,9 9,9 8,9 9,10 9,8 12,8 "
      "8,11 8,10 10,10 10,12 11,13 12,7 12,6"},
-    // tactical, 15 moves: White to move  [5:15]
-    {RULE_FREESTYLE, 20, 20, 8, 0,
-     "11,9 8,10 12,11 8,8 12,10 8,9 8,11 10,8 12,9 12,8 11,11 11,8 9,8 9,9 7,11"},
-    // tactical, 16 moves: Black to move  [6:16]
-    {RULE_FREESTYLE, 20, 15, 10, 6,
-     "12,7 12,9 11,7 13,7 11,6 13,8 13,6 14,7 15,6 14,5 14,6 12,6 11,5 11,8 12,4 11,3"},
-    // tactical, 19 moves: White to move  [7:19]
+    // tactical, 15 moves: White to move
+    {RULE_FREESTYLE, 20, 20, 8, 0, "11,9 8,10 12,11 8,8 12,10 8,9 8,11 10,8 12,9 12,8 11,11 11,8 9,8 9,9 7,11"},
+    // tactical, 16 moves: Black to move
+    {RULE_FREESTYLE, 20, 15, 10, 6, "12,7 12,9 11,7 13,7 11,6 13,8 13,6 14,7 15,6 14,5 14,6 12,6 11,5 11,8 12,4 11,3"},
+    // tactical, 19 moves: White to move
     {RULE_FREESTYLE, 20, 15, 8, 0,
      "12,7 12,5 8,9 11,7 9,9 13,6 11,4 10,6 7,9 10,9 11,6 13,8 13,9 15,6 12,9 13,5 6,9 5,9 15,9"},
-    // tactical, 20 moves: Black to move  [8:20t]
+    // tactical, 20 moves: Black to move
     {RULE_FREESTYLE, 15, 20, 8, 0,
      "8,10 6,8 6,10 5,9 7,10 5,10 7,7 5,11 5,8 8,9 6,9 8,11 7,8 7,9 8,7 6,7 9,9 9,10 10,8 11,7"},
-    // opening, 8 moves: Black to move  [9:8]
-    {RULE_STANDARD, 15, 15, 10, 0,
-     "9,5 7,8 7,9 6,7 8,9 6,9 6,8 5,7"},
-    // middle game, 40 moves: Black to move  [9:40]
+    // opening, 8 moves: Black to move
+    {RULE_STANDARD, 15, 15, 10, 0, "9,5 7,8 7,9 6,7 8,9 6,9 6,8 5,7"},
+    // middle game, 40 moves: Black to move
     {RULE_STANDARD, 15, 15, 8, 0,
      "9,5 7,8 7,9 6,7 8,9 6,9 6,8 5,7 9,7 7,7 4,7 9,6 8,7 8,8 7,6 10,9 6,5 5,4 5,6 7,4 6,6 4,6 10,7 6,4 "
      "8,4 11,7 7,3 6,2 8,5 7,5 11,6 12,5 8,3 8,6 5,3 6,3 9,4 10,5 10,3 11,2"},
-    // crowded late middle game, 120 moves: Black to move, must stop a four  [9:120]
+    // crowded late middle game, 120 moves: Black to move, must stop a four
     {RULE_STANDARD, 15, 15, 10, 5,
      "9,5 7,8 7,9 6,7 8,9 6,9 6,8 5,7 9,7 7,7 4,7 9,6 8,7 8,8 7,6 10,9 6,5 5,4 5,6 7,4 6,6 4,6 10,7 6,4 "
      "8,4 11,7 7,3 6,2 8,5 7,5 11,6 12,5 8,3 8,6 5,3 6,3 9,4 10,5 10,3 11,2 7,2 6,1 6,0 13,5 12,6 9,3 "
@@ -105,72 +98,66 @@ const BenchPosition positions[] = {
      "3,5 2,7 4,3 5,2 2,4 1,3 9,12 8,11 1,5 3,6 2,5 4,5 3,3 5,1 1,8 0,7 1,7 1,6 3,11 5,9 10,11 6,12 5,12 "
      "5,14 6,13 4,8 3,7 8,12 7,11 1,11 2,2 2,3 11,10 12,9 9,13 8,13 3,2 3,1 0,2 4,2 2,8 5,5 12,3 12,4 "
      "11,4 13,2 10,1 13,4 11,11 11,9 10,10 10,12 12,11"},
-    // tactical, 43 moves: White to move  [10:43]
+    // tactical, 43 moves: White to move
     {RULE_STANDARD, 15, 15, 8, 0,
      "9,8 8,8 7,9 8,10 8,7 7,6 8,9 9,9 7,10 6,11 7,7 6,7 7,11 7,8 5,9 6,9 5,8 5,10 4,11 7,12 4,9 4,10 3,9 "
      "8,12 6,12 5,6 6,6 8,13 9,14 3,10 2,10 4,8 2,7 2,9 4,5 10,7 3,6 5,4 3,5 5,5 5,3 10,9 8,11"},
-    // tactical, 8 moves: Black to move  [11:8]
-    {RULE_STANDARD, 15, 15, 8, 0,
-     "9,9 7,5 10,8 9,5 10,7 10,5 8,5 10,10"},
-    // opening, 5 moves: White to move  [12:5]
-    {RULE_STANDARD, 20, 20, 10, 0,
-     "10,8 10,9 9,9 10,11 11,7"},
-    // tactical, 10 moves: Black to move  [12:10]
-    {RULE_STANDARD, 20, 20, 8, 5,
-     "10,8 10,9 9,9 10,11 11,7 12,6 9,7 9,8 8,7 10,7"},
-    // middle game, 10 moves: Black to move  [14:10]
-    {RULE_STANDARD, 20, 20, 8, 0,
-     "9,9 8,9 7,10 10,10 7,8 7,9 6,9 5,10 8,7 6,8"},
-    // middle game, 10 moves: Black to move  [15:10]
-    {RULE_STANDARD, 20, 15, 8, 0,
-     "12,9 8,5 12,10 7,5 12,8 12,11 12,7 12,6 11,9 6,5"},
-    // tactical, 13 moves: White to move  [16:13]
-    {RULE_STANDARD, 20, 15, 8, 0,
-     "11,6 10,5 12,9 9,6 12,8 11,4 12,3 9,5 12,10 12,7 9,7 8,5 7,5"},
-    // middle game, 30 moves: Black to move  [17:30t]
+    // tactical, 8 moves: Black to move
+    {RULE_STANDARD, 15, 15, 8, 0, "9,9 7,5 10,8 9,5 10,7 10,5 8,5 10,10"},
+    // opening, 5 moves: White to move
+    {RULE_STANDARD, 20, 20, 10, 0, "10,8 10,9 9,9 10,11 11,7"},
+    // tactical, 10 moves: Black to move
+    {RULE_STANDARD, 20, 20, 8, 5, "10,8 10,9 9,9 10,11 11,7 12,6 9,7 9,8 8,7 10,7"},
+    // middle game, 10 moves: Black to move
+    {RULE_STANDARD, 20, 20, 8, 0, "9,9 8,9 7,10 10,10 7,8 7,9 6,9 5,10 8,7 6,8"},
+    // middle game, 10 moves: Black to move
+    {RULE_STANDARD, 20, 15, 8, 0, "12,9 8,5 12,10 7,5 12,8 12,11 12,7 12,6 11,9 6,5"},
+    // tactical, 13 moves: White to move
+    {RULE_STANDARD, 20, 15, 8, 0, "11,6 10,5 12,9 9,6 12,8 11,4 12,3 9,5 12,10 12,7 9,7 8,5 7,5"},
+    // middle game, 30 moves: Black to move
     {RULE_STANDARD, 15, 20, 8, 0,
      "9,11 8,8 5,10 5,12 7,11 6,11 7,10 6,10 7,9 7,8 6,8 8,10 8,11 9,12 5,9 5,8 7,13 7,12 6,12 5,11 5,13 "
      "3,11 4,9 6,9 4,11 4,13 8,12 6,14 4,8 4,10"},
-    // tactical, 64 moves: Black to move  [17:64t]
+    // tactical, 64 moves: Black to move
     {RULE_STANDARD, 15, 20, 8, 0,
      "9,11 8,8 5,10 5,12 7,11 6,11 7,10 6,10 7,9 7,8 6,8 8,10 8,11 9,12 5,9 5,8 7,13 7,12 6,12 5,11 5,13 "
      "3,11 4,9 6,9 4,11 4,13 8,12 6,14 4,8 4,10 8,13 9,13 8,14 8,15 3,14 9,15 9,14 6,15 7,15 10,10 6,16 "
      "11,11 9,9 4,14 8,6 5,14 7,16 3,13 3,12 2,13 7,14 7,17 2,12 4,16 5,17 4,18 4,12 12,10 5,7 10,12 13,9 "
      "4,6 3,9 2,10"},
-    // opening, 6 moves: Black to move  [18:6]
-    {RULE_RENJU, 15, 15, 9, 5,
-     "6,7 7,9 5,8 8,8 5,6 6,10"},
-    // tactical, 16 moves: Black to move  [18:16]
+    // opening, 6 moves: Black to move
+    {RULE_RENJU, 15, 15, 9, 5, "6,7 7,9 5,8 8,8 5,6 6,10"},
+    // tactical, 16 moves: Black to move
+    {RULE_RENJU, 15, 15, 8, 0, "6,7 7,9 5,8 8,8 5,6 6,10 9,7 4,9 8,7 5,11 4,12 5,7 7,8 8,9 6,9 9,6"},
+    // tactical, 24 moves: Black to move, 2 forbidden points for Black
     {RULE_RENJU, 15, 15, 8, 0,
-     "6,7 7,9 5,8 8,8 5,6 6,10 9,7 4,9 8,7 5,11 4,12 5,7 7,8 8,9 6,9 9,6"},
-    // middle game, 30 moves: Black to move  [19:30]
+     "6,7 7,9 5,8 8,8 5,6 6,10 9,7 4,9 8,7 5,11 4,12 5,7 7,8 8,9 6,9 9,6 4,7 7,10 6,5 7,4 3,6 2,5 4,5 3,4"},
+    // middle game, 30 moves: Black to move
     {RULE_RENJU, 15, 15, 8, 0,
      "5,9 6,6 7,6 6,7 6,8 7,7 5,7 7,9 9,9 7,8 7,10 5,5 4,4 6,4 4,6 4,5 3,5 2,4 5,6 5,10 8,7 6,5 6,3 5,3 "
      "7,5 4,2 5,2 4,11 9,10 9,8"},
-    // tactical, 43 moves: White to move  [20:43]
+    // tactical, 43 moves: White to move
     {RULE_RENJU, 15, 15, 8, 0,
      "8,9 9,5 5,9 6,8 7,10 7,9 8,10 6,10 8,8 8,11 6,11 9,8 5,12 4,13 5,10 5,11 4,9 3,8 6,7 5,6 5,8 3,10 "
      "3,9 4,12 3,13 6,9 9,10 11,10 10,11 7,8 9,6 8,6 7,7 8,5 6,5 4,6 7,6 8,4 11,12 12,13 7,12 8,13 8,2"},
-    // tactical, 10 moves: Black to move  [21:10]
-    {RULE_RENJU, 20, 20, 8, 6,
-     "11,12 10,8 12,10 10,12 12,11 10,11 13,10 10,13 10,14 11,10"},
-    // opening, 5 moves: White to move  [22:5]
-    {RULE_RENJU, 20, 20, 10, 0,
-     "12,9 12,10 10,10 11,8 11,9"},
-    // tactical, 28 moves: Black to move  [23:28]
+    // tactical, 10 moves: Black to move
+    {RULE_RENJU, 20, 20, 8, 6, "11,12 10,8 12,10 10,12 12,11 10,11 13,10 10,13 10,14 11,10"},
+    // opening, 5 moves: White to move
+    {RULE_RENJU, 20, 20, 10, 0, "12,9 12,10 10,10 11,8 11,9"},
+    // tactical, 28 moves: Black to move
     {RULE_RENJU, 20, 20, 8, 0,
      "10,8 9,9 8,8 9,8 9,7 8,6 10,6 7,9 8,9 10,7 11,9 7,8 8,10 8,11 11,8 11,6 11,10 11,11 12,8 10,10 "
      "13,11 12,10 13,9 12,5 13,4 12,12 13,13 14,10"},
-    // tactical, 14 moves: Black to move  [24:14]
-    {RULE_RENJU, 20, 15, 8, 0,
-     "8,8 7,8 7,6 6,9 8,6 8,9 9,6 6,6 6,7 7,9 5,9 10,9 9,9 5,10"},
-    // tactical, 16 moves: Black to move  [24:16]
-    {RULE_RENJU, 20, 15, 8, 0,
-     "8,8 7,8 7,6 6,9 8,6 8,9 9,6 6,6 6,7 7,9 5,9 10,9 9,9 5,10 4,11 5,8"},
-    // tactical, 13 moves: White to move, 1 forbidden point for Black  [25:13]
-    {RULE_RENJU, 20, 15, 8, 0,
-     "8,5 8,9 8,6 7,9 9,7 9,9 10,9 10,8 10,7 7,11 11,7 8,7 8,11"},
-    // crowded late game, 178 moves: Black to move, 1 forbidden point for Black  [26:178t]
+    // tactical, 14 moves: Black to move
+    {RULE_RENJU, 20, 15, 8, 0, "8,8 7,8 7,6 6,9 8,6 8,9 9,6 6,6 6,7 7,9 5,9 10,9 9,9 5,10"},
+    // tactical, 16 moves: Black to move
+    {RULE_RENJU, 20, 15, 8, 0, "8,8 7,8 7,6 6,9 8,6 8,9 9,6 6,6 6,7 7,9 5,9 10,9 9,9 5,10 4,11 5,8"},
+    // tactical, 28 moves: Black to move, 4 forbidden points for Black
+    {RULE_RENJU, 20, 15, 8, 5,
+     "8,8 7,8 7,6 6,9 8,6 8,9 9,6 6,6 6,7 7,9 5,9 10,9 9,9 5,10 4,11 5,8 9,5 10,7 9,7 9,8 9,4 9,3 11,6 "
+     "10,6 8,5 10,3 8,4 8,7"},
+    // tactical, 13 moves: White to move, 1 forbidden point for Black
+    {RULE_RENJU, 20, 15, 8, 0, "8,5 8,9 8,6 7,9 9,7 9,9 10,9 10,8 10,7 7,11 11,7 8,7 8,11"},
+    // crowded late game, 178 moves: Black to move, 1 forbidden point for Black
     {RULE_RENJU, 15, 20, 9, 5,
      "7,12 7,9 6,10 7,8 8,12 5,9 6,12 9,12 8,9 7,10 7,7 8,11 6,9 6,11 7,13 5,12 7,11 5,13 9,13 10,14 "
      "10,13 8,13 7,14 7,15 6,14 5,15 5,14 5,11 5,10 4,14 4,13 6,16 7,17 2,11 4,11 2,12 3,13 2,13 2,10 "
@@ -299,7 +286,7 @@ int main(int argc, char** argv) {
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     totalNodes += search.nodeCount;
     totalMicros += micros;
-    char size[8], move[24];
+    char size[16], move[24];
     std::snprintf(size, sizeof size, "%dx%d", p.width, p.height);
     if (search.bestX >= 0)
       std::snprintf(move, sizeof move, "%d,%d", search.bestX, search.bestY);

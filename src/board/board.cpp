@@ -58,6 +58,13 @@ void buildTables() {
   for (int n = 1; n <= 32768; n++) popCount[n] = static_cast<uint8_t>(popCount[n - (n & -n)] + 1);
 }
 
+void warmUpTables() {
+  const int rule = settings.rule;
+  buildLineTables(rule);
+  prepareHashTables(rule);
+  prepareFourCache(rule);
+}
+
 // ---------------------------------------------------------------------------
 // Primitive steps.
 

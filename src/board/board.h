@@ -116,6 +116,9 @@ void refreshBoardForRule();       // the same rebuild without the announcement
 void rebuildBoard();
 void resetBoard();
 void buildTables();
+// Builds the line tables for the current rule and allocates the transposition
+// tables and the solver cache ahead of the first game.
+void warmUpTables();
 
 // True when no cell of the board is left empty: stones and the game's blocks
 // fill it. A board filled partly by blocks is a draw as much as one filled by

@@ -48,7 +48,20 @@ void stopThinking() {
   worker.idleSignal.wait(lock, [] { return worker.idle; });
 }
 
+static void reportIdle() {
+  {
+    std::lock_guard<std::mutex> lock(worker.idleMutex);
+    worker.idle = true;
+  }
+  worker.idleSignal.notify_one();
+}
+
 void workerLoop() {
+  // The big tables are built while the manager is still starting the game, so
+  // that the first move is not charged with them; the first command that
+  // touches the board waits for this (it stops thinking first).
+  warmUpTables();
+  reportIdle();
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(worker.goMutex);
@@ -57,11 +70,7 @@ void workerLoop() {
     }
     if (worker.job == JobQuit) return;
     think();
-    {
-      std::lock_guard<std::mutex> lock(worker.idleMutex);
-      worker.idle = true;
-    }
-    worker.idleSignal.notify_one();
+    reportIdle();
   }
 }
 
@@ -71,8 +80,11 @@ int runEngine() {
   while (readCommandLine()) {
     if (handleCommand()) break;
   }
-  worker.job = JobQuit;
+  // The quit job is set only once the worker is idle: set earlier, it could be
+  // read by a worker that has just been woken for a think, which would then
+  // end without ever reporting itself idle.
   stopThinking();
+  worker.job = JobQuit;
   startThinking();
   thread.join();
   return 0;

@@ -24,7 +24,8 @@ struct WorkerControl {
   bool go = false;                  // a job is waiting (guarded by goMutex)
   std::mutex goMutex;
   std::condition_variable goSignal;
-  bool idle = true;                 // no job in hand (guarded by idleMutex)
+  bool idle = false;                // no job in hand (guarded by idleMutex); the worker
+                                    // starts busy with the table warm-up
   std::mutex idleMutex;
   std::condition_variable idleSignal;
   int job = JobThink;               // written by the main thread before a wake-up
