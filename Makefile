@@ -16,6 +16,7 @@ test: release sanitize tsan
 	ctest --test-dir build/release --output-on-failure
 	ctest --test-dir build/sanitize --output-on-failure -R '^[A-Z]'
 	ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
+	tools/bench_signature.sh build/release/ruvan-bench build/sanitize/ruvan-bench
 
 bench: release
 	./build/release/ruvan-bench
