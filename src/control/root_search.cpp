@@ -51,9 +51,11 @@ void noteNewBest() {
   search.moveBudget = raisedBudget(search.extendForDrop, 1);
 }
 
+// No move (-1) leaves both coordinates at -1, so the driver's fallback and any
+// pass line see "no move" rather than a made-up column.
 void setBest(int cell) {
-  search.bestX = cell >> 5;
-  search.bestY = cell & 31;
+  search.bestX = cell < 0 ? -1 : cellX(cell);
+  search.bestY = cell < 0 ? -1 : cellY(cell);
 }
 
 }  // namespace
