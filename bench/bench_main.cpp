@@ -9,8 +9,11 @@
 // refactoring) must leave it alone. CI compares the count of the release build
 // with that of the sanitizer builds.
 //
-// Usage: ruvan-bench          the full list (several seconds in a release build)
-//        ruvan-bench short    a quick subset at low depth, for CI
+// Usage: ruvan-bench            the full list (several seconds in a release build)
+//        ruvan-bench short      a quick subset at low depth, for CI
+//        ruvan-bench timed MS   every position under a real clock of MS ms a move:
+//                               the depth reached and the speed per rule (not a
+//                               signature: the clock decides where it stops)
 //
 // Each position is set up the way the engine sets up a game: the moves go into
 // the game record in the order played (so Black is the first mover, whatever
@@ -225,12 +228,13 @@ void setUpPosition(int index) {
 }
 
 // The think driver's set-up followed by its deepening loop, without the reply.
-int searchPosition(int depth) {
+// A depth of 0 searches under a clock of timeoutTurn ms instead.
+int searchPosition(int depth, int timeoutTurn = BENCH_TIMEOUT_TURN) {
   const int colour = recordCount % 2 == 0 ? BLACK : WHITE;
-  settings.timeout_turn = BENCH_TIMEOUT_TURN;
+  settings.timeout_turn = timeoutTurn;
   settings.time_left = BENCH_TIME_LEFT;
   search.fixedDepth = depth;
-  search.moveBudget = budgetFor(BENCH_TIME_LEFT, BENCH_TIMEOUT_TURN, 1);
+  search.moveBudget = budgetFor(BENCH_TIME_LEFT, timeoutTurn, 1);
   search.thinking = 1;
   search.sameBestStreak = 0;
   search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
@@ -262,14 +266,49 @@ long peakMemoryKiB() {
 
 }  // namespace
 
+// Every position under a real clock: how deep the search gets and how fast it
+// runs, per rule.
+int timedRun(int millis) {
+  int64_t nodes[3] = {0, 0, 0}, micros[3] = {0, 0, 0};
+  int depths[3] = {0, 0, 0}, counts[3] = {0, 0, 0};
+  std::printf("%3s  %-9s  %-5s  %5s  %11s  %7s  %s\n", "#", "rule", "board", "depth", "nodes", "ms", "nodes/ms");
+  for (int i = 0; i < POSITION_COUNT; i++) {
+    const BenchPosition& p = positions[i];
+    setUpPosition(i);
+    const auto start = std::chrono::steady_clock::now();
+    searchPosition(0, millis);
+    const int64_t us =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+    char size[16];
+    std::snprintf(size, sizeof size, "%dx%d", p.width, p.height);
+    std::printf("%3d  %-9s  %-5s  %5d  %11lld  %7lld  %lld\n", i + 1, ruleLabel(p.rule), size, board.iterationDepth,
+                static_cast<long long>(search.nodeCount), static_cast<long long>(us / 1000),
+                static_cast<long long>(search.nodeCount * 1000 / std::max<int64_t>(us, 1)));
+    nodes[p.rule] += search.nodeCount;
+    micros[p.rule] += us;
+    depths[p.rule] += board.iterationDepth;
+    counts[p.rule]++;
+  }
+  std::printf("\n");
+  for (int rule = 0; rule < 3; rule++) {
+    if (counts[rule] == 0) continue;
+    std::printf("%-9s  positions %2d  mean depth %.1f  nodes/ms %lld\n", ruleLabel(rule), counts[rule],
+                static_cast<double>(depths[rule]) / counts[rule],
+                static_cast<long long>(nodes[rule] * 1000 / std::max<int64_t>(micros[rule], 1)));
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   const bool shortRun = argc > 1 && std::strcmp(argv[1], "short") == 0;
-  if (argc > 2 || (argc == 2 && !shortRun)) {
-    std::printf("usage: ruvan-bench [short]\n");
+  const bool timed = argc == 3 && std::strcmp(argv[1], "timed") == 0 && std::atoi(argv[2]) > 0;
+  if (!timed && (argc > 2 || (argc == 2 && !shortRun))) {
+    std::printf("usage: ruvan-bench [short | timed MS]\n");
     return 2;
   }
   seedRandom(BENCH_SEED);
   drawZobristKeys();
+  if (timed) return timedRun(std::atoi(argv[2]));
 
   std::printf("%3s  %-9s  %-5s  %5s  %11s  %7s  %-5s  %s\n", "#", "rule", "board", "depth", "nodes", "ms", "move",
               "value");
