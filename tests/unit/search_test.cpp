@@ -27,6 +27,7 @@
 
 namespace {
 
+using testing_support::blackFourPosition;
 using testing_support::loadPosition;
 using testing_support::setIterationDepth;
 
@@ -94,25 +95,7 @@ class SearchTest : public ::testing::Test {
 // once, worth WIN_SCORE plus its depth, whatever the window, without a probe
 // (a stored entry for the position is ignored) and without a store.
 TEST_F(SearchTest, FiveCellWinsAtOnce) {
-  // clang-format off
-  const std::vector<std::string> blackFour = {
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...........O...",
-      "...OXXXX.......",
-      ".........O.....",
-      "...............",
-      "...............",
-      "..........O....",
-      "...............",
-      "...............",
-      "...............",
-  };
-  // clang-format on
+  const std::vector<std::string>& blackFour = blackFourPosition();
   for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
     loadPosition(rule, blackFour);
     forget();

@@ -62,6 +62,31 @@ inline void loadPosition(int rule, const std::vector<std::string>& rows, int wid
     }
 }
 
+// 15 x 15: Black's four OXXXX on row 7 (y 4 ... 7) with its five cell at
+// (7, 8), and three scattered White stones. Black to move completes five.
+inline const std::vector<std::string>& blackFourPosition() {
+  // clang-format off
+  static const std::vector<std::string> rows = {
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...........O...",
+      "...OXXXX.......",
+      ".........O.....",
+      "...............",
+      "...............",
+      "..........O....",
+      "...............",
+      "...............",
+      "...............",
+  };
+  // clang-format on
+  return rows;
+}
+
 // Nominal search depth frame for code that indexes the per-ply stacks.
 inline void setIterationDepth(int depth) { board.iterationDepth = depth; }
 

@@ -24,6 +24,7 @@
 
 namespace {
 
+using testing_support::blackFourPosition;
 using testing_support::loadPosition;
 
 // A clock the test owns: it reads `start` on its first call and `later` on
@@ -452,25 +453,7 @@ TEST_F(ThinkBudgetTest, ForcedWinWithoutAWinLeavesTheMove) {
 // 10,000,001, the loop ends with iterationDepth 1 and the five cell is the
 // move, whatever the one-ply pass had picked.
 TEST_F(ThinkBudgetTest, DeepenTakesTheFiveAfterOneIteration) {
-  // clang-format off
-  const std::vector<std::string> blackFour = {
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...........O...",
-      "...OXXXX.......",
-      ".........O.....",
-      "...............",
-      "...............",
-      "..........O....",
-      "...............",
-      "...............",
-      "...............",
-  };
-  // clang-format on
+  const std::vector<std::string>& blackFour = blackFourPosition();
   for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
     prepare(rule, blackFour, 8);
     useFakeClock(0, 1);

@@ -28,6 +28,7 @@
 
 namespace {
 
+using testing_support::blackFourPosition;
 using testing_support::loadPosition;
 using testing_support::setIterationDepth;
 
@@ -564,25 +565,7 @@ TEST_F(ThreatEvalTest, OnePlyBlocksTheOpponentsFive) {
 // (see the think driver's tests). Here the pass must agree with the rules:
 // the same cell and value as the reference.
 TEST_F(ThreatEvalTest, OnePlyWithAFiveCellScoresByTheEvaluation) {
-  // clang-format off
-  const std::vector<std::string> blackFour = {
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...........O...",
-      "...OXXXX.......",
-      ".........O.....",
-      "...............",
-      "...............",
-      "..........O....",
-      "...............",
-      "...............",
-      "...............",
-  };
-  // clang-format on
+  const std::vector<std::string>& blackFour = blackFourPosition();
   for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
     loadPosition(rule, blackFour);
     ASSERT_EQ(cellsOf(FiveCells, BLACK), (Cells{{7, 8}}));
