@@ -23,13 +23,21 @@ configure PGO -DCMAKE_CXX_FLAGS_RELEASE="-O3 -DNDEBUG -fprofile-generate" -DCMAK
 "$root/PGO/ruvan-bench" >/dev/null
 configure PGO -DCMAKE_CXX_FLAGS_RELEASE="-O3 -DNDEBUG -fprofile-use -fprofile-correction" \
   -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON
-printf '%-5s %-16s %s\n' variant "nodes searched" "nodes/second (each run)"
+# Per variant: the signature, then nodes/second overall and per rule, the
+# best of the runs (the least disturbed by anything else on the machine).
+printf '%-5s %-14s %12s %12s %12s %12s\n' variant "nodes" "all" "freestyle" "standard" "renju"
 for v in O2 O3 LTO PGO; do
-  speeds=""
+  best=""
   for _ in $(seq "$runs"); do
     out=$("$root/$v/ruvan-bench")
-    nodes=$(grep '^Nodes searched' <<<"$out" | awk '{print $3}')
-    speeds="$speeds $(grep '^Nodes/second' <<<"$out" | awk '{print $2}')"
+    line=$(awk '
+      $2 == "freestyle" || $2 == "standard" || $2 == "renju" { n[$2] += $5; t[$2] += $6 }
+      /^Nodes searched/ { nodes = $3 }
+      /^Nodes\/second/ { all = $2 }
+      END { printf "%s %s %d %d %d", nodes, all, 1000 * n["freestyle"] / t["freestyle"],
+                   1000 * n["standard"] / t["standard"], 1000 * n["renju"] / t["renju"] }' <<<"$out")
+    if [ -z "$best" ] || [ "$(cut -d' ' -f2 <<<"$line")" -gt "$(cut -d' ' -f2 <<<"$best")" ]; then best=$line; fi
   done
-  printf '%-5s %-16s%s\n' "$v" "$nodes" "$speeds"
+  read -r nodes all free std renju <<<"$best"
+  printf '%-5s %-14s %12s %12s %12s %12s\n' "$v" "$nodes" "$all" "$free" "$std" "$renju"
 done
