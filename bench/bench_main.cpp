@@ -234,14 +234,8 @@ int searchPosition(int depth, int timeoutTurn = BENCH_TIMEOUT_TURN) {
   settings.timeout_turn = timeoutTurn;
   settings.time_left = BENCH_TIME_LEFT;
   search.fixedDepth = depth;
-  search.moveBudget = budgetFor(BENCH_TIME_LEFT, timeoutTurn, 1);
-  search.thinking = 1;
-  search.sameBestStreak = 0;
-  search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
-  search.nodeCount = 0;
-  search.stopSearch = 0;
+  beginThink();
   search.stopRequested = 0;
-  search.bestX = search.bestY = -1;
   search.finalValue = 0;
   const int value = deepen(colour);
   search.thinking = 0;

@@ -180,10 +180,7 @@ bool renjuWindowOpen() {
   return false;
 }
 
-void think() {
-  const int n = recordCount;
-  const int colour = n % 2 == 0 ? BLACK : WHITE;
-  const int cellCount = settings.xExtent * settings.yExtent;
+void beginThink() {
   search.moveBudget = currentBudget(1);
   search.thinking = 1;
   search.sameBestStreak = search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
@@ -191,7 +188,12 @@ void think() {
   search.stopSearch = 0;
   search.bestX = search.bestY = -1;
   search.startTime = 0;
-  (void)cellCount;
+}
+
+void think() {
+  const int n = recordCount;
+  const int colour = n % 2 == 0 ? BLACK : WHITE;
+  beginThink();
 
   if (n == 0) {
     playCentre();

@@ -48,6 +48,10 @@ bool nodeClockCheck();
 // computed in 64 bits.
 int budgetFor(int64_t timeLeft, int64_t timeoutTurn, int multiplier);
 
+// The set-up of every think: the first budget from the time settings, and the
+// counters, flags and move of SearchControl cleared.
+void beginThink();
+
 // Whole think: set-up, trivial cases or deepening search, reply.
 void think();
 
