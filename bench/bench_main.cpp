@@ -11,7 +11,8 @@
 //
 // Usage: ruvan-bench            the full list (several seconds in a release build)
 //        ruvan-bench short      a quick subset at low depth, for CI
-//        ruvan-bench timed MS   every position under a real clock of MS ms a move:
+//        ruvan-bench timed MS [THREADS]
+//                               every position under a real clock of MS ms a move:
 //                               the depth reached and the speed per rule (not a
 //                               signature: the clock decides where it stops)
 //
@@ -32,10 +33,7 @@
 #include <cstring>
 
 #include "board/board.h"
-#include "control/think.h"
-#include "protocol/settings.h"
-#include "search/fours_solver.h"
-#include "search/hash_table.h"
+#include "control/engine.h"
 
 namespace {
 
@@ -183,6 +181,9 @@ const char* ruleLabel(int rule) {
   }
 }
 
+// One engine for the whole run, as one engine process would hold it.
+Engine* engine = nullptr;
+
 [[noreturn]] void badPosition(int index, const char* why) {
   std::printf("bench: position %d: %s\n", index + 1, why);
   std::exit(1);
@@ -192,12 +193,9 @@ const char* ruleLabel(int rule) {
 // rule, as a START followed by the moves and the first think would.
 void setUpPosition(int index) {
   const BenchPosition& p = positions[index];
-  settings.rule = p.rule;
-  settings.xExtent = p.width;
-  settings.yExtent = p.height;
-  lineSize = std::max(p.width, p.height);
-  recordCount = 0;
-  blockCount = 0;
+  Position& game = engine->game;
+  engine->rule = p.rule;
+  game.startGame(p.width, p.height, p.rule);
   static bool taken[MAX_SIDE][MAX_SIDE];
   std::memset(taken, 0, sizeof taken);
   const char* text = p.moves;
@@ -213,33 +211,30 @@ void setUpPosition(int index) {
     text = end;
     if (x < 0 || y < 0 || x >= p.width || y >= p.height) badPosition(index, "move off the board");
     if (taken[x][y]) badPosition(index, "two moves on one cell");
-    if (recordCount >= MAX_CELLS) badPosition(index, "too many moves");
+    if (game.recordCount >= MAX_CELLS) badPosition(index, "too many moves");
     taken[x][y] = true;
-    gameRecord[recordCount] = {static_cast<int32_t>(x), static_cast<int32_t>(y), recordCount % 2 + 1};
-    recordCount++;
+    game.gameRecord[game.recordCount] = {static_cast<int32_t>(x), static_cast<int32_t>(y), game.recordCount % 2 + 1};
+    game.recordCount++;
   }
-  builtRule = -1;
-  updateRadius = p.rule == RULE_FREESTYLE ? 4 : 5;
-  rebuildBoard();
+  game.rebuild(p.rule);
   // Every position starts from empty tables, so that no position's count
   // depends on the ones before it.
-  clearHashTables();
-  clearFourCache();
+  engine->tt.prepare(p.rule);
+  engine->fourCache.prepare(p.rule);
+  engine->tt.clear();
+  engine->fourCache.clear();
 }
 
 // The think driver's set-up followed by its deepening loop, without the reply.
 // A depth of 0 searches under a clock of timeoutTurn ms instead.
 int searchPosition(int depth, int timeoutTurn = BENCH_TIMEOUT_TURN) {
-  const int colour = recordCount % 2 == 0 ? BLACK : WHITE;
-  settings.timeout_turn = timeoutTurn;
-  settings.time_left = BENCH_TIME_LEFT;
-  search.fixedDepth = depth;
-  beginThink();
-  search.stopRequested = 0;
-  search.finalValue = 0;
-  const int value = deepen(colour);
-  search.thinking = 0;
-  return value;
+  const int colour = engine->game.recordCount % 2 == 0 ? BLACK : WHITE;
+  engine->limits.timeout_turn = timeoutTurn;
+  engine->limits.time_left = BENCH_TIME_LEFT;
+  engine->limits.max_depth = depth;
+  engine->stopRequested = 0;
+  engine->game.finalValue = 0;
+  return engine->searchGame(colour, true);
 }
 
 // Peak resident set in KiB: VmHWM where the kernel reports it, else the
@@ -275,12 +270,12 @@ int timedRun(int millis) {
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     char size[16];
     std::snprintf(size, sizeof size, "%dx%d", p.width, p.height);
-    std::printf("%3d  %-9s  %-5s  %5d  %11lld  %7lld  %lld\n", i + 1, ruleLabel(p.rule), size, board.iterationDepth,
-                static_cast<long long>(search.nodeCount), static_cast<long long>(us / 1000),
-                static_cast<long long>(search.nodeCount * 1000 / std::max<int64_t>(us, 1)));
-    nodes[p.rule] += search.nodeCount;
+    std::printf("%3d  %-9s  %-5s  %5d  %11lld  %7lld  %lld\n", i + 1, ruleLabel(p.rule), size, engine->game.board.iterationDepth,
+                static_cast<long long>(engine->totalNodes()), static_cast<long long>(us / 1000),
+                static_cast<long long>(engine->totalNodes() * 1000 / std::max<int64_t>(us, 1)));
+    nodes[p.rule] += engine->totalNodes();
     micros[p.rule] += us;
-    depths[p.rule] += board.iterationDepth;
+    depths[p.rule] += engine->game.board.iterationDepth;
     counts[p.rule]++;
   }
   std::printf("\n");
@@ -295,13 +290,15 @@ int timedRun(int millis) {
 
 int main(int argc, char** argv) {
   const bool shortRun = argc > 1 && std::strcmp(argv[1], "short") == 0;
-  const bool timed = argc == 3 && std::strcmp(argv[1], "timed") == 0 && std::atoi(argv[2]) > 0;
+  const bool timed = (argc == 3 || argc == 4) && std::strcmp(argv[1], "timed") == 0 && std::atoi(argv[2]) > 0;
   if (!timed && (argc > 2 || (argc == 2 && !shortRun))) {
-    std::printf("usage: ruvan-bench [short | timed MS]\n");
+    std::printf("usage: ruvan-bench [short | timed MS [THREADS]]\n");
     return 2;
   }
   seedRandom(BENCH_SEED);
   drawZobristKeys();
+  engine = new Engine;
+  if (timed && argc == 4) engine->threadCount = std::max(1, std::min(std::atoi(argv[3]), MAX_THREADS));
   if (timed) return timedRun(std::atoi(argv[2]));
 
   std::printf("%3s  %-9s  %-5s  %5s  %11s  %7s  %-5s  %s\n", "#", "rule", "board", "depth", "nodes", "ms", "move",
@@ -317,18 +314,18 @@ int main(int argc, char** argv) {
     const int value = searchPosition(depth);
     const auto micros =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
-    totalNodes += search.nodeCount;
+    totalNodes += engine->totalNodes();
     totalMicros += micros;
     char size[16], move[24];
     std::snprintf(size, sizeof size, "%dx%d", p.width, p.height);
-    if (search.bestX >= 0)
-      std::snprintf(move, sizeof move, "%d,%d", search.bestX, search.bestY);
+    if (engine->mainWorker().search.bestX >= 0)
+      std::snprintf(move, sizeof move, "%d,%d", engine->mainWorker().search.bestX, engine->mainWorker().search.bestY);
     else
       std::snprintf(move, sizeof move, "none");
     // The depth shown is the last completed iteration: a position whose
     // outcome is decided, or with a single saving reply, stops earlier.
     std::printf("%3d  %-9s  %-5s  %2d/%-2d  %11lld  %7lld  %-5s  %d\n", i + 1, ruleLabel(p.rule), size,
-                board.iterationDepth, depth, static_cast<long long>(search.nodeCount),
+                engine->game.board.iterationDepth, depth, static_cast<long long>(engine->totalNodes()),
                 static_cast<long long>(micros / 1000), move, value);
   }
   const int64_t millis = totalMicros / 1000;

@@ -23,20 +23,15 @@
 #include <vector>
 
 #include "board/board.h"
+#include "control/engine.h"
 #include "board/pattern_tables.h"
-#include "board/pattern_update.h"
-#include "board/renju.h"
-#include "control/think.h"
-#include "protocol/settings.h"
-#include "search/fours_solver.h"
 #include "search/hash_table.h"
-#include "search/threat_eval.h"
 
 namespace {
 
 constexpr uint32_t MICRO_SEED = 0x52757661;
 
-struct Position {
+struct MicroPosition {
   const char* name;
   int rule;
   int width, height;
@@ -44,7 +39,11 @@ struct Position {
 };
 
 // Middle games and crowded positions from engine games.
-const Position positions[] = {
+// One engine and its main worker, searched with as a lone worker.
+Engine& TE = *new Engine;
+Worker& TW = TE.linkMainWorker();
+
+const MicroPosition positions[] = {
     {"free15", RULE_FREESTYLE, 15, 15,
      "6,5 9,8 8,8 6,9 5,5 8,9 7,5 8,5 7,10 7,8 9,10 5,10 4,5 3,5 8,7 5,9 9,9 4,9 7,9 7,7"},
     {"standard20", RULE_STANDARD, 20, 20, "9,9 8,9 7,10 10,10 7,8 7,9 6,9 5,10 8,7 6,8"},
@@ -62,51 +61,53 @@ bool keysReady = false;
 
 // Rebuilds the board of a position for its rule, as the engine would for a
 // game that reached it; the tables are left as the build leaves them.
-void setUp(const Position& p) {
+void setUp(const MicroPosition& p) {
   if (!keysReady) {
     seedRandom(MICRO_SEED);
     drawZobristKeys();
     keysReady = true;
   }
-  settings.rule = p.rule;
-  settings.xExtent = p.width;
-  settings.yExtent = p.height;
-  lineSize = std::max(p.width, p.height);
-  recordCount = 0;
-  blockCount = 0;
+  TE.rule = p.rule;
+  TW.pos.xExtent = p.width;
+  TW.pos.yExtent = p.height;
+  TW.pos.lineSize = std::max(p.width, p.height);
+  TW.pos.recordCount = 0;
+  TW.pos.blockCount = 0;
   for (const char* text = p.moves; *text;) {
     char* end;
     const int x = static_cast<int>(std::strtol(text, &end, 10));
     const int y = static_cast<int>(std::strtol(end + 1, &end, 10));
-    gameRecord[recordCount] = {x, y, recordCount % 2 + 1};
-    recordCount++;
+    TW.pos.gameRecord[TW.pos.recordCount] = {x, y, TW.pos.recordCount % 2 + 1};
+    TW.pos.recordCount++;
     text = end;
     while (*text == ' ') text++;
   }
-  builtRule = -1;
-  updateRadius = p.rule == RULE_FREESTYLE ? 4 : 5;
-  rebuildBoard();
+  TW.pos.tables = TE.ruleTables;
+  TW.pos.builtRule = -1;
+  TW.pos.rebuild(p.rule);
   // No clock check may stop a solver or evaluation under measurement.
-  search.stopSearch = 0;
-  search.stopRequested = 0;
-  search.startTime = clockMs();
-  search.moveBudget = 1 << 30;
+  TE.tt.prepare(p.rule);
+  TE.fourCache.prepare(p.rule);
+  TW.search.stopSearch = 0;
+  TE.stopRequested = 0;
+  TW.search.startTime = clockMs();
+  TW.search.moveBudget = 1 << 30;
 }
 
-int sideToMove() { return recordCount % 2 == 0 ? BLACK : WHITE; }
+int sideToMove() { return TW.pos.recordCount % 2 == 0 ? BLACK : WHITE; }
 
 // The empty cells within two lines of a stone: where the search's moves go.
 std::vector<int> nearbyEmptyCells() {
   std::vector<int> cells;
-  for (int x = 0; x < settings.xExtent; x++)
-    for (int y = 0; y < settings.yExtent; y++) {
-      if (board.cells[cellIndex(x, y)] != EMPTY) continue;
+  for (int x = 0; x < TW.pos.xExtent; x++)
+    for (int y = 0; y < TW.pos.yExtent; y++) {
+      if (TW.pos.board.cells[cellIndex(x, y)] != EMPTY) continue;
       bool near = false;
       for (int dx = -2; dx <= 2 && !near; dx++)
         for (int dy = -2; dy <= 2 && !near; dy++) {
           const int u = x + dx, v = y + dy;
-          near = u >= 0 && v >= 0 && u < settings.xExtent && v < settings.yExtent &&
-                 (board.cells[cellIndex(u, v)] == BLACK || board.cells[cellIndex(u, v)] == WHITE);
+          near = u >= 0 && v >= 0 && u < TW.pos.xExtent && v < TW.pos.yExtent &&
+                 (TW.pos.board.cells[cellIndex(u, v)] == BLACK || TW.pos.board.cells[cellIndex(u, v)] == WHITE);
         }
       if (near) cells.push_back(cellIndex(x, y));
     }
@@ -115,48 +116,48 @@ std::vector<int> nearbyEmptyCells() {
 
 std::vector<int> allEmptyCells() {
   std::vector<int> cells;
-  for (int x = 0; x < settings.xExtent; x++)
-    for (int y = 0; y < settings.yExtent; y++)
-      if (board.cells[cellIndex(x, y)] == EMPTY) cells.push_back(cellIndex(x, y));
+  for (int x = 0; x < TW.pos.xExtent; x++)
+    for (int y = 0; y < TW.pos.yExtent; y++)
+      if (TW.pos.board.cells[cellIndex(x, y)] == EMPTY) cells.push_back(cellIndex(x, y));
   return cells;
 }
 
-void nameAfter(benchmark::State& state, const Position& p) { state.SetLabel(p.name); }
+void nameAfter(benchmark::State& state, const MicroPosition& p) { state.SetLabel(p.name); }
 
 // ---------------------------------------------------------------------------
 // Make and unmake.
 
 void BM_MakeUnmakeFull(benchmark::State& state) {
-  const Position& p = positions[state.range(0)];
+  const MicroPosition& p = positions[state.range(0)];
   setUp(p);
   const std::vector<int> cells = nearbyEmptyCells();
   const int colour = sideToMove();
   size_t i = 0;
   for (auto _ : state) {
     const int cell = cells[i];
-    placeStone(cell, colour);
-    removeStone(cell);
+    TW.pos.placeStone(cell, colour);
+    TW.pos.removeStone(cell);
     i = i + 1 == cells.size() ? 0 : i + 1;
   }
-  benchmark::DoNotOptimize(board.scoreSum[0]);
+  benchmark::DoNotOptimize(TW.pos.board.scoreSum[0]);
   state.SetItemsProcessed(state.iterations());
   nameAfter(state, p);
 }
 BENCHMARK(BM_MakeUnmakeFull)->DenseRange(0, 3);
 
 void BM_MakeUnmakeLight(benchmark::State& state) {
-  const Position& p = positions[state.range(0)];
+  const MicroPosition& p = positions[state.range(0)];
   setUp(p);
   const std::vector<int> cells = nearbyEmptyCells();
   const int colour = sideToMove();
   size_t i = 0;
   for (auto _ : state) {
     const int cell = cells[i];
-    placeStoneLight(cell, colour);
-    removeStoneLight(cell);
+    TW.pos.placeStoneLight(cell, colour);
+    TW.pos.removeStoneLight(cell);
     i = i + 1 == cells.size() ? 0 : i + 1;
   }
-  benchmark::DoNotOptimize(board.setSummary[0][0]);
+  benchmark::DoNotOptimize(TW.pos.board.setSummary[0][0]);
   state.SetItemsProcessed(state.iterations());
   nameAfter(state, p);
 }
@@ -169,10 +170,10 @@ void BM_LineTableBuild(benchmark::State& state) {
   const int rule = static_cast<int>(state.range(0));
   setUp(positions[rule == RULE_FREESTYLE ? 0 : rule == RULE_STANDARD ? 1 : 2]);
   for (auto _ : state) {
-    lineTableRule = -1;  // forces the full classification
-    buildLineTables(rule);
+    TE.ruleTables->rule = -1;  // forces the full classification
+    TE.ruleTables->build(rule);
   }
-  benchmark::DoNotOptimize(lineTable[0]);
+  benchmark::DoNotOptimize(TE.ruleTables->line[0]);
   state.SetItemsProcessed(state.iterations() * LINE_CODES);
 }
 BENCHMARK(BM_LineTableBuild)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
@@ -183,13 +184,13 @@ void BM_NewGameSameRule(benchmark::State& state) {
   const int rule = static_cast<int>(state.range(0));
   const int size = static_cast<int>(state.range(1));
   setUp(positions[rule == RULE_FREESTYLE ? 0 : rule == RULE_STANDARD ? 1 : 2]);
-  settings.xExtent = settings.yExtent = lineSize = size;
-  recordCount = 0;
+  TW.pos.xExtent = TW.pos.yExtent = TW.pos.lineSize = size;
+  TW.pos.recordCount = 0;
   for (auto _ : state) {
-    builtRule = -1;
-    rebuildBoard();
+    TW.pos.builtRule = -1;
+    TW.pos.rebuild(TE.rule);
   }
-  benchmark::DoNotOptimize(board.scoreSum[0]);
+  benchmark::DoNotOptimize(TW.pos.board.scoreSum[0]);
 }
 BENCHMARK(BM_NewGameSameRule)->ArgsProduct({{0, 1, 2}, {15, 20}})->Unit(benchmark::kMicrosecond);
 
@@ -199,19 +200,19 @@ BENCHMARK(BM_NewGameSameRule)->ArgsProduct({{0, 1, 2}, {15, 20}})->Unit(benchmar
 // Every empty cell (most are settled by one table read), or only the cells
 // where Black has a three or a four, where the test has to place stones.
 void BM_IsForbidden(benchmark::State& state) {
-  const Position& p = positions[2 + state.range(0)];
+  const MicroPosition& p = positions[2 + state.range(0)];
   const bool doubtfulOnly = state.range(1) != 0;
   setUp(p);
   std::vector<int> cells;
   for (int cell : allEmptyCells()) {
-    const int threats = board.setCells[ThreeCells][0][cell] | board.setCells[FourCells][0][cell];
+    const int threats = TW.pos.board.setCells[ThreeCells][0][cell] | TW.pos.board.setCells[FourCells][0][cell];
     if (!doubtfulOnly || threats != 0) cells.push_back(cell);
   }
   int forbidden = 0;
-  for (int cell : cells) forbidden += isForbidden(cell);
+  for (int cell : cells) forbidden += TW.pos.isForbidden(cell);
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(isForbidden(cells[i]));
+    benchmark::DoNotOptimize(TW.pos.isForbidden(cells[i]));
     i = i + 1 == cells.size() ? 0 : i + 1;
   }
   state.SetItemsProcessed(state.iterations());
@@ -225,10 +226,10 @@ BENCHMARK(BM_IsForbidden)->ArgsProduct({{0, 1}, {0, 1}});
 // Evaluation and the solver.
 
 void BM_ThreatEval(benchmark::State& state) {
-  const Position& p = positions[state.range(0)];
+  const MicroPosition& p = positions[state.range(0)];
   setUp(p);
   const int colour = sideToMove();
-  for (auto _ : state) benchmark::DoNotOptimize(threatEval(0, colour));
+  for (auto _ : state) benchmark::DoNotOptimize(TW.threatEval(0, colour));
   state.SetItemsProcessed(state.iterations());
   nameAfter(state, p);
 }
@@ -264,7 +265,7 @@ const SolverCase solverCases[] = {
      "3,10 3,11 4,5 6,5 16,10 2,10 2,8 1,9 4,12 6,2 6,3 5,3 2,5 4,2 7,5 7,2 3,2 7,4 7,1 9,3 14,12"},
 };
 
-void setUpSolverCase(const SolverCase& c) { setUp(Position{c.name, c.rule, c.width, c.height, c.moves}); }
+void setUpSolverCase(const SolverCase& c) { setUp(MicroPosition{c.name, c.rule, c.width, c.height, c.moves}); }
 
 // Uncached: every solve starts from a cache that knows none of its positions.
 // Emptying the 64 MiB cache each time would cost far more than the solve, so
@@ -278,14 +279,14 @@ void BM_SolveThreats(benchmark::State& state) {
   const bool cached = state.range(1) != 0;
   setUpSolverCase(c);
   const int colour = sideToMove();
-  clearFourCache();
-  search.nodeCount = 0;
-  const int value = solveThreats(0, colour);
-  const int64_t nodes = search.nodeCount;
+  TE.fourCache.clear();
+  TW.search.nodeCount = 0;
+  const int value = TW.solveThreats(0, colour);
+  const int64_t nodes = TW.search.nodeCount;
   uint64_t salt = 0x2545F4914F6CDD1Dull;
-  board.hashKey ^= salt;
-  const bool sameAnswer = solveThreats(0, colour) == value;
-  board.hashKey ^= salt;
+  TW.pos.board.hashKey ^= salt;
+  const bool sameAnswer = TW.solveThreats(0, colour) == value;
+  TW.pos.board.hashKey ^= salt;
   if (!sameAnswer) {
     state.SkipWithError("a salted key changed the solver's answer");
     return;
@@ -295,10 +296,10 @@ void BM_SolveThreats(benchmark::State& state) {
       salt ^= salt << 13;
       salt ^= salt >> 7;
       salt ^= salt << 17;
-      board.hashKey ^= salt;
+      TW.pos.board.hashKey ^= salt;
     }
-    benchmark::DoNotOptimize(solveThreats(0, colour));
-    if (!cached) board.hashKey ^= salt;
+    benchmark::DoNotOptimize(TW.solveThreats(0, colour));
+    if (!cached) TW.pos.board.hashKey ^= salt;
   }
   state.counters["win"] = value > 0 ? 1 : 0;
   state.counters["nodes"] = static_cast<double>(nodes);
@@ -329,12 +330,12 @@ constexpr size_t KEY_COUNT = 1 << 20;
 
 void BM_StoreHash(benchmark::State& state) {
   setUp(positions[0]);
-  clearHashTables();
+  TE.tt.clear();
   const std::vector<uint64_t> keys = randomKeys(KEY_COUNT);
   size_t i = 0;
   for (auto _ : state) {
     const uint64_t key = keys[i];
-    storeHashKey(key, static_cast<int>(key & 15), static_cast<int>(key >> 48) - 32768, BOUND_EXACT,
+    TE.tt.store(key, TW.pos.recordCount, static_cast<int>(key & 15), static_cast<int>(key >> 48) - 32768, BOUND_EXACT,
                  1 + static_cast<int>(key >> 63), static_cast<int>(key >> 20 & 511), -1, -1, false);
     i = (i + 1) & (KEY_COUNT - 1);
   }
@@ -346,17 +347,17 @@ BENCHMARK(BM_StoreHash);
 void BM_ProbeHash(benchmark::State& state) {
   const bool hits = state.range(0) != 0;
   setUp(positions[0]);
-  clearHashTables();
+  TE.tt.clear();
   const std::vector<uint64_t> keys = randomKeys(2 * KEY_COUNT);
   // A quarter of the table's entries: few enough that most survive.
   const size_t stored = HASH_BUCKETS / 2;
-  for (size_t k = 0; k < stored; k++) storeHashKey(keys[k], 4, 100, BOUND_EXACT, 1, 5, 6, 7, false);
+  for (size_t k = 0; k < stored; k++) TE.tt.store(keys[k], TW.pos.recordCount, 4, 100, BOUND_EXACT, 1, 5, 6, 7, false);
   const size_t first = hits ? 0 : KEY_COUNT;
   size_t i = 0;
   int moves[3];
   int found = 0;
   for (auto _ : state) {
-    const int v = probeHash(2, -1000, 1000, 1, keys[first + i], moves, 3);
+    const int v = TW.probeHash(2, -1000, 1000, 1, keys[first + i], moves, 3);
     found += v != HASH_MISS;
     i = i + 1 == stored ? 0 : i + 1;
   }

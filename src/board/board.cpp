@@ -4,22 +4,7 @@
 #include <cstring>
 
 #include "board/pattern_tables.h"
-#include "board/pattern_update.h"
-#include "control/think.h"
-#include "protocol/protocol.h"
-#include "protocol/settings.h"
-#include "search/alpha_beta.h"
-#include "search/fours_solver.h"
-#include "search/hash_table.h"
 
-BoardBase board;
-RecordEntry gameRecord[MAX_CELLS];
-int32_t recordCount = 0;
-int32_t blockList[MAX_CELLS];
-int32_t blockCount = 0;
-int32_t lineSize = 15;
-int32_t builtRule = -1;
-int32_t updateRadius = 4;
 uint64_t zobristKeys[CELL_SLOTS][3];
 uint8_t lowBitIndex[32769];
 uint8_t popCount[32769];
@@ -50,7 +35,7 @@ void drawZobristKeys() {
 }
 
 void buildTables() {
-  buildLineTables(builtRule);
+  buildSearchTables();
   if (!keysDrawn) drawZobristKeys();
   lowBitIndex[0] = 0;
   for (int k = 0; k < 16; k++) lowBitIndex[1 << k] = static_cast<uint8_t>(k);
@@ -58,24 +43,17 @@ void buildTables() {
   for (int n = 1; n <= 32768; n++) popCount[n] = static_cast<uint8_t>(popCount[n - (n & -n)] + 1);
 }
 
-void warmUpTables() {
-  const int rule = settings.rule;
-  buildLineTables(rule);
-  prepareHashTables(rule);
-  prepareFourCache(rule);
-}
-
 // ---------------------------------------------------------------------------
 // Primitive steps.
 
-void placeStone(int cell, int value, bool keepList) {
+void Position::placeStone(int cell, int value, bool keepList) {
   board.cells[cell] = value;
   setCellFull(cell, value);
   board.hashKey ^= zobristKeys[cell][value - 1];
   if (value != BLOCK && keepList) board.stones[board.stoneCount++] = cell;
 }
 
-void removeStone(int cell, bool keepList) {
+void Position::removeStone(int cell, bool keepList) {
   const int value = board.cells[cell];
   board.cells[cell] = EMPTY;
   setCellFull(cell, EMPTY);
@@ -86,7 +64,7 @@ void removeStone(int cell, bool keepList) {
 // ---------------------------------------------------------------------------
 // Building the board.
 
-static int lineLength(int index, int family) {
+int Position::lineLength(int index, int family) const {
   const int n = lineSize;
   if (family < 2) return n;
   if (family == 2) return std::min(index, 2 * n - 2 - index) + 1;
@@ -95,7 +73,7 @@ static int lineLength(int index, int family) {
 
 // Empty-board value of a cell in one direction: pattern 1 away from the ends of
 // a line long enough for a five, and the room to both sides up to 4.
-static void emptyLineValues(int cell, int dir, int& pattern, int& room) {
+void Position::emptyLineValues(int cell, int dir, int& pattern, int& room) const {
   const int x = cellX(cell), y = cellY(cell);
   int length;
   switch (dir) {
@@ -109,7 +87,7 @@ static void emptyLineValues(int cell, int dir, int& pattern, int& room) {
   room = std::min(p, 4) + std::min(length - 1 - p, 4);
 }
 
-static void writeEmptyLines(BoardBase& b) {
+void Position::writeEmptyLines(BoardBase& b) const {
   const int n = lineSize;
   std::memset(b.rowLines, 0, sizeof b.rowLines);
   std::memset(b.colLines, 0, sizeof b.colLines);
@@ -121,7 +99,7 @@ static void writeEmptyLines(BoardBase& b) {
   for (int c = 1; c <= 2 * n - 1; c++) b.antiLines[c] = bordered(lineLength(c, 3));
 }
 
-static void writeEmptyCellInfo(int cell, CellInfo& info) {
+void Position::writeEmptyCellInfo(int cell, CellInfo& info) const {
   info = CellInfo{};
   for (int dir = 0; dir < DIRECTIONS; dir++) {
     int pattern, room;
@@ -134,13 +112,10 @@ static void writeEmptyCellInfo(int cell, CellInfo& info) {
   }
 }
 
-void resetBoard() {
+void Position::resetBoard() {
   const int n = lineSize;
-  const int rule = builtRule >= 0 ? builtRule : settings.rule.load();
   std::memset(board.cells, 0, sizeof board.cells);
   writeEmptyLines(board);
-  prepareHashTables(rule);
-  prepareFourCache(rule);
   std::memset(board.cellInfo, 0, sizeof board.cellInfo);
   board.scoreSum[0] = board.scoreSum[1] = 0;
   for (int x = 0; x < n; x++)
@@ -156,22 +131,23 @@ void resetBoard() {
   std::memset(board.setSummary, 0, sizeof board.setSummary);
   std::memset(board.setRows, 0, sizeof board.setRows);
   std::memset(board.setCells, 0, sizeof board.setCells);
-  clearPlyStacks();
   board.hashKey = 0;
   board.stoneCount = 0;
   board.iterationDepth = 0;
-  search.stopSearch = 0;
-  search.finalValue = 0;
-  if (settings.xExtent != settings.yExtent) {
+  finalValue = 0;
+  if (xExtent != yExtent) {
     for (int x = 0; x < n; x++)
       for (int y = 0; y < n; y++)
-        if (x >= settings.xExtent || y >= settings.yExtent) placeStone(cellIndex(x, y), BLOCK, false);
+        if (x >= xExtent || y >= yExtent) placeStone(cellIndex(x, y), BLOCK, false);
   }
 }
 
-static void rebuildForRule(int rule) {
+void Position::rebuild(int rule) {
+  updateRadius = rule == RULE_FREESTYLE ? 4 : 5;
   builtRule = rule;   // the tables and the search follow this rule from here on
   buildTables();
+  tables->build(rule);
+  geometry.build(lineSize, xExtent, yExtent, updateRadius);
   resetBoard();
   for (int i = 0; i < blockCount; i++) placeStone(blockList[i], BLOCK, false);
   for (int i = 0; i < recordCount; i++) {
@@ -180,38 +156,22 @@ static void rebuildForRule(int rule) {
   }
 }
 
-void rebuildBoard() { rebuildForRule(settings.rule); }
+bool Position::ensureBuilt(int rule) {
+  if (rule == builtRule) return false;
+  rebuild(rule);
+  return true;
+}
 
 // The Renju step at the end of every board command: under Renju the board is
 // always built, since every move must be checked for forbidden points.
-static void renjuStep() {
-  if (settings.rule == RULE_RENJU && builtRule != RULE_RENJU) {
-    updateRadius = 5;
-    rebuildForRule(RULE_RENJU);
-  }
-}
-
-void refreshBoardForRule() {
-  const int rule = settings.rule;
-  if (rule == builtRule) return;
-  updateRadius = rule == RULE_FREESTYLE ? 4 : 5;
-  rebuildForRule(rule);
-}
-
-void ensureBoard() {
-  const int rule = settings.rule;
-  if (rule == builtRule) return;
-  printLine("MESSAGE Rule %s", ruleName(rule));
-  updateRadius = rule == RULE_FREESTYLE ? 4 : 5;
-  rebuildForRule(rule);
+void Position::renjuStep(int rule) {
+  if (rule == RULE_RENJU && builtRule != RULE_RENJU) rebuild(RULE_RENJU);
 }
 
 // ---------------------------------------------------------------------------
 // Board commands.
 
-bool boardFull() { return board.stoneCount + blockCount >= settings.xExtent * settings.yExtent; }
-
-bool recordOccupies(int x, int y) {
+bool Position::recordOccupies(int x, int y) const {
   for (int i = 0; i < recordCount; i++)
     if (gameRecord[i].x == x && gameRecord[i].y == y) return true;
   for (int i = 0; i < blockCount; i++)
@@ -221,88 +181,81 @@ bool recordOccupies(int x, int y) {
 
 // True when a stone or block may go on (x, y): on the board, empty, and room
 // left in the record.
-static bool cellFree(int x, int y) {
-  if (x < 0 || y < 0 || x >= settings.xExtent || y >= settings.yExtent) return false;
+bool Position::cellOccupied(int x, int y) const {
+  if (builtRule != -1) return board.cells[cellIndex(x, y)] != EMPTY;
+  return recordOccupies(x, y);
+}
+
+bool Position::cellFree(int x, int y) const {
+  if (x < 0 || y < 0 || x >= xExtent || y >= yExtent) return false;
   if (recordCount + blockCount >= MAX_CELLS) return false;
   if (builtRule != -1) return board.cells[cellIndex(x, y)] == EMPTY;
   return !recordOccupies(x, y);
 }
 
-static void playMove(int x, int y, const char* refusal) {
-  if (!cellFree(x, y)) {
-    printLine(refusal, x, y);
-    return;
-  }
+BoardResult Position::playMove(int x, int y, int rule) {
+  if (!cellFree(x, y)) return BoardRefused;
   const int colour = recordCount % 2 + 1;
   if (builtRule != -1) placeStone(cellIndex(x, y), colour);
   gameRecord[recordCount++] = RecordEntry{x, y, colour};
-  renjuStep();
+  renjuStep(rule);
+  return BoardDone;
 }
 
-void playOpponentMove(int x, int y) { playMove(x, y, "ERROR opponents's move [%d,%d]"); }
+BoardResult Position::playOpponentMove(int x, int y, int rule) { return playMove(x, y, rule); }
 
-void playOwnMove(int x, int y) {
-  if (x == -1) {
-    printLine("MESSAGE pass");
-    return;
-  }
-  playMove(x, y, "ERROR my move [%d,%d]");
-}
+BoardResult Position::playOwnMove(int x, int y, int rule) { return playMove(x, y, rule); }
 
-void placeBlock(int x, int y) {
-  if (!cellFree(x, y)) {
-    printLine("ERROR board-block move [%d,%d]", x, y);
-    return;
-  }
+BoardResult Position::placeBlock(int x, int y, int rule) {
+  if (!cellFree(x, y)) return BoardRefused;
   if (builtRule != -1) placeStone(cellIndex(x, y), BLOCK, false);
   blockList[blockCount++] = cellIndex(x, y);
-  renjuStep();
+  renjuStep(rule);
+  return BoardDone;
 }
 
-int takeBackMove(int x, int y) {
-  if (x < 0 || y < 0 || x >= settings.xExtent || y >= settings.yExtent) return 2;
+BoardResult Position::takeBackMove(int x, int y, int rule) {
+  if (x < 0 || y < 0 || x >= xExtent || y >= yExtent) return BoardNothing;
   const int cell = cellIndex(x, y);
   if (recordCount > 0 && gameRecord[recordCount - 1].x == x && gameRecord[recordCount - 1].y == y) {
     if (builtRule != -1) removeStone(cell);
     recordCount--;
   } else {
     int* found = std::find(blockList, blockList + blockCount, cell);
-    if (found == blockList + blockCount) return 2;
+    if (found == blockList + blockCount) return BoardNothing;
     if (builtRule != -1) removeStone(cell, false);
     std::copy(found + 1, blockList + blockCount, found);
     blockCount--;
   }
-  search.finalValue = 0;
-  renjuStep();
-  return 0;
+  finalValue = 0;
+  renjuStep(rule);
+  return BoardDone;
 }
 
-static void newRecord() {
+void Position::restartGame(int rule) {
   builtRule = -1;
   recordCount = 0;
   blockCount = 0;
-  search.finalValue = 0;
-  printGreeting();
-  renjuStep();
-  printLine("OK");
+  finalValue = 0;
+  renjuStep(rule);
 }
 
-void restartBoard() { newRecord(); }
-
-void startBoard() {
-  if (settings.xExtent > MAX_SIDE || settings.yExtent > MAX_SIDE) {
-    printLine("ERROR size of the board");
-    return;
-  }
-  lineSize = std::max(settings.xExtent, settings.yExtent);
-  newRecord();
+bool Position::startGame(int width, int height, int rule) {
+  // A side below 1 would give a board without a single valid coordinate; it is
+  // refused like an oversized one.
+  if (width > MAX_SIDE || height > MAX_SIDE || width < 1 || height < 1) return false;
+  xExtent = width;
+  yExtent = height;
+  lineSize = std::max(width, height);
+  restartGame(rule);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
 // Consistency check: everything derived, recomputed from the stones.
 
-bool boardIsConsistent() {
-  static BoardBase expected;
+bool Position::boardIsConsistent() const {
+  static thread_local BoardBase expected;
   const int n = lineSize;
   expected = BoardBase{};
   writeEmptyLines(expected);
@@ -315,8 +268,8 @@ bool boardIsConsistent() {
       if (v < 0 || v > BLOCK) return false;
       expected.rowLines[x] |= static_cast<uint64_t>(v) << (2 * y + LINE_OFFSET);
       expected.colLines[y] |= static_cast<uint64_t>(v) << (2 * x + LINE_OFFSET);
-      expected.diagLines[x + y] |= static_cast<uint64_t>(v) << (2 * diagPos[cell] + LINE_OFFSET);
-      expected.antiLines[x - y + n] |= static_cast<uint64_t>(v) << (2 * antiPos[cell] + LINE_OFFSET);
+      expected.diagLines[x + y] |= static_cast<uint64_t>(v) << (2 * geometry.diagPos[cell] + LINE_OFFSET);
+      expected.antiLines[x - y + n] |= static_cast<uint64_t>(v) << (2 * geometry.antiPos[cell] + LINE_OFFSET);
       hash ^= zobristKeys[cell][v - 1];
       if (v != BLOCK) stones++;
     }
@@ -335,12 +288,12 @@ bool boardIsConsistent() {
     for (int y = 0; y < n; y++) {
       const int cell = cellIndex(x, y);
       CellInfo info{};
-      if (x >= settings.xExtent || y >= settings.yExtent) {
+      if (x >= xExtent || y >= yExtent) {
         writeEmptyCellInfo(cell, info);
       } else {
         for (int dir = 0; dir < DIRECTIONS; dir++) {
           const uint64_t word = lineWordOf(cell, dir);
-          const LineEntry& e = lineTable[(word >> (2 * linePosition(cell, dir))) & WINDOW_MASK];
+          const LineEntry& e = tables->line[(word >> (2 * linePosition(cell, dir))) & WINDOW_MASK];
           for (int k = 0; k < 2; k++) {
             info.patterns[k] |= e.pattern[k] << (NIBBLE_BITS * dir);
             info.rooms[k] |= e.room[k] << (NIBBLE_BITS * dir);
@@ -353,7 +306,7 @@ bool boardIsConsistent() {
         if (have.patterns[k] != info.patterns[k] || have.rooms[k] != info.rooms[k] ||
             have.roomSum[k] != info.roomSum[k])
           return false;
-        const int score = comboTable[k][info.patterns[k]] * cellWeight[info.roomSum[k]][cell] / 64;
+        const int score = tables->combo[k][info.patterns[k]] * geometry.cellWeight[info.roomSum[k]][cell] / 64;
         if (have.score[k] != score) return false;
         scoreSum[k] += score;
         int masks[MASKED_SET_KINDS] = {0, 0, 0, 0};

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 
+#include "board/pattern_tables.h"
 #include "core/types.h"
 
 // Per-cell pattern record of both colours (index 0 Black, 1 White).
@@ -62,10 +63,8 @@ struct BoardBase {
   uint64_t antiLines[2 * MAX_SIDE + 1];   // x - y = c at index c + N
   int32_t stones[MAX_CELLS];          // stones (not blocks) in the order placed
   int32_t stoneCount;
-  int32_t iterationDepth;             // the think driver's depth, reset with the board
+  int32_t iterationDepth;             // the search's depth, reset with the board
 };
-
-extern BoardBase board;
 
 // Game record: moves of both players in the order received; a move's colour is
 // its place in the record modulo two plus one. Blocks are kept in their own
@@ -73,14 +72,6 @@ extern BoardBase board;
 struct RecordEntry {
   int32_t x, y, colour;
 };
-extern RecordEntry gameRecord[MAX_CELLS];
-extern int32_t recordCount;
-extern int32_t blockList[MAX_CELLS];   // cell indices of the game's blocks
-extern int32_t blockCount;
-
-extern int32_t lineSize;       // N, the side of the square the board code works on
-extern int32_t builtRule;      // rule the board was built for; -1: none
-extern int32_t updateRadius;   // reach of a stone change along a line: 4 or 5
 
 extern uint64_t zobristKeys[CELL_SLOTS][3];
 extern uint8_t lowBitIndex[32769];
@@ -94,41 +85,155 @@ inline int lowestBit(uint32_t mask) {
 inline int bitCount(uint32_t mask) { return popCount[mask & 0x7FFF] + popCount[mask >> 15]; }
 
 // Seeds the generator that draws the Zobrist keys (calendar time at start-up,
-// a fixed value in the bench and the tests). Takes effect at the first build.
+// a fixed value in the bench and the tests). Takes effect at the next draw.
 void seedRandom(uint32_t seed);
 // Draws the Zobrist keys again from the current seed.
 void drawZobristKeys();
-
-// Primitive steps: the only ways a cell changes. The stone list is kept for
-// stones (values 1 and 2) when keepList is true.
-void placeStone(int cell, int value, bool keepList = true);
-void removeStone(int cell, bool keepList = true);
-
-// Board commands (coordinates are checked by the front end).
-void placeBlock(int x, int y);
-void playOpponentMove(int x, int y);
-void playOwnMove(int x, int y);
-int takeBackMove(int x, int y);   // 0 done, 2 nothing to take back there
-void restartBoard();
-void startBoard();
-void ensureBoard();               // rebuild for the current rule, with "MESSAGE Rule"
-void refreshBoardForRule();       // the same rebuild without the announcement
-void rebuildBoard();
-void resetBoard();
+// Draws the keys from the current seed unless they are drawn already, and
+// builds the bit-count tables. Called once before the first position is built.
 void buildTables();
-// Builds the line tables for the current rule and allocates the transposition
-// tables and the solver cache ahead of the first game.
-void warmUpTables();
 
-// True when no cell of the board is left empty: stones and the game's blocks
-// fill it. A board filled partly by blocks is a draw as much as one filled by
-// stones.
-bool boardFull();
+// Outcome of a board command, for the layer above to report.
+enum BoardResult : int {
+  BoardDone = 0,
+  BoardRefused = 1,    // off the board, occupied, or the record is full
+  BoardNothing = 2,    // take-back of a cell holding neither the last move nor a block
+};
 
-// True when (x, y) holds a stone or block of the game (record and block list);
-// used while no board is built.
-bool recordOccupies(int x, int y);
+// One game: the record the manager describes, the board's extents and rule,
+// and the bit-packed board derived from them. Every board command and every
+// make/unmake is a member.
+//
+// The game record is the primary copy. The board (BoardBase) is derived from it
+// and rebuilt whenever the rule changes or a new game is built; outside Renju
+// the rebuild waits for the next search, under Renju every board command keeps
+// the board built, since every move must be checked for forbidden points.
+//
+// A Position is plain data of fixed size (about 200 KiB): copying it is how a
+// search thread gets its own board. It reads the rule's line tables through
+// `tables`, which the owner keeps built for `builtRule`; positions built for
+// different rules must not share one RuleTables.
+struct Position {
+  BoardBase board;
+  Geometry geometry;
+  RecordEntry gameRecord[MAX_CELLS];
+  int32_t recordCount = 0;
+  int32_t blockList[MAX_CELLS];   // cell indices of the game's blocks
+  int32_t blockCount = 0;
+  int32_t xExtent = 0;            // board width; 0 means no game yet
+  int32_t yExtent = 0;            // board height
+  int32_t lineSize = 15;          // N, the side of the square the board code works on
+  int32_t builtRule = -1;         // rule the board was built for; -1: none
+  int32_t updateRadius = 4;       // reach of a stone change along a line: 4 or 5
+  // Value the last search of this game ended with; any change of the game
+  // other than a move played on it clears it.
+  int32_t finalValue = 0;
+  RuleTables* tables = nullptr;
 
-// Debug aid and test oracle: recomputes every derived field from the stones and
-// compares it with the incremental state. Returns true when all agree.
-bool boardIsConsistent();
+  // Primitive steps: the only ways a cell changes. The stone list is kept for
+  // stones (values 1 and 2) when keepList is true.
+  void placeStone(int cell, int value, bool keepList = true);
+  void removeStone(int cell, bool keepList = true);
+
+  // Light make and unmake: line words, light update, hash and stone list.
+  void placeStoneLight(int cell, int colour);
+  void removeStoneLight(int cell);
+
+  // Board commands (coordinates are checked by the front end). `rule` is the
+  // rule in force: under Renju the board is built at the end of each.
+  BoardResult playOpponentMove(int x, int y, int rule);
+  BoardResult playOwnMove(int x, int y, int rule);
+  BoardResult placeBlock(int x, int y, int rule);
+  BoardResult takeBackMove(int x, int y, int rule);
+  // A new, empty game of width x height on the same tables; false (and nothing
+  // changed) when a side is outside 1 ... 22.
+  bool startGame(int width, int height, int rule);
+  // The same game emptied: record and blocks cleared.
+  void restartGame(int rule);
+
+  // Builds the board for the rule unless it is built for it already; true
+  // when it rebuilt.
+  bool ensureBuilt(int rule);
+  // Rebuilds the board for the rule unconditionally.
+  void rebuild(int rule);
+  // Empties the board for builtRule: blank lines, empty-board patterns and
+  // scores, blocks outside the extents of a rectangular board.
+  void resetBoard();
+
+  // Black's forbidden points under Renju: 1 when Black may not play on the
+  // empty cell (an overline, a double four or a double three, unless the move
+  // also makes a five), else 0. Works from Black's pattern values; doubtful
+  // threes and fours are settled by placing the stone with the light update
+  // and asking the same question of the cells the threats depend on. The
+  // position is unchanged on return.
+  int isForbidden(int cell);
+
+  // True when the cell index lies on the board (the walks step off it freely).
+  bool onBoard(int cell) const {
+    return cell >= 0 && cellX(cell) < xExtent && cellY(cell) < yExtent;
+  }
+
+  // True when no cell of the board is left empty: stones and the game's blocks
+  // fill it. A board filled partly by blocks is a draw as much as one filled by
+  // stones.
+  bool boardFull() const { return board.stoneCount + blockCount >= xExtent * yExtent; }
+
+  // True when (x, y) holds a stone or block of the game (record and block list);
+  // used while no board is built.
+  bool recordOccupies(int x, int y) const;
+  // Occupied by a stone or block, built or not.
+  bool cellOccupied(int x, int y) const;
+
+  // Debug aid and test oracle: recomputes every derived field from the stones
+  // and compares it with the incremental state. Returns true when all agree.
+  bool boardIsConsistent() const;
+
+  // Incremental pattern bookkeeping: after one line word changed, the cells of
+  // that line within updateRadius of the changed cell get their pattern values,
+  // rooms, scores and threat-cell set memberships brought up to date.
+  //
+  // Two strengths. The full update keeps everything (board commands and every
+  // move of the tree search). The light update keeps only the pattern values
+  // and the five, open-four, four and three sets; rooms, scores, scoreSum and
+  // the double set keep describing the position before the light move, and
+  // become right again when it is unmade. A full update must never run while a
+  // light move is on the board.
+  void updateLine(int cell, int dir);
+  void updateLineLight(int cell, int dir);
+  // Writes a cell value (0 clears) into the four line words and runs the full
+  // update of all four directions: the body of placeStone and removeStone.
+  void setCellFull(int cell, int value);
+
+  // The line word of cell's line in direction dir, and the cell's position on it.
+  uint64_t& lineWordOf(int cell, int dir);
+  uint64_t lineWordOf(int cell, int dir) const;
+  int linePosition(int cell, int dir) const;
+  // Recomputes a cell's score from its patterns and rooms (combination value x
+  // cellWeight / 64).
+  int cellScore(int cell, int colourIndex) const;
+
+ private:
+  bool cellFree(int x, int y) const;
+  BoardResult playMove(int x, int y, int rule);
+  void renjuStep(int rule);
+  void writeEmptyLines(BoardBase& b) const;
+  void writeEmptyCellInfo(int cell, CellInfo& info) const;
+  void emptyLineValues(int cell, int dir, int& pattern, int& room) const;
+  int lineLength(int index, int family) const;
+  template <bool Full, int Dir> void updateDirection(int cell);
+  template <bool Full> void updateAll(int cell);
+  template <bool Full> void updateOne(int cell, int dir);
+  void setLineBits(int cell, uint64_t value);
+  inline void removeFromSet(int kind, int k, int cell, int dirBit, bool full);
+  inline void addToSet(int kind, int k, int cell, int dirBit, bool full);
+  template <int Dir> uint64_t lineWord(int t) const;
+  template <int Dir> int position(int t) const;
+  int blackValue(int cell, int dir) const;
+  int pastBlackRun(int from, int step) const;
+  bool fourOnBothSides(int cell, int dir) const;
+  bool inBlackFives(int cell) const;
+  bool realStraightFourPoint(int cell, int dir);
+};
+
+// Kind of set a pattern value belongs to, or -1.
+int setKindOf(int pattern);

@@ -3,21 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "board/board.h"
-#include "protocol/settings.h"
-
-LineEntry lineTable[LINE_CODES];
-int32_t lineTableRule = -1;
-int16_t comboTable[2][65536];
-int32_t cellWeight[33][CELL_SLOTS];
 int16_t CellValueTable[65536];
 uint16_t CellFlagTable[65536];
-int32_t diagPos[CELL_SLOTS];
-int32_t antiPos[CELL_SLOTS];
-CellRange rowRange[CELL_SLOTS];
-CellRange colRange[CELL_SLOTS];
-CellRange diagRange[CELL_SLOTS];
-CellRange antiRange[CELL_SLOTS];
 
 const int16_t patternWeight[14] = {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511, 2047, 0};
 
@@ -130,7 +117,7 @@ int renjuBlackCombo(int a, int b, int c, int d) {
   return standardCombo(a, b, c, d);
 }
 
-void buildComboTable(int rule) {
+void buildComboTable(int rule, int16_t (&comboTable)[2][65536]) {
   std::memset(comboTable, 0, sizeof comboTable);
   for (int colour = 0; colour < 2; colour++) {
     bool renjuBlack = rule == RULE_RENJU && colour == 0;
@@ -147,6 +134,8 @@ void buildComboTable(int rule) {
           }
   }
 }
+
+}  // namespace
 
 void buildSearchTables() {
   static bool built = false;
@@ -172,8 +161,7 @@ void buildSearchTables() {
   }
 }
 
-void buildGeometry() {
-  const int n = lineSize, xs = settings.xExtent, ys = settings.yExtent, r = updateRadius;
+void Geometry::build(int n, int xs, int ys, int r) {
   std::memset(cellWeight, 0, sizeof cellWeight);
   for (int x = 0; x < xs; x++)
     for (int y = 0; y < ys; y++) {
@@ -203,8 +191,6 @@ void buildGeometry() {
       antiRange[cell] = range(x, y, 1, 1);
     }
 }
-
-}  // namespace
 
 const uint8_t (&windowTable)[128][5] = windowData.value;
 
@@ -265,12 +251,10 @@ LineEntry classifyLine(uint32_t code, int rule) {
   return entry;
 }
 
-void buildLineTables(int rule) {
-  if (lineTableRule != rule) {
-    for (uint32_t code = 0; code < LINE_CODES; code++) lineTable[code] = classifyLine(code, rule);
-    buildComboTable(rule);
-    lineTableRule = rule;
-  }
-  buildGeometry();
+void RuleTables::build(int newRule) {
   buildSearchTables();
+  if (rule == newRule) return;
+  for (uint32_t code = 0; code < LINE_CODES; code++) line[code] = classifyLine(code, newRule);
+  buildComboTable(newRule, combo);
+  rule = newRule;
 }

@@ -22,13 +22,23 @@ struct LineEntry {
 };
 static_assert(sizeof(LineEntry) == 8, "a line table entry is four int16");
 
-// 32 MiB, filled for one rule at a time; lineTableRule says which (-1: none).
-extern LineEntry lineTable[LINE_CODES];
-extern int32_t lineTableRule;
+// The rule's tables: every line code classified, and the pattern-combination
+// values of both colours. 32.5 MiB, owned by the engine and filled for one rule
+// at a time; `rule` says which (-1: none). Every position built for that rule
+// reads them; they change only between searches.
+struct RuleTables {
+  LineEntry line[LINE_CODES];
+  // Four pattern values packed 4 bits each (as CellInfo.patterns) -> value.
+  int16_t combo[2][65536];
+  int32_t rule = -1;
 
-// Four pattern values packed 4 bits each (as CellInfo.patterns) -> value.
-extern int16_t comboTable[2][65536];
-extern int32_t cellWeight[33][CELL_SLOTS];
+  // Classifies the line codes and fills the combination values for the rule,
+  // unless they already hold it.
+  void build(int newRule);
+};
+
+// Read-only tables of the pattern values alone, the same for every rule and
+// board; built once, before the first position.
 extern int16_t CellValueTable[65536];
 extern uint16_t CellFlagTable[65536];
 
@@ -41,19 +51,29 @@ constexpr int FLAG_FOUR_LIVE = 0x40;    // some value is exactly 10 (no overline
 
 extern const int16_t patternWeight[14];
 
-// Line positions of a cell on its x+y and x-y diagonal.
-extern int32_t diagPos[CELL_SLOTS];
-extern int32_t antiPos[CELL_SLOTS];
-
-// Cells of a line within updateRadius of a cell, clipped to the extents, as the
-// first and last cell index; empty is {704, 0}.
+// Cells of a line within the update radius of a cell, clipped to the extents,
+// as the first and last cell index; empty is {704, 0}.
 struct CellRange {
   int32_t first, last;
 };
-extern CellRange rowRange[CELL_SLOTS];
-extern CellRange colRange[CELL_SLOTS];
-extern CellRange diagRange[CELL_SLOTS];
-extern CellRange antiRange[CELL_SLOTS];
+
+// What follows from the board's extents and update radius alone: the cell
+// weights of the score, the diagonal positions and the update ranges. Part of
+// every position (a position of another size has other geometry), about
+// 122 KiB.
+struct Geometry {
+  int32_t cellWeight[33][CELL_SLOTS];
+  int32_t diagPos[CELL_SLOTS];    // line position of a cell on its x+y diagonal
+  int32_t antiPos[CELL_SLOTS];    // ... and on its x-y diagonal
+  CellRange rowRange[CELL_SLOTS];
+  CellRange colRange[CELL_SLOTS];
+  CellRange diagRange[CELL_SLOTS];
+  CellRange antiRange[CELL_SLOTS];
+
+  // Fills everything for a board of xs x ys cells inside an n x n square and a
+  // stone's reach of `radius` cells along a line.
+  void build(int n, int xs, int ys, int radius);
+};
 
 // Value of one five-cell window: [occupancy | BB << 5 | BA << 6][centre
 // position] where occupancy excludes the stone about to be placed on the centre.
@@ -62,6 +82,5 @@ extern const uint8_t (&windowTable)[128][5];
 // Classifies one line window under a rule.
 LineEntry classifyLine(uint32_t code, int rule);
 
-// Builds the tables for the current rule, extents and radius. The line table
-// is classified again only when the rule changed since it was last built.
-void buildLineTables(int rule);
+// Builds the rule-independent tables above; later calls return at once.
+void buildSearchTables();

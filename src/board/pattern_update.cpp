@@ -1,5 +1,4 @@
-#include "board/pattern_update.h"
-
+// Incremental pattern bookkeeping of the position: see Position::updateLine.
 #include "board/board.h"
 #include "board/pattern_tables.h"
 
@@ -12,9 +11,9 @@ constexpr int8_t kindByPattern[16] = {-1, -1, -1, -1, -1, -1, -1, ThreeCells, Th
 // Masks with at least two direction bits.
 constexpr uint8_t twoOrMore[16] = {0, 0, 0, 1, 0, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1};
 
-const CellRange* const rangeOf[DIRECTIONS] = {rowRange, colRange, diagRange, antiRange};
+}  // namespace
 
-inline void removeFromSet(int kind, int k, int cell, int dirBit, bool full) {
+inline void Position::removeFromSet(int kind, int k, int cell, int dirBit, bool full) {
   const int x = cellX(cell), y = cellY(cell);
   BoardBase& b = board;
   int32_t& mask = b.setCells[kind][k][cell];
@@ -30,7 +29,7 @@ inline void removeFromSet(int kind, int k, int cell, int dirBit, bool full) {
   }
 }
 
-inline void addToSet(int kind, int k, int cell, int dirBit, bool full) {
+inline void Position::addToSet(int kind, int k, int cell, int dirBit, bool full) {
   const int x = cellX(cell), y = cellY(cell);
   BoardBase& b = board;
   b.setCells[kind][k][cell] |= dirBit;
@@ -46,7 +45,7 @@ inline void addToSet(int kind, int k, int cell, int dirBit, bool full) {
 // Line word and position of cell t in direction Dir, resolved at compile time
 // so that the walk below costs one shift and one table read per cell.
 template <int Dir>
-inline uint64_t lineWord(int t) {
+inline uint64_t Position::lineWord(int t) const {
   if (Dir == 0) return board.rowLines[cellX(t)];
   if (Dir == 1) return board.colLines[cellY(t)];
   if (Dir == 2) return board.diagLines[cellX(t) + cellY(t)];
@@ -54,16 +53,20 @@ inline uint64_t lineWord(int t) {
 }
 
 template <int Dir>
-inline int position(int t) {
+inline int Position::position(int t) const {
   if (Dir == 0) return cellY(t);
   if (Dir == 1) return cellX(t);
-  if (Dir == 2) return diagPos[t];
-  return antiPos[t];
+  if (Dir == 2) return geometry.diagPos[t];
+  return geometry.antiPos[t];
 }
 
 template <bool Full, int Dir>
-void updateDirection(int cell) {
-  const CellRange range = rangeOf[Dir][cell];
+void Position::updateDirection(int cell) {
+  const CellRange range = Dir == 0   ? geometry.rowRange[cell]
+                          : Dir == 1 ? geometry.colRange[cell]
+                          : Dir == 2 ? geometry.diagRange[cell]
+                                     : geometry.antiRange[cell];
+  const LineEntry* const lineTable = tables->line;
   constexpr int step = DIR_STEP[Dir];
   constexpr int shift = NIBBLE_BITS * Dir;
   constexpr int dirBit = 1 << Dir;
@@ -101,7 +104,7 @@ void updateDirection(int cell) {
 }
 
 template <bool Full>
-void updateAll(int cell) {
+void Position::updateAll(int cell) {
   updateDirection<Full, 0>(cell);
   updateDirection<Full, 1>(cell);
   updateDirection<Full, 2>(cell);
@@ -109,7 +112,7 @@ void updateAll(int cell) {
 }
 
 template <bool Full>
-void updateOne(int cell, int dir) {
+void Position::updateOne(int cell, int dir) {
   switch (dir) {
     case 0: updateDirection<Full, 0>(cell); break;
     case 1: updateDirection<Full, 1>(cell); break;
@@ -121,10 +124,10 @@ void updateOne(int cell, int dir) {
 // Writes (or with value 0 clears) the cell's two bits in its four line words.
 // Each direction's update must read its own word after the change, and the
 // four directions are independent, so all words are set first.
-inline void setLineBits(int cell, uint64_t value) {
+inline void Position::setLineBits(int cell, uint64_t value) {
   const int x = cellX(cell), y = cellY(cell);
   const int bitsRow = 2 * y + LINE_OFFSET, bitsCol = 2 * x + LINE_OFFSET;
-  const int bitsDiag = 2 * diagPos[cell] + LINE_OFFSET, bitsAnti = 2 * antiPos[cell] + LINE_OFFSET;
+  const int bitsDiag = 2 * geometry.diagPos[cell] + LINE_OFFSET, bitsAnti = 2 * geometry.antiPos[cell] + LINE_OFFSET;
   uint64_t& row = board.rowLines[x];
   uint64_t& col = board.colLines[y];
   uint64_t& diag = board.diagLines[x + y];
@@ -135,16 +138,18 @@ inline void setLineBits(int cell, uint64_t value) {
   anti = (anti & ~(uint64_t{3} << bitsAnti)) | value << bitsAnti;
 }
 
-}  // namespace
-
 int setKindOf(int pattern) { return kindByPattern[pattern & 15]; }
 
-int cellScore(int cell, int k) {
+int Position::cellScore(int cell, int k) const {
   const CellInfo& info = board.cellInfo[cell];
-  return comboTable[k][info.patterns[k]] * cellWeight[info.roomSum[k]][cell] / 64;
+  return tables->combo[k][info.patterns[k]] * geometry.cellWeight[info.roomSum[k]][cell] / 64;
 }
 
-uint64_t& lineWordOf(int cell, int dir) {
+uint64_t Position::lineWordOf(int cell, int dir) const {
+  return const_cast<Position*>(this)->lineWordOf(cell, dir);
+}
+
+uint64_t& Position::lineWordOf(int cell, int dir) {
   const int x = cellX(cell), y = cellY(cell);
   switch (dir) {
     case 0: return board.rowLines[x];
@@ -154,24 +159,24 @@ uint64_t& lineWordOf(int cell, int dir) {
   }
 }
 
-int linePosition(int cell, int dir) {
+int Position::linePosition(int cell, int dir) const {
   switch (dir) {
     case 0: return cellY(cell);
     case 1: return cellX(cell);
-    case 2: return diagPos[cell];
-    default: return antiPos[cell];
+    case 2: return geometry.diagPos[cell];
+    default: return geometry.antiPos[cell];
   }
 }
 
-void updateLine(int cell, int dir) { updateOne<true>(cell, dir); }
-void updateLineLight(int cell, int dir) { updateOne<false>(cell, dir); }
+void Position::updateLine(int cell, int dir) { updateOne<true>(cell, dir); }
+void Position::updateLineLight(int cell, int dir) { updateOne<false>(cell, dir); }
 
-void setCellFull(int cell, int value) {
+void Position::setCellFull(int cell, int value) {
   setLineBits(cell, static_cast<uint64_t>(value));
   updateAll<true>(cell);
 }
 
-void placeStoneLight(int cell, int colour) {
+void Position::placeStoneLight(int cell, int colour) {
   board.cells[cell] = colour;
   setLineBits(cell, static_cast<uint64_t>(colour));
   updateAll<false>(cell);
@@ -179,7 +184,7 @@ void placeStoneLight(int cell, int colour) {
   board.stones[board.stoneCount++] = cell;
 }
 
-void removeStoneLight(int cell) {
+void Position::removeStoneLight(int cell) {
   const int colour = board.cells[cell];
   board.cells[cell] = EMPTY;
   setLineBits(cell, 0);

@@ -1,20 +1,13 @@
-#include "board/renju.h"
-
+// Black's forbidden points under Renju: see Position::isForbidden.
 #include "board/board.h"
-#include "board/pattern_update.h"
-#include "protocol/settings.h"
 
-bool onBoard(int cell) {
-  return cell >= 0 && cellX(cell) < settings.xExtent && cellY(cell) < settings.yExtent;
-}
-
-static int blackValue(int cell, int dir) {
+int Position::blackValue(int cell, int dir) const {
   return (board.cellInfo[cell].patterns[0] >> (NIBBLE_BITS * dir)) & NIBBLE_MASK;
 }
 
 // First cell from `from` in steps of `step` that is not a black stone, or -1
 // when the walk leaves the board first.
-static int pastBlackRun(int from, int step) {
+int Position::pastBlackRun(int from, int step) const {
   int u = from + step;
   while (onBoard(u) && board.cells[u] == BLACK) u += step;
   return onBoard(u) ? u : -1;
@@ -22,22 +15,22 @@ static int pastBlackRun(int from, int step) {
 
 // A four in direction dir whose run ends on both sides at a cell that completes
 // another four of the same line (X_XXX_X with the stone in the middle).
-static bool fourOnBothSides(int cell, int dir) {
+bool Position::fourOnBothSides(int cell, int dir) const {
   const int step = DIR_STEP[dir];
   const int after = pastBlackRun(cell, step), before = pastBlackRun(cell, -step);
   return after >= 0 && before >= 0 && blackValue(after, dir) >= PatFour && blackValue(before, dir) >= PatFour;
 }
 
-static bool inBlackFives(int cell) {
+bool Position::inBlackFives(int cell) const {
   return (board.setRows[FiveCells][0][cellX(cell)] >> cellY(cell)) & 1;
 }
 
 // A three is real when one of its straight-four points is itself playable.
-static bool realStraightFourPoint(int cell, int dir) {
+bool Position::realStraightFourPoint(int cell, int dir) {
   return cell >= 0 && blackValue(cell, dir) == PatFourOpen && !inBlackFives(cell) && isForbidden(cell) == 0;
 }
 
-int isForbidden(int a) {
+int Position::isForbidden(int a) {
   int value[DIRECTIONS];
   bool overline = false;
   int threats = 0, first = -1, last = -1;

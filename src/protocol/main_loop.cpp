@@ -1,18 +1,14 @@
 #include "protocol/main_loop.h"
 
 #include <ctime>
+#include <memory>
 #include <thread>
 
-#include "board/board.h"
-#include "control/think.h"
 #include "protocol/protocol.h"
 
-char commandLine[COMMAND_LINE_SIZE];
-WorkerControl worker;
+FrontEnd::FrontEnd() { engine.out = printLine; }
 
-bool readCommandLine() { return readCommandLine(stdin); }
-
-bool readCommandLine(std::FILE* input) {
+bool FrontEnd::readCommandLine() {
   int stored = 0;
   for (;;) {
     int c = std::getc(input);
@@ -27,11 +23,11 @@ bool readCommandLine(std::FILE* input) {
   return true;
 }
 
-void startThinking() {
-  search.stopRequested = 0;
+void FrontEnd::startThinking() {
+  engine.stopRequested = 0;
   {
-    // The worker is waiting for `go` here; the lock only keeps the hand-over
-    // visibly ordered for race checkers.
+    // The think thread is waiting for `go` here; the lock only keeps the
+    // hand-over visibly ordered for race checkers.
     std::lock_guard<std::mutex> lock(worker.idleMutex);
     worker.idle = false;
   }
@@ -42,50 +38,59 @@ void startThinking() {
   worker.goSignal.notify_one();
 }
 
-void stopThinking() {
-  search.stopRequested = 1;
+void FrontEnd::stopThinking() {
+  engine.stopRequested = 1;
   std::unique_lock<std::mutex> lock(worker.idleMutex);
-  worker.idleSignal.wait(lock, [] { return worker.idle; });
+  worker.idleSignal.wait(lock, [this] { return worker.idle; });
 }
 
-static void reportIdle() {
-  {
-    std::lock_guard<std::mutex> lock(worker.idleMutex);
-    worker.idle = true;
-  }
-  worker.idleSignal.notify_one();
-}
-
-void workerLoop() {
+void FrontEnd::workerLoop() {
+  auto reportIdle = [this] {
+    {
+      std::lock_guard<std::mutex> lock(worker.idleMutex);
+      worker.idle = true;
+    }
+    worker.idleSignal.notify_one();
+  };
   // The big tables are built while the manager is still starting the game, so
   // that the first move is not charged with them; the first command that
   // touches the board waits for this (it stops thinking first).
-  warmUpTables();
+  engine.warmUp();
   reportIdle();
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(worker.goMutex);
-      worker.goSignal.wait(lock, [] { return worker.go; });
+      worker.goSignal.wait(lock, [this] { return worker.go; });
       worker.go = false;
     }
     if (worker.job == JobQuit) return;
-    think();
+    engine.think();
     reportIdle();
   }
 }
 
-int runEngine() {
-  seedRandom(static_cast<uint32_t>(std::time(nullptr)));
-  std::thread thread(workerLoop);
-  while (readCommandLine()) {
-    if (handleCommand()) break;
-  }
-  // The quit job is set only once the worker is idle: set earlier, it could be
-  // read by a worker that has just been woken for a think, which would then
-  // end without ever reporting itself idle.
+void FrontEnd::shutDown() {
+  // The quit job is set only once the think thread is idle: set earlier, it
+  // could be read by a thread that has just been woken for a think, which
+  // would then end without ever reporting itself idle.
   stopThinking();
   worker.job = JobQuit;
   startThinking();
+}
+
+int FrontEnd::run() {
+  std::thread thread(&FrontEnd::workerLoop, this);
+  while (readCommandLine()) {
+    if (handleCommand()) break;
+  }
+  shutDown();
   thread.join();
   return 0;
+}
+
+int runEngine() {
+  seedRandom(static_cast<uint32_t>(std::time(nullptr)));
+  // About 40 MiB of fixed records: on the heap, not the stack.
+  std::unique_ptr<FrontEnd> frontEnd(new FrontEnd);
+  return frontEnd->run();
 }

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include "board/board.h"
-#include "board/renju.h"
 #include "protocol/main_loop.h"
 #include "protocol/settings.h"
 
@@ -48,16 +46,30 @@ bool equalsIgnoreCase(const char* a, const char* b) {
 
 void printGreeting() { printLine("MESSAGE Ruvan %s", RUVAN_VERSION); }
 
-static bool validPair(int x, int y) {
-  return x >= 0 && y >= 0 && x < settings.xExtent && y < settings.yExtent;
+bool FrontEnd::validPair(int x, int y) const {
+  return x >= 0 && y >= 0 && x < engine.game.xExtent && y < engine.game.yExtent;
 }
 
-static void ensureGame() {
-  if (settings.xExtent == 0) newGame(20, 20);
+void FrontEnd::newGame(int width, int height) {
+  if (!engine.game.startGame(width, height, engine.rule.load())) {
+    printLine("ERROR size of the board");
+    return;
+  }
+  printGreeting();
+  printLine("OK");
 }
 
-static void commandStart(const char* args) {
-  int width = settings.xExtent, height = settings.yExtent;
+void FrontEnd::ensureGame() {
+  if (engine.game.xExtent == 0) newGame(20, 20);
+}
+
+// The refusal of a board command that could not be carried out.
+void FrontEnd::reportBoard(BoardResult result, const char* refusal, int x, int y) {
+  if (result == BoardRefused) printLine(refusal, x, y);
+}
+
+void FrontEnd::commandStart(const char* args) {
+  int width = engine.game.xExtent, height = engine.game.yExtent;
   int a, b;
   int read = std::sscanf(args, "%d %d", &a, &b);
   if (read == 2) {
@@ -71,7 +83,7 @@ static void commandStart(const char* args) {
   newGame(width, height);
 }
 
-static void commandRectStart(const char* args) {
+void FrontEnd::commandRectStart(const char* args) {
   int width, height;
   if (std::sscanf(args, "%d ,%d", &width, &height) != 2) {
     printLine("ERROR bad RECTSTART parameters");
@@ -82,48 +94,51 @@ static void commandRectStart(const char* args) {
   newGame(width, height);
 }
 
-static void commandRestart() {
+void FrontEnd::commandRestart() {
   stopThinking();
-  if (settings.xExtent == 0) {
+  if (engine.game.xExtent == 0) {
     newGame(20, 20);
     return;
   }
-  restartBoard();
+  // The greeting comes before the board is built for a Renju game, as for START.
+  printGreeting();
+  engine.game.restartGame(engine.rule.load());
+  printLine("OK");
 }
 
 // Scans "x,y" for TURN, PLAY and TAKEBACK; false (after the error line) when
 // the pair does not scan or lies off the board.
-static bool scanPair(const char* args, int& x, int& y) {
+bool FrontEnd::scanPair(const char* args, int& x, int& y) {
   if (std::sscanf(args, "%d,%d", &x, &y) == 2 && validPair(x, y)) return true;
   printLine("ERROR bad coordinates");
   return false;
 }
 
-static void commandTurn(const char* args) {
+void FrontEnd::commandTurn(const char* args) {
   stopThinking();
   ensureGame();
   int x, y;
   if (!scanPair(args, x, y)) return;
-  playOpponentMove(x, y);
+  reportBoard(engine.game.playOpponentMove(x, y, engine.rule.load()), "ERROR opponents's move [%d,%d]", x, y);
   startThinking();
 }
 
-static void commandPlay(const char* args) {
+void FrontEnd::commandPlay(const char* args) {
   stopThinking();
   ensureGame();
   int x, y;
   if (!scanPair(args, x, y)) return;
-  playOwnMove(x, y);
+  reportBoard(engine.game.playOwnMove(x, y, engine.rule.load()), "ERROR my move [%d,%d]", x, y);
   printLine("%d,%d", x, y);
 }
 
-static void commandBegin() {
+void FrontEnd::commandBegin() {
   stopThinking();
   ensureGame();
   startThinking();
 }
 
-static void commandBoard() {
+void FrontEnd::commandBoard() {
   stopThinking();
   ensureGame();
   for (;;) {
@@ -133,9 +148,10 @@ static void commandBoard() {
     int x, y, who;
     if (std::sscanf(commandLine, "%d,%d,%d", &x, &y, &who) == 3 && validPair(x, y) && who >= 1 &&
         who <= 3) {
-      if (who == 1) playOwnMove(x, y);
-      else if (who == 2) playOpponentMove(x, y);
-      else placeBlock(x, y);
+      const int rule = engine.rule.load();
+      if (who == 1) reportBoard(engine.game.playOwnMove(x, y, rule), "ERROR my move [%d,%d]", x, y);
+      else if (who == 2) reportBoard(engine.game.playOpponentMove(x, y, rule), "ERROR opponents's move [%d,%d]", x, y);
+      else reportBoard(engine.game.placeBlock(x, y, rule), "ERROR board-block move [%d,%d]", x, y);
       continue;
     }
     if (!equalsIgnoreCase(commandLine, "DONE")) printLine("ERROR x,y,who or DONE expected after BOARD");
@@ -144,27 +160,28 @@ static void commandBoard() {
   startThinking();
 }
 
-static void commandTakeBack(const char* args) {
+void FrontEnd::commandTakeBack(const char* args) {
   stopThinking();
   ensureGame();
   int x, y;
   if (!scanPair(args, x, y)) return;
-  if (takeBackMove(x, y) == 0) printLine("OK");
+  if (engine.game.takeBackMove(x, y, engine.rule.load()) == BoardDone) printLine("OK");
   else printLine("ERROR bad coordinates");
 }
 
 // Lists Black's forbidden cells for a graphical board, as "FORBID " and four
 // digits xxyy per cell, closed by ".". Only Renju has any.
-static void commandShowForbid() {
+void FrontEnd::commandShowForbid() {
   stopThinking();
   static char text[8 + 4 * MAX_CELLS + 2];
   int length = std::snprintf(text, sizeof text, "FORBID ");
-  if (settings.xExtent > 0 && settings.rule == RULE_RENJU) {
-    refreshBoardForRule();
-    for (int x = 0; x < settings.xExtent; x++) {
-      for (int y = 0; y < settings.yExtent; y++) {
+  Position& game = engine.game;
+  if (game.xExtent > 0 && engine.rule.load() == RULE_RENJU) {
+    game.ensureBuilt(RULE_RENJU);
+    for (int x = 0; x < game.xExtent; x++) {
+      for (int y = 0; y < game.yExtent; y++) {
         int cell = cellIndex(x, y);
-        if (board.cells[cell] == EMPTY && isForbidden(cell))
+        if (game.board.cells[cell] == EMPTY && game.isForbidden(cell))
           length += std::snprintf(text + length, sizeof text - length, "%02d%02d", x, y);
       }
     }
@@ -172,7 +189,7 @@ static void commandShowForbid() {
   printLine("%s.", text);
 }
 
-bool handleCommand() {
+bool FrontEnd::handleCommand() {
   struct Command {
     const char* word;
     int id;
@@ -188,7 +205,7 @@ bool handleCommand() {
     const char* args = commandLine + std::char_traits<char>::length(command.word);
     while (std::isspace(static_cast<unsigned char>(*args))) args++;
     switch (command.id) {
-      case Info: handleInfo(args); break;
+      case Info: handleInfo(engine, args); break;
       case Start: commandStart(args); break;
       case RectStart: commandRectStart(args); break;
       case Restart: commandRestart(); break;

@@ -19,9 +19,6 @@
 // TURNING 1,1 is a TURN and ENDGAME is END.
 #pragma once
 
-// Dispatches the line in commandLine; true only for END.
-bool handleCommand();
-
 // The only output routine: one formatted line plus LF, flushed, under a lock so
 // that lines of the two threads never mix. Returns the formatted length.
 int printLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -37,3 +34,5 @@ bool equalsIgnoreCase(const char* a, const char* b);
 
 // "MESSAGE Ruvan <version>": printed before "OK" by every new or restarted game.
 void printGreeting();
+
+// The dispatcher itself is FrontEnd::handleCommand (main_loop.h).

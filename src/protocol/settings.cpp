@@ -1,20 +1,12 @@
 #include "protocol/settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
+#include <thread>
 
-#include "board/board.h"
+#include "control/engine.h"
 #include "protocol/protocol.h"
-
-EngineSettings settings;
-
-const char* ruleName(int rule) {
-  switch (rule) {
-    case 1: return "Gomoku (Standard)";
-    case 2: return "Renju";
-    default: return "Gomoku (Freestyle)";
-  }
-}
 
 int32_t parseInfoValue(const char* text) {
   while (std::isspace(static_cast<unsigned char>(*text))) text++;
@@ -36,34 +28,45 @@ static int32_t mapRule(int32_t r) {
   return r & 1;
 }
 
-void handleInfo(const char* text) {
+// Search threads: 1 ... the hardware threads (and the engine's ceiling);
+// values outside are clamped, an unknown hardware count allows one thread.
+static int32_t clampThreads(int32_t n) {
+  const int hardware = std::max(1u, std::thread::hardware_concurrency());
+  return std::max(1, std::min({n, hardware, MAX_THREADS}));
+}
+
+void handleInfo(Engine& engine, const char* text) {
+  SearchLimits& limits = engine.limits;
   const char* value;
   if ((value = findKeyValue("max_memory", text)) != nullptr) return;
-  if ((value = findKeyValue("timeout_match", text)) != nullptr) return;
+  if ((value = findKeyValue("timeout_match", text)) != nullptr) {
+    limits.timeout_match = parseInfoValue(value);
+    return;
+  }
   if ((value = findKeyValue("timeout_turn", text)) != nullptr) {
-    settings.timeout_turn = parseInfoValue(value);
+    limits.timeout_turn = parseInfoValue(value);
     return;
   }
   if ((value = findKeyValue("time_left", text)) != nullptr) {
-    settings.time_left = parseInfoValue(value);
+    limits.time_left = parseInfoValue(value);
     return;
   }
   if ((value = findKeyValue("game_type", text)) != nullptr) return;
   if ((value = findKeyValue("rule", text)) != nullptr) {
-    settings.rule = mapRule(parseInfoValue(value));
+    engine.rule = mapRule(parseInfoValue(value));
+    return;
+  }
+  if ((value = findKeyValue("thread_num", text)) != nullptr) {
+    engine.threadCount = clampThreads(parseInfoValue(value));
+    return;
+  }
+  if ((value = findKeyValue("max_node", text)) != nullptr) {
+    limits.max_node = std::max(0, parseInfoValue(value));
+    return;
+  }
+  if ((value = findKeyValue("max_depth", text)) != nullptr) {
+    limits.max_depth = std::max(0, parseInfoValue(value));
     return;
   }
   // "folder" and every other key are accepted without effect.
-}
-
-void newGame(int width, int height) {
-  // A side below 1 would give a board without a single valid coordinate; it is
-  // refused like an oversized one.
-  if (width > MAX_SIDE || height > MAX_SIDE || width < 1 || height < 1) {
-    printLine("ERROR size of the board");
-    return;
-  }
-  settings.xExtent = width;
-  settings.yExtent = height;
-  startBoard();
 }

@@ -1,32 +1,14 @@
-// The values the manager controls: board extents, time limits and the rule.
-//
-// One global record. The extents change only inside newGame, which the
-// dispatcher calls after the worker is idle, so they are plain integers. The
-// time settings and the rule may be changed by INFO while the worker thinks and
-// are read by the running search without a lock, hence atomics.
+// The values the manager controls through INFO: time limits, the rule, node
+// and depth limits, threads and memory. They are kept by the engine (its
+// SearchLimits and rule), which the front end hands to this handler.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
-struct EngineSettings {
-  int32_t xExtent = 0;   // board width; 0 means no game yet
-  int32_t yExtent = 0;   // board height
-  std::atomic<int32_t> timeout_turn{30000};
-  std::atomic<int32_t> time_left{100000000};
-  std::atomic<int32_t> rule{0};
-};
-
-extern EngineSettings settings;
+class Engine;
 
 // Applies the one setting named by the argument text of an INFO line.
-void handleInfo(const char* text);
-
-// Starts a game of width x height, or answers "ERROR size of the board".
-void newGame(int width, int height);
-
-// The rule's name as "MESSAGE Rule %s" prints it.
-const char* ruleName(int rule);
+void handleInfo(Engine& engine, const char* text);
 
 // Decimal conversion of an INFO value: leading blanks, optional sign, digits up
 // to the first other character; saturates at the int32 limits.

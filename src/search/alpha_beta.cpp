@@ -1,29 +1,43 @@
-#include "search/alpha_beta.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-#include "board/board.h"
 #include "board/pattern_tables.h"
-#include "board/renju.h"
-#include "control/think.h"
-#include "protocol/settings.h"
-#include "search/fours_solver.h"
-#include "search/hash_table.h"
-#include "search/moves.h"
-#include "search/threat_eval.h"
+#include "search/worker.h"
 
-MoveEntry moveStack[PLY_LIMIT][MAX_CELLS];
-uint64_t plyStamp[PLY_LIMIT];
-uint64_t plyMarks[PLY_LIMIT][CELL_SLOTS];
+// Principal-variation alpha-beta search with a transposition table, a staged
+// move generator, fractional threat extensions, shape penalties, razoring and
+// late-move pruning.
+Worker::Worker() {
+  clearPlyStacks();
+  clearKillers();
+}
 
-void clearPlyStacks() {
+bool Worker::nodeClockCheck() {
+  const int64_t nodes = search.nodeCount.load(std::memory_order_relaxed) + 1;
+  search.nodeCount.store(nodes, std::memory_order_relaxed);
+  if ((nodes & 1023) != 0) return false;
+  bool stop;
+  if (isMain) {
+    stop = clockMs() - search.startTime + 30 >= search.moveBudget || links.stopRequested->load() > 0 ||
+           (search.maxNodes > 0 && totalNodes() >= search.maxNodes);
+  } else {
+    stop = links.searchOver->load(std::memory_order_relaxed) > 0 || links.stopRequested->load() > 0;
+  }
+  if (stop) search.stopSearch = 1;
+  return stop;
+}
+
+int64_t Worker::totalNodes() const {
+  int64_t sum = search.nodeCount.load(std::memory_order_relaxed);
+  for (int i = 0; i < links.peerCount; i++) sum += links.peers[i]->search.nodeCount.load(std::memory_order_relaxed);
+  return sum;
+}
+
+void Worker::clearPlyStacks() {
   std::memset(plyStamp, 0, sizeof plyStamp);
   std::memset(plyMarks, 0, sizeof plyMarks);
 }
-
-int plyOf(int depth) { return board.iterationDepth - depth; }
 
 namespace {
 
@@ -62,14 +76,14 @@ bool lateMoveStop(int effDepth, int stage, int index) {
 
 }  // namespace
 
-bool openFourWins(int colour) {
-  if (builtRule != RULE_RENJU || colour != BLACK) return true;
+bool Worker::openFourWins(int colour) {
+  if (pos.builtRule != RULE_RENJU || colour != BLACK) return true;
   int32_t cells[MAX_CELLS];
   return countPlayableOpenFours(colour, cells) > 0;
 }
 
-MoveShape moveShape(int cell, int depth, int colour, bool pvNode, int& nodeThreat, double& scale) {
-  const CellInfo& info = board.cellInfo[cell];
+MoveShape Worker::moveShape(int cell, int depth, int colour, bool pvNode, int& nodeThreat, double& scale) {
+  const CellInfo& info = pos.board.cellInfo[cell];
   const int w = info.patterns[colour - 1];
   const int T = CellValueTable[w], F = CellFlagTable[w];
   MoveShape shape{0, 0, T};
@@ -81,7 +95,7 @@ MoveShape moveShape(int cell, int depth, int colour, bool pvNode, int& nodeThrea
   if (F & FLAG_FOUR) base = level == 1 ? -40 : -5;
   else if (F & FLAG_THREE) base = (T >= 164 || roomSum >= 24) ? -5 : -10;
   const int x = cellX(cell), y = cellY(cell);
-  const int g = edgeWeight(std::min(settings.xExtent - 1 - x, x), std::min(settings.yExtent - 1 - y, y));
+  const int g = edgeWeight(std::min(pos.xExtent - 1 - x, x), std::min(pos.yExtent - 1 - y, y));
   int penalty = base * g / 40;
   if (penalty != 0) {
     if (roomSum < 18) {
@@ -95,7 +109,7 @@ MoveShape moveShape(int cell, int depth, int colour, bool pvNode, int& nodeThrea
     if (scale < 0) {
       if (nodeThreat == NO_SCORE) nodeThreat = threatEval(depth - 1, colour);
       int e = nodeThreat;
-      if (builtRule == RULE_RENJU) e += colour == BLACK ? -75 : 75;
+      if (pos.builtRule == RULE_RENJU) e += colour == BLACK ? -75 : 75;
       scale = penaltyScale(e);
     }
     penalty = static_cast<int>(penalty * scale);
@@ -105,7 +119,7 @@ MoveShape moveShape(int cell, int depth, int colour, bool pvNode, int& nodeThrea
   return shape;
 }
 
-void advancePlyStamp(int ply) {
+void Worker::advancePlyStamp(int ply) {
   if (++plyStamp[ply] > (uint64_t{1} << 63)) {
     plyStamp[ply] = 1;
     std::memset(plyMarks[ply], 0, sizeof plyMarks[ply]);
@@ -126,17 +140,17 @@ void insertBest(BestMoves& b, int value, int cell) {
   }
 }
 
-static bool anyUsable(const int* moves) {
+bool Worker::anyUsable(const int* moves) const {
   for (int i = 0; i < 3; i++)
-    if (moves[i] >= 0 && onBoard(moves[i]) && board.cells[moves[i]] == EMPTY) return true;
+    if (moves[i] >= 0 && pos.onBoard(moves[i]) && pos.board.cells[moves[i]] == EMPTY) return true;
   return false;
 }
 
-bool stageZeroMoves(int effDepth, int alpha, int beta, int colour, int extension, bool pvNode, int iidDepth,
+bool Worker::stageZeroMoves(int effDepth, int alpha, int beta, int colour, int extension, bool pvNode, int iidDepth,
                     int* hashMoves, int& result) {
   // Probing at depth 1 hands over the moves of any entry searched to at least
   // one ply, whatever its depth; the value is not used here.
-  probeHash(1, alpha, beta, colour, board.hashKey, hashMoves, 3);
+  probeHash(1, alpha, beta, colour, pos.board.hashKey, hashMoves, 3);
   if (anyUsable(hashMoves) || effDepth < (pvNode ? 6 : 8)) return false;
   const int v = alphaBeta(iidDepth, alpha, beta, colour, extension);
   if (search.stopSearch) {
@@ -148,11 +162,11 @@ bool stageZeroMoves(int effDepth, int alpha, int beta, int colour, int extension
     result = v;
     return true;
   }
-  probeHash(1, alpha, beta, colour, board.hashKey, hashMoves, 3);
+  probeHash(1, alpha, beta, colour, pos.board.hashKey, hashMoves, 3);
   return false;
 }
 
-int alphaBeta(int depth, int alpha, int beta, int colour, int extension) {
+int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension) {
   const int ply = plyOf(depth);
   // A line extended to the end of the per-ply stacks is judged statically.
   if (ply >= PLY_LIMIT || ply < 0) return threatEval(depth, colour);
@@ -171,7 +185,7 @@ int alphaBeta(int depth, int alpha, int beta, int colour, int extension) {
   } else {
     if (!setEmpty(OpenFourCells, colour) && openFourWins(colour)) return WIN_SCORE + depth;
     if (!pvNode) {
-      const int v = probeHash(effDepth, alpha, beta, colour, board.hashKey, hashMoves, 3);
+      const int v = probeHash(effDepth, alpha, beta, colour, pos.board.hashKey, hashMoves, 3);
       if (v != HASH_MISS) return v;
       provisional = hashMoves[0];
     }
@@ -207,11 +221,11 @@ int alphaBeta(int depth, int alpha, int beta, int colour, int extension) {
   BestMoves top{{provisional, NO_CELL, NO_CELL}, {NO_SCORE, NO_SCORE, NO_SCORE}};
   int best = NO_SCORE, bound = BOUND_UPPER, index = 0;
   double scale = -1;
-  const int iterationDepth = board.iterationDepth;
+  const int iterationDepth = pos.board.iterationDepth;
   for (int cell; (cell = nextMove(picker, best)) >= 0;) {
     const MoveShape shape = moveShape(cell, depth, colour, pvNode, nodeThreat, scale);
     int ext = shape.extension;
-    placeStone(cell, colour);
+    pos.placeStone(cell, colour);
     if (pvNode && depth >= -3 * iterationDepth / 2 && shape.cellValue >= 8 && shape.cellValue <= KILLER_LIMIT) {
       const int r = solveThreats(depth - 1, colour);
       if (!search.stopSearch && r > 0) ext = std::min(ext + 1 + (shape.cellValue > 33 ? 1 : 0), 4);
@@ -225,13 +239,13 @@ int alphaBeta(int depth, int alpha, int beta, int colour, int extension) {
     } else {
       v = penalty - alphaBeta(depth - 1, penalty - beta, penalty - alpha, opponent, childExt);
     }
-    removeStone(cell);
+    pos.removeStone(cell);
     if (search.stopSearch) return 0;
 
     best = std::max(best, v);
     insertBest(top, (v >= DECISIVE_SCORE || v <= -DECISIVE_SCORE) ? v : std::max(v, alpha), cell);
     if (v >= beta) {
-      const CellInfo& info = board.cellInfo[cell];
+      const CellInfo& info = pos.board.cellInfo[cell];
       if (CellValueTable[info.patterns[0]] <= KILLER_LIMIT && CellValueTable[info.patterns[1]] <= KILLER_LIMIT)
         recordKiller(depth, cell, colour);
       if (picker.stage == 0) {
@@ -252,7 +266,7 @@ int alphaBeta(int depth, int alpha, int beta, int colour, int extension) {
     index++;
   }
 
-  const bool full = boardFull();
+  const bool full = pos.boardFull();
   const int value = best == NO_SCORE ? alpha : best;
   storeHash(effDepth, (index == 0 && full) ? 0 : value, bound, colour, top.cell[0], top.cell[1], top.cell[2]);
   if (index > 0) return value;

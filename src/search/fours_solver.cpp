@@ -1,47 +1,32 @@
-#include "search/fours_solver.h"
-
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
-#include "board/board.h"
 #include "board/pattern_tables.h"
-#include "board/pattern_update.h"
-#include "board/renju.h"
-#include "control/think.h"
-#include "protocol/settings.h"
-#include "search/alpha_beta.h"
-#include "search/hash_table.h"
-#include "search/moves.h"
+#include "search/worker.h"
 
 namespace {
 
-// One cached solver result. The lock is the position key XOR the value, so a
-// torn or foreign entry never matches.
-struct FourEntry {
-  uint64_t lock;
-  int32_t value;   // wins and losses relative to the storing node's ply
-  int16_t tag;     // 484 - ply of the storing node; 0 marks an empty entry
-  int16_t age;     // recordCount when stored
-};
-static_assert(sizeof(FourEntry) == 16, "a solver cache entry is 16 bytes");
-
-struct FourBucket {
-  FourEntry entry[2];
-};
-static_assert(sizeof(FourBucket) == 32, "a solver cache bucket is 32 bytes");
-
-constexpr int CACHE_TABLES = 4;
 constexpr int SHORTCUT_STORED = 10000000;   // FOUR_WIN stored relative to ply 0
 constexpr int DENSITY_VALUE = 279;
 constexpr int DEFENDER_LOST = 10000482;
 
-FourBucket* fourCache[CACHE_TABLES] = {nullptr, nullptr, nullptr, nullptr};
-int clearedRule = -1;
-
 inline int tableOf(int colour, int defending) { return 2 * (colour - 1) + (defending ? 1 : 0); }
 
-inline FourBucket& bucketOf(int table, uint64_t key) {
-  return fourCache[table][key & 0x7FFFFFFF & (HASH_BUCKETS - 1)];
+inline FourEntry loadEntry(const FourEntry& source) {
+  FourEntry e;
+  const uint64_t* from = reinterpret_cast<const uint64_t*>(&source);
+  const uint64_t words[2] = {__atomic_load_n(from, __ATOMIC_RELAXED), __atomic_load_n(from + 1, __ATOMIC_RELAXED)};
+  std::memcpy(&e, words, sizeof e);
+  return e;
+}
+
+inline void saveEntry(FourEntry& target, const FourEntry& e) {
+  uint64_t words[2];
+  std::memcpy(words, &e, sizeof e);
+  uint64_t* to = reinterpret_cast<uint64_t*>(&target);
+  __atomic_store_n(to, words[0], __ATOMIC_RELAXED);
+  __atomic_store_n(to + 1, words[1], __ATOMIC_RELAXED);
 }
 
 inline uint64_t lockOf(uint64_t key, int value) {
@@ -60,8 +45,11 @@ inline int fromStored(int v, int distance) {
 // that node's own ply: 484 - (count + 1) plies from the reference point.
 inline int childDistance(int count) { return MAX_CELLS - (count + 1); }
 
-bool probeFour(int table, uint64_t key, int distance, int& value) {
-  for (const FourEntry& e : bucketOf(table, key).entry) {
+}  // namespace
+
+bool FourCache::probe(int table, uint64_t key, int distance, int& value) const {
+  for (const FourEntry& slot : tables[table][key & 0x7FFFFFFF & (bucketCount - 1)].entry) {
+    const FourEntry e = loadEntry(slot);
     if (e.tag != 0 && lockOf(e.lock, e.value) == key) {
       value = fromStored(e.value, distance);
       return true;
@@ -70,31 +58,67 @@ bool probeFour(int table, uint64_t key, int distance, int& value) {
   return false;
 }
 
-void storeRaw(int table, uint64_t key, int stored, int count) {
-  FourBucket& bucket = bucketOf(table, key);
+void FourCache::storeRaw(int table, uint64_t key, int stored, int count, int age) {
+  FourBucket& bucket = tables[table][key & 0x7FFFFFFF & (bucketCount - 1)];
   const int16_t tag = static_cast<int16_t>(MAX_CELLS - count);
   FourEntry* target = &bucket.entry[0];
-  const FourEntry& first = bucket.entry[0];
+  const FourEntry first = loadEntry(bucket.entry[0]);
   const bool firstIsOther = first.tag != 0 && lockOf(first.lock, first.value) != key;
   if (firstIsOther && first.tag > tag) {
-    const int ageGap = first.age - recordCount;
+    const int ageGap = first.age - age;
     if (ageGap >= -1 && ageGap <= 1) target = &bucket.entry[1];
   }
-  target->lock = lockOf(key, stored);
-  target->value = stored;
-  target->tag = tag;
-  target->age = static_cast<int16_t>(recordCount);
+  FourEntry e;
+  e.lock = lockOf(key, stored);
+  e.value = stored;
+  e.tag = tag;
+  e.age = static_cast<int16_t>(age);
+  saveEntry(*target, e);
+}
+
+void FourCache::clear() {
+  for (FourBucket* table : tables)
+    if (table) std::memset(static_cast<void*>(table), 0, sizeof(FourBucket) * bucketCount);
+}
+
+void FourCache::release() {
+  for (FourBucket*& table : tables) {
+    delete[] table;
+    table = nullptr;
+  }
+}
+
+bool FourCache::prepare(int rule, uint32_t buckets) {
+  if (!tables[0] || buckets != bucketCount) {
+    FourBucket* fresh[TABLES] = {nullptr, nullptr, nullptr, nullptr};
+    bool ok = true;
+    for (FourBucket*& table : fresh) ok = ok && (table = new (std::nothrow) FourBucket[buckets]()) != nullptr;
+    if (!ok) {
+      for (FourBucket* table : fresh) delete[] table;
+      return false;
+    }
+    release();
+    for (int i = 0; i < TABLES; i++) tables[i] = fresh[i];
+    bucketCount = buckets;
+    clearedRule = rule;
+    return true;
+  }
+  if (rule != clearedRule) {
+    clear();
+    clearedRule = rule;
+  }
+  return true;
 }
 
 // Stores a value found at solver ply `count` relative to that ply.
-void storeFour(int table, uint64_t key, int value, int count) {
+void Worker::storeFour(int table, uint64_t key, int value, int count) {
   const int distance = MAX_CELLS - count;
   if (value > MATE_BAND) value -= distance;
   else if (value < -MATE_BAND) value += distance;
   storeRaw(table, key, value, count);
 }
 
-inline int patternsOf(int cell, int colour) { return board.cellInfo[cell].patterns[colour - 1]; }
+namespace {
 
 uint32_t columnsAt(int y, std::initializer_list<int> offsets) {
   uint32_t mask = 0;
@@ -103,32 +127,33 @@ uint32_t columnsAt(int y, std::initializer_list<int> offsets) {
   return mask;
 }
 
+}  // namespace
+
 // Enough four cells of the attacker around a weak four for a chain to grow.
-bool denseEnough(int cell, int colour) {
+bool Worker::denseEnough(int cell, int colour) const {
   const int x = cellX(cell), y = cellY(cell), k = colour - 1;
   const uint32_t near1 = columnsAt(y, {-2, 2}), near2 = columnsAt(y, {-1, 1, 2}), near3 = columnsAt(y, {-3, 0, 3});
   int count = 0;
   for (int dx = 1; dx <= 3; dx++) {
     const uint32_t mask = dx == 1 ? near1 : dx == 2 ? near2 : near3;
     for (int row : {x - dx, x + dx})
-      if (row >= 0 && row < settings.xExtent) count += bitCount(static_cast<uint32_t>(board.setRows[FourCells][k][row]) & mask);
+      if (row >= 0 && row < pos.xExtent) count += bitCount(static_cast<uint32_t>(pos.board.setRows[FourCells][k][row]) & mask);
   }
   return count >= 3;
 }
 
-int patternAt(int cell, int colour, int dir) { return (patternsOf(cell, colour) >> (NIBBLE_BITS * dir)) & NIBBLE_MASK; }
 
 // The cell the defender must take against the four of a four-three: the far
 // side of the run in the four's first direction; -1 when neither walk finds it.
-int forcedReply(int cell, int colour) {
+int Worker::forcedReply(int cell, int colour) const {
   int dir = 0;
   while (dir < DIRECTIONS && patternAt(cell, colour, dir) != PatFour && patternAt(cell, colour, dir) != PatFourLive)
     dir++;
   if (dir == DIRECTIONS) return NO_CELL;
   for (int step : {DIR_STEP[dir], -DIR_STEP[dir]}) {
     int u = cell + step;
-    while (onBoard(u) && board.cells[u] == colour) u += step;
-    if (onBoard(u) && board.cells[u] == EMPTY) {
+    while (pos.onBoard(u) && pos.board.cells[u] == colour) u += step;
+    if (pos.onBoard(u) && pos.board.cells[u] == EMPTY) {
       const int v = patternAt(u, colour, dir);
       if (v == PatFour || v == PatFourLive) return u;
     }
@@ -139,9 +164,9 @@ int forcedReply(int cell, int colour) {
 // Free-style wins that no chain of fours can refute: a double four, a double
 // three against a defender without fours, a four-three whose forced reply
 // makes no four.
-bool shortcutWin(int cell, int colour) {
+bool Worker::shortcutWin(int cell, int colour) const {
   const int k = colour - 1, opponent = colour ^ 3;
-  const int f4 = board.setCells[FourCells][k][cell], f3 = board.setCells[ThreeCells][k][cell];
+  const int f4 = pos.board.setCells[FourCells][k][cell], f3 = pos.board.setCells[ThreeCells][k][cell];
   if (bitCount(static_cast<uint32_t>(f4)) >= 2) return true;
   if (bitCount(static_cast<uint32_t>(f3)) >= 2 && setEmpty(FourCells, opponent) && setEmpty(OpenFourCells, opponent))
     return true;
@@ -152,29 +177,27 @@ bool shortcutWin(int cell, int colour) {
   return false;
 }
 
-bool openFourPlayable(int colour) {
-  if (builtRule != RULE_RENJU || colour != BLACK) return true;
-  return !isForbidden(firstSetCell(OpenFourCells, BLACK));
+bool Worker::openFourPlayable(int colour) {
+  if (pos.builtRule != RULE_RENJU || colour != BLACK) return true;
+  return !pos.isForbidden(firstSetCell(OpenFourCells, BLACK));
 }
-
-enum FilterResult { Keep, Reject, Won };
 
 // The candidate filter shared by both attacker levels. On Won, `value` holds
 // the value to return (already stored).
-FilterResult filterCandidate(int cell, int colour, int count, bool density, MoveEntry& entry, int& value) {
+Worker::FilterResult Worker::filterCandidate(int cell, int colour, int count, bool density, MoveEntry& entry, int& value) {
   const int opponent = colour ^ 3;
   if (density && CellValueTable[patternsOf(cell, colour)] < DENSITY_VALUE && !denseEnough(cell, colour)) return Reject;
-  if (builtRule == RULE_RENJU && colour == BLACK && isForbidden(cell)) return Reject;
+  if (pos.builtRule == RULE_RENJU && colour == BLACK && pos.isForbidden(cell)) return Reject;
   const int table = tableOf(colour, 0);
-  if (builtRule == RULE_FREESTYLE && setEmpty(FiveCells, opponent) && shortcutWin(cell, colour)) {
-    storeRaw(table, board.hashKey, SHORTCUT_STORED, count);
+  if (pos.builtRule == RULE_FREESTYLE && setEmpty(FiveCells, opponent) && shortcutWin(cell, colour)) {
+    storeRaw(table, pos.board.hashKey, SHORTCUT_STORED, count);
     value = FOUR_WIN - count;
     return Won;
   }
   int child;
-  if (probeFour(tableOf(opponent, 1), board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
+  if (probeFour(tableOf(opponent, 1), pos.board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
     if (-child > 0) {
-      storeFour(table, board.hashKey, -child, count);
+      storeFour(table, pos.board.hashKey, -child, count);
       value = -child;
       return Won;
     }
@@ -187,14 +210,14 @@ FilterResult filterCandidate(int cell, int colour, int count, bool density, Move
 
 // Collects and filters the attacker's candidates into list; returns the count,
 // or -1 with `value` set when the node is decided by the filter.
-int attackerCandidates(int colour, int count, bool root, MoveEntry* list, int& value) {
+int Worker::attackerCandidates(int colour, int count, bool root, MoveEntry* list, int& value) {
   const int opponent = colour ^ 3;
   int32_t cells[MAX_CELLS];
   int n = 0;
   if (!setEmpty(FiveCells, opponent)) {
     const int block = firstSetCell(FiveCells, opponent);
     if (!(CellFlagTable[patternsOf(block, colour)] & FLAG_FOUR)) {
-      storeFour(tableOf(colour, 0), board.hashKey, 0, count);
+      storeFour(tableOf(colour, 0), pos.board.hashKey, 0, count);
       value = 0;
       return -1;
     }
@@ -203,16 +226,16 @@ int attackerCandidates(int colour, int count, bool root, MoveEntry* list, int& v
     n = listFourCells(colour, cells);
   } else {
     // Only fours near the attacker's previous four can continue its chain.
-    const int p = board.stones[board.stoneCount - 2], px = cellX(p), py = cellY(p), k = colour - 1;
+    const int p = pos.board.stones[pos.board.stoneCount - 2], px = cellX(p), py = cellY(p), k = colour - 1;
     for (int r = -4; r <= 4; r++) {
       const int row = px + r;
-      if (row < 0 || row >= settings.xExtent) continue;
+      if (row < 0 || row >= pos.xExtent) continue;
       uint32_t mask;
       if (r == 0) mask = columnsAt(py, {-4, -3, -2, -1, 0, 1, 2, 3, 4});
       else if (r >= -2 && r <= 2) mask = columnsAt(py, {-2, -1, 0, 1, 2});
       else if (r == 3 || r == -3) mask = columnsAt(py, {-3, 0, 3});
       else mask = columnsAt(py, {-4, 0, 4});
-      uint32_t members = static_cast<uint32_t>(board.setRows[FourCells][k][row]) & mask;
+      uint32_t members = static_cast<uint32_t>(pos.board.setRows[FourCells][k][row]) & mask;
       while (members) {
         cells[n++] = cellIndex(row, lowestBit(members));
         members &= members - 1;
@@ -231,7 +254,7 @@ int attackerCandidates(int colour, int count, bool root, MoveEntry* list, int& v
   return kept;
 }
 
-int attack(int depth, int colour, int count) {
+int Worker::attack(int depth, int colour, int count) {
   const int ply = plyOf(depth);
   if (ply < 0 || ply >= PLY_LIMIT) return 0;
   MoveEntry* list = moveStack[ply];
@@ -241,20 +264,20 @@ int attack(int depth, int colour, int count) {
   const int table = tableOf(colour, 0), opponent = colour ^ 3;
   for (int i = 0; i < n; i++) {
     const int cell = list[i].cell;
-    placeStoneLight(cell, colour);
+    pos.placeStoneLight(cell, colour);
     const int r = -solveThreatsNode(depth - 1, opponent, 1, count + 1);
-    removeStoneLight(cell);
+    pos.removeStoneLight(cell);
     if (search.stopSearch) return 0;
     if (r > 0) {
-      storeFour(table, board.hashKey, r, count);
+      storeFour(table, pos.board.hashKey, r, count);
       return r;
     }
   }
-  storeFour(table, board.hashKey, 0, count);
+  storeFour(table, pos.board.hashKey, 0, count);
   return 0;
 }
 
-int defend(int depth, int colour, int count) {
+int Worker::defend(int depth, int colour, int count) {
   const int ply = plyOf(depth);
   if (ply < 0 || ply >= PLY_LIMIT) return 0;
   const int opponent = colour ^ 3, table = tableOf(colour, 1);
@@ -263,11 +286,11 @@ int defend(int depth, int colour, int count) {
   int kept = 0;
   for (int i = 0; i < n; i++) {
     const int cell = blocks[i];
-    if (builtRule == RULE_RENJU && colour == BLACK && isForbidden(cell)) continue;
+    if (pos.builtRule == RULE_RENJU && colour == BLACK && pos.isForbidden(cell)) continue;
     int child;
-    if (probeFour(tableOf(opponent, 0), board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
+    if (probeFour(tableOf(opponent, 0), pos.board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
       if (child == 0) {
-        storeFour(table, board.hashKey, 0, count);
+        storeFour(table, pos.board.hashKey, 0, count);
         return 0;
       }
       continue;
@@ -276,56 +299,37 @@ int defend(int depth, int colour, int count) {
   }
   int result = count - DEFENDER_LOST;
   for (int i = 0; i < kept; i++) {
-    placeStoneLight(blocks[i], colour);
+    pos.placeStoneLight(blocks[i], colour);
     const int r = solveThreatsNode(depth - 1, opponent, 0, count + 1);
-    removeStoneLight(blocks[i]);
+    pos.removeStoneLight(blocks[i]);
     if (search.stopSearch) return 0;
     if (r == 0) {
-      storeFour(table, board.hashKey, 0, count);
+      storeFour(table, pos.board.hashKey, 0, count);
       return 0;
     }
     result = -r;
   }
-  storeFour(table, board.hashKey, result, count);
+  storeFour(table, pos.board.hashKey, result, count);
   return result;
 }
 
-}  // namespace
-
-void clearFourCache() {
-  for (FourBucket* table : fourCache)
-    if (table) std::memset(static_cast<void*>(table), 0, sizeof(FourBucket) * HASH_BUCKETS);
-}
-
-void prepareFourCache(int rule) {
-  if (!fourCache[0]) {
-    for (FourBucket*& table : fourCache) table = new FourBucket[HASH_BUCKETS]();
-    clearedRule = rule;
-    return;
-  }
-  if (rule != clearedRule) {
-    clearFourCache();
-    clearedRule = rule;
-  }
-}
-
-int solveThreats(int depth, int colour) {
+int Worker::solveThreats(int depth, int colour) {
   if (nodeClockCheck()) return 0;
   const int opponent = colour ^ 3;
   if (!setEmpty(FiveCells, colour)) return FOUR_WIN;
   if (setEmpty(FiveCells, opponent) && !setEmpty(OpenFourCells, colour) && openFourPlayable(colour)) return FOUR_WIN;
   int value;
-  if (probeFour(tableOf(colour, 0), board.hashKey, MAX_CELLS, value)) return value;
+  if (probeFour(tableOf(colour, 0), pos.board.hashKey, MAX_CELLS, value)) return value;
   return attack(depth, colour, 0);
 }
 
-int solveThreatsNode(int depth, int colour, int defending, int count) {
+int Worker::solveThreatsNode(int depth, int colour, int defending, int count) {
   if (nodeClockCheck()) return 0;
   const int opponent = colour ^ 3, win = FOUR_WIN - count;
   if (!setEmpty(FiveCells, colour)) return defending ? 0 : win;
   if (setEmpty(FiveCells, opponent) && !setEmpty(OpenFourCells, colour) && openFourPlayable(colour))
     return defending ? 0 : win;
   int value;
-  if (probeFour(tableOf(colour, defending), board.hashKey, MAX_CELLS - count, value)) return value;
+  if (probeFour(tableOf(colour, defending), pos.board.hashKey, MAX_CELLS - count, value)) return value;
   return defending ? defend(depth, colour, count) : attack(depth, colour, count);
 }

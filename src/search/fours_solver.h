@@ -1,15 +1,51 @@
 // Continuous-four solver: can the side to move force five by an unbroken
-// chain of fours? Keeps its results in fourCache for the whole process.
+// chain of fours? Its results are kept in the four-solver cache for the whole
+// process; the solver itself is part of the search worker (search/worker.h).
 #pragma once
 
 #include <cstdint>
 
 constexpr int FOUR_WIN = 10000484;   // win found at solver ply 0
 
-// 10,000,484 - n for a win whose chain ends n solver plies deep, else 0.
-int solveThreats(int depth, int colour);
-int solveThreatsNode(int depth, int colour, int defending, int count);
+// One cached solver result. The lock is the position key XOR the value, so a
+// torn or foreign entry never matches.
+struct FourEntry {
+  uint64_t lock;
+  int32_t value;   // wins and losses relative to the storing node's ply
+  int16_t tag;     // 484 - ply of the storing node; 0 marks an empty entry
+  int16_t age;     // the game's move count when stored
+};
+static_assert(sizeof(FourEntry) == 16, "a solver cache entry is 16 bytes");
 
-// Allocates the cache on first use, clears it when the rule changed.
-void prepareFourCache(int rule);
-void clearFourCache();
+struct FourBucket {
+  FourEntry entry[2];
+};
+static_assert(sizeof(FourBucket) == 32, "a solver cache bucket is 32 bytes");
+
+// Four tables (attacker and defender nodes of each colour) of 524,288 buckets
+// by default, 64 MiB in all, shared by every search thread. Entries are read
+// and written word by word with relaxed atomics; the lock check rejects a
+// torn entry.
+struct FourCache {
+  static constexpr int TABLES = 4;
+  FourBucket* tables[TABLES] = {nullptr, nullptr, nullptr, nullptr};
+  uint32_t bucketCount = 524288;   // a power of two
+  int32_t clearedRule = -1;
+
+  FourCache() = default;
+  FourCache(const FourCache&) = delete;
+  FourCache& operator=(const FourCache&) = delete;
+  ~FourCache() { release(); }
+
+  // Allocates the tables at `buckets` buckets each when they are not of that
+  // size yet, clears them when the rule changed; false when out of memory.
+  bool prepare(int rule, uint32_t buckets = 524288);
+  void clear();
+  void release();
+
+  // The value cached for the key, converted for a reader `distance` plies
+  // from the store's reference point; false on a miss.
+  bool probe(int table, uint64_t key, int distance, int& value) const;
+  // Stores an already converted value from solver ply `count`.
+  void storeRaw(int table, uint64_t key, int stored, int count, int age);
+};

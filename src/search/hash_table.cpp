@@ -3,28 +3,65 @@
 #include <cstring>
 #include <new>
 
-#include "board/board.h"
 #include "core/types.h"
 
-HashBucket* hashTables[2] = {nullptr, nullptr};
-static int clearedRule = -1;
-
-void clearHashTables() {
-  for (HashBucket* table : hashTables)
-    if (table) std::memset(static_cast<void*>(table), 0, sizeof(HashBucket) * HASH_BUCKETS);
+void TranspositionTable::clear() {
+  for (HashBucket* table : tables)
+    if (table) std::memset(static_cast<void*>(table), 0, sizeof(HashBucket) * bucketCount);
 }
 
-void prepareHashTables(int rule) {
-  if (!hashTables[0]) {
-    for (HashBucket*& table : hashTables) table = new HashBucket[HASH_BUCKETS]();
+void TranspositionTable::release() {
+  for (HashBucket*& table : tables) {
+    delete[] table;
+    table = nullptr;
+  }
+}
+
+bool TranspositionTable::prepare(int rule, uint32_t buckets) {
+  if (!tables[0] || buckets != bucketCount) {
+    HashBucket* fresh[2] = {nullptr, nullptr};
+    for (HashBucket*& table : fresh) table = new (std::nothrow) HashBucket[buckets]();
+    if (!fresh[0] || !fresh[1]) {
+      for (HashBucket* table : fresh) delete[] table;
+      return false;
+    }
+    release();
+    tables[0] = fresh[0];
+    tables[1] = fresh[1];
+    bucketCount = buckets;
     clearedRule = rule;
-    return;
+    return true;
   }
   if (rule != clearedRule) {
-    clearHashTables();
+    clear();
     clearedRule = rule;
   }
+  return true;
 }
+
+namespace {
+
+// Word-wise relaxed atomic copies of an entry: what makes concurrent readers
+// and writers well defined without a lock (see the header).
+constexpr int ENTRY_WORDS = sizeof(HashEntry) / sizeof(uint64_t);
+
+inline HashEntry loadEntry(const HashEntry& source) {
+  uint64_t words[ENTRY_WORDS];
+  const uint64_t* from = reinterpret_cast<const uint64_t*>(&source);
+  for (int i = 0; i < ENTRY_WORDS; i++) words[i] = __atomic_load_n(from + i, __ATOMIC_RELAXED);
+  HashEntry e;
+  std::memcpy(&e, words, sizeof e);
+  return e;
+}
+
+inline void saveEntry(HashEntry& target, const HashEntry& e) {
+  uint64_t words[ENTRY_WORDS];
+  std::memcpy(words, &e, sizeof e);
+  uint64_t* to = reinterpret_cast<uint64_t*>(&target);
+  for (int i = 0; i < ENTRY_WORDS; i++) __atomic_store_n(to + i, words[i], __ATOMIC_RELAXED);
+}
+
+}  // namespace
 
 static inline uint64_t lockOf(uint64_t key, const HashEntry& e) {
   return key ^ (static_cast<uint64_t>(static_cast<int64_t>(e.upper)) << 36) ^
@@ -49,8 +86,8 @@ static inline int fromStored(int v, int depth) {
   return v;
 }
 
-static inline HashBucket& bucketOf(uint64_t key, int colour) {
-  return hashTables[colour - 1][static_cast<uint32_t>(key) & (HASH_BUCKETS - 1)];
+static inline HashBucket& bucketOf(HashBucket* const* tables, uint32_t count, uint64_t key, int colour) {
+  return tables[colour - 1][static_cast<uint32_t>(key) & (count - 1)];
 }
 
 static void copyMoves(const HashEntry& e, int* moves, int wanted) {
@@ -59,16 +96,23 @@ static void copyMoves(const HashEntry& e, int* moves, int wanted) {
   if (wanted == 3) moves[2] = e.move3;
 }
 
-int probeHash(int depth, int alpha, int beta, int colour, uint64_t key, int* moves, int wanted) {
-  HashBucket& bucket = bucketOf(key, colour);
-  HashEntry* e = nullptr;
-  for (HashEntry& candidate : bucket.entry)
-    if (candidate.bound != 0 && keyOf(candidate) == key) {
-      e = &candidate;
+int TranspositionTable::probe(int depth, int alpha, int beta, int colour, uint64_t key, int age, int* moves,
+                              int wanted) {
+  HashBucket& bucket = bucketOf(tables, bucketCount, key, colour);
+  HashEntry* slot = nullptr;
+  HashEntry found;
+  for (HashEntry& candidate : bucket.entry) {
+    const HashEntry copy = loadEntry(candidate);
+    if (copy.bound != 0 && keyOf(copy) == key) {
+      slot = &candidate;
+      found = copy;
       break;
     }
-  if (!e) return HASH_MISS;
-  e->age = static_cast<int16_t>(recordCount);
+  }
+  if (!slot) return HASH_MISS;
+  HashEntry* e = &found;
+  e->age = static_cast<int16_t>(age);
+  saveEntry(*slot, found);
   const int u = fromStored(e->upper, depth), l = fromStored(e->lower, depth);
   const bool shallow = e->depth < depth;
   const bool upperMate = mateBound(e->upper), lowerMate = mateBound(e->lower);
@@ -99,10 +143,10 @@ int probeHash(int depth, int alpha, int beta, int colour, uint64_t key, int* mov
   return HASH_MISS;
 }
 
-static void writeNew(HashEntry& e, uint64_t key, int depth, int value, int bound, int m1, int m2, int m3) {
+static void writeNew(HashEntry& e, uint64_t key, int age, int depth, int value, int bound, int m1, int m2, int m3) {
   e.upper = e.lower = value;
   e.depth = static_cast<int16_t>(depth);
-  e.age = static_cast<int16_t>(recordCount);
+  e.age = static_cast<int16_t>(age);
   e.bound = static_cast<uint8_t>(bound);
   e.move1 = static_cast<int16_t>(m1);
   e.move2 = static_cast<int16_t>(m2);
@@ -136,15 +180,18 @@ static void mergeMoves(HashEntry& e, int m1, int m2, int m3) {
   e.moveCount = static_cast<uint8_t>((e.move1 != -1) + (e.move2 != -1) + (e.move3 != -1));
 }
 
-void storeHashKey(uint64_t key, int depth, int value, int bound, int colour, int m1, int m2, int m3,
-                  bool overwrite) {
-  HashBucket& bucket = bucketOf(key, colour);
-  const int now = recordCount;
+void TranspositionTable::store(uint64_t key, int age, int depth, int value, int bound, int colour, int m1, int m2,
+                               int m3, bool overwrite) {
+  HashBucket& bucket = bucketOf(tables, bucketCount, key, colour);
+  const int now = age;
+  // Work on a copy of the bucket; the entry written is saved back word by word.
+  HashEntry entries[4];
+  for (int i = 0; i < 4; i++) entries[i] = loadEntry(bucket.entry[i]);
   HashEntry* stale = nullptr;
-  HashEntry* choice = &bucket.entry[0];
+  HashEntry* choice = &entries[0];
   HashEntry* target = nullptr;
   HashEntry* same = nullptr;
-  for (HashEntry& e : bucket.entry) {
+  for (HashEntry& e : entries) {
     if (e.bound == 0) {
       target = &e;
       break;
@@ -161,14 +208,19 @@ void storeHashKey(uint64_t key, int depth, int value, int bound, int colour, int
       if (p > 0) choice = &e;
     }
   }
+  auto save = [&](const HashEntry* e) { saveEntry(bucket.entry[e - entries], *e); };
   const int stored = toStored(value, depth);
   if (same) {
     same->age = static_cast<int16_t>(now);
     if (overwrite) {
-      writeNew(*same, key, depth, stored, bound, m1, m2, m3);
+      writeNew(*same, key, now, depth, stored, bound, m1, m2, m3);
+      save(same);
       return;
     }
-    if (same->depth > depth) return;
+    if (same->depth > depth) {
+      save(same);
+      return;
+    }
     HashEntry& e = *same;
     mergeMoves(e, m1, m2, m3);
     if (e.depth == depth) {
@@ -193,16 +245,22 @@ void storeHashKey(uint64_t key, int depth, int value, int bound, int colour, int
       e.bound = static_cast<uint8_t>(bound);
     }
     e.lock = lockOf(key, e);
+    save(same);
     return;
   }
   if (!target) target = stale ? stale : choice;
-  writeNew(*target, key, depth, stored, bound, m1, m2, m3);
+  writeNew(*target, key, now, depth, stored, bound, m1, m2, m3);
+  save(target);
 }
 
-void storeHash(int depth, int value, int bound, int colour, int m1, int m2, int m3) {
-  storeHashKey(board.hashKey, depth, value, bound, colour, m1, m2, m3, false);
-}
-
-void replaceHash(int depth, int value, int bound, int colour, int m1, int m2, int m3) {
-  storeHashKey(board.hashKey, depth, value, bound, colour, m1, m2, m3, true);
+bool TranspositionTable::peekMoves(uint64_t key, int colour, int* moves) {
+  if (!tables[0]) return false;
+  for (const HashEntry& candidate : bucketOf(tables, bucketCount, key, colour).entry) {
+    const HashEntry e = loadEntry(candidate);
+    if (e.bound != 0 && keyOf(e) == key) {
+      copyMoves(e, moves, 3);
+      return true;
+    }
+  }
+  return false;
 }

@@ -1,5 +1,12 @@
 // Transposition tables, one per side to move, of 524,288 buckets of four
-// 32-byte entries.
+// 32-byte entries (128 MiB in all by default), shared by every search thread.
+//
+// No locks. Entries are read and written one 64-bit word at a time with
+// relaxed atomic accesses, and the lock word is the key XOR the value words:
+// an entry torn by two threads writing at once fails its key check and reads
+// as a miss. The three moves are outside the check; a torn move is at worst
+// a wrong suggestion, and every reader takes a move only if its cell is on the
+// board and empty.
 //
 // Entry layout (32 bytes):
 //   0  lock   uint64  key ^ (upper << 36) ^ (lower << 8) ^ (depth * 4) ^ bound
@@ -38,17 +45,28 @@ constexpr int BOUND_UPPER = 1;
 constexpr int BOUND_LOWER = 2;
 constexpr int BOUND_EXACT = 3;
 
-extern HashBucket* hashTables[2];
+struct TranspositionTable {
+  HashBucket* tables[2] = {nullptr, nullptr};
+  uint32_t bucketCount = HASH_BUCKETS;   // a power of two
+  int32_t clearedRule = -1;
 
-// Allocates both tables on first use and clears them when the rule changed
-// since their last clearing.
-void prepareHashTables(int rule);
-void clearHashTables();
+  TranspositionTable() = default;
+  TranspositionTable(const TranspositionTable&) = delete;
+  TranspositionTable& operator=(const TranspositionTable&) = delete;
+  ~TranspositionTable() { release(); }
 
-int probeHash(int depth, int alpha, int beta, int colour, uint64_t key, int* moves, int wanted);
-void storeHash(int depth, int value, int bound, int colour, int m1, int m2, int m3);
-void replaceHash(int depth, int value, int bound, int colour, int m1, int m2, int m3);
+  // Allocates both tables of `buckets` buckets (a power of two) when they are
+  // not of that size yet, and clears them when the rule changed since their
+  // last clearing. False when the memory could not be had (the tables then
+  // keep their old size, or stay unallocated).
+  bool prepare(int rule, uint32_t buckets = HASH_BUCKETS);
+  void clear();
+  void release();
 
-// Stores with an explicit key (the tests, and the store helpers above use the
-// board's key).
-void storeHashKey(uint64_t key, int depth, int value, int bound, int colour, int m1, int m2, int m3, bool overwrite);
+  // `age` is the game's move count, which ages entries out of the table.
+  int probe(int depth, int alpha, int beta, int colour, uint64_t key, int age, int* moves, int wanted);
+  void store(uint64_t key, int age, int depth, int value, int bound, int colour, int m1, int m2, int m3,
+             bool overwrite);
+  // The moves stored for the key (up to three, -1 for none); false on a miss.
+  bool peekMoves(uint64_t key, int colour, int* moves);
+};

@@ -1,16 +1,12 @@
-#include "search/moves.h"
-
-#include <initializer_list>
+// Move generation and ordering: the stage ladder readers, forced defences,
+// quiet candidates, killer slots and neighbourhood shapes.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
-#include "board/board.h"
 #include "board/pattern_tables.h"
-#include "board/renju.h"
-#include "protocol/settings.h"
-
-KillerSlot killerSlots[PLY_LIMIT][2];
+#include "search/worker.h"
 
 const Shape fullSquare = {{0x3FF, 0x3FF, 0x3FF, 0x3FF, 0x3FF}};
 const Shape star = {{0x333, 0x0FC, 0x3FF, 0x0FC, 0x333}};
@@ -20,23 +16,17 @@ const Shape ownKnightWhite = {{0x3BB, 0x2FE, 0x3FF, 0x2FE, 0x3BB}};
 // ---------------------------------------------------------------------------
 // Cell-set readers.
 
-bool setEmpty(int kind, int colour) { return board.setSummary[kind][colour - 1] == 0; }
-
-bool inSet(int kind, int colour, int cell) {
-  return (board.setRows[kind][colour - 1][cellX(cell)] >> cellY(cell)) & 1;
-}
-
-int firstSetCell(int kind, int colour) {
-  const uint32_t summary = static_cast<uint32_t>(board.setSummary[kind][colour - 1]);
+int Worker::firstSetCell(int kind, int colour) const {
+  const uint32_t summary = static_cast<uint32_t>(pos.board.setSummary[kind][colour - 1]);
   if (summary == 0) return NO_CELL;
   const int x = lowestBit(summary);
-  return cellIndex(x, lowestBit(static_cast<uint32_t>(board.setRows[kind][colour - 1][x])));
+  return cellIndex(x, lowestBit(static_cast<uint32_t>(pos.board.setRows[kind][colour - 1][x])));
 }
 
 // Walks the rows named by `summary`, taking from each the cells rowOf(x)
 // gives; the lowest x first and within a row the lowest y first.
 template <typename RowOf>
-static int listRows(uint32_t summary, RowOf rowOf, int32_t* out) {
+int Worker::listRows(uint32_t summary, RowOf rowOf, int32_t* out) const {
   int n = 0;
   while (summary) {
     const int x = lowestBit(summary);
@@ -50,82 +40,78 @@ static int listRows(uint32_t summary, RowOf rowOf, int32_t* out) {
   return n;
 }
 
-int listSetCells(int kind, int colour, int32_t* out) {
+int Worker::listSetCells(int kind, int colour, int32_t* out) const {
   const int k = colour - 1;
-  return listRows(static_cast<uint32_t>(board.setSummary[kind][k]),
-                  [kind, k](int x) { return static_cast<uint32_t>(board.setRows[kind][k][x]); }, out);
+  return listRows(static_cast<uint32_t>(pos.board.setSummary[kind][k]),
+                  [this, kind, k](int x) { return static_cast<uint32_t>(pos.board.setRows[kind][k][x]); }, out);
 }
 
-int listOpenFourCells(int colour, int32_t* out) { return listSetCells(OpenFourCells, colour, out); }
-int listFourCells(int colour, int32_t* out) { return listSetCells(FourCells, colour, out); }
-int listDoubleCells(int colour, int32_t* out) { return listSetCells(DoubleCells, colour, out); }
+int Worker::listOpenFourCells(int colour, int32_t* out) const { return listSetCells(OpenFourCells, colour, out); }
+int Worker::listFourCells(int colour, int32_t* out) const { return listSetCells(FourCells, colour, out); }
+int Worker::listDoubleCells(int colour, int32_t* out) const { return listSetCells(DoubleCells, colour, out); }
 
-int listSingleThreats(int colour, int32_t* out) {
+int Worker::listSingleThreats(int colour, int32_t* out) const {
   const int k = colour - 1;
-  const uint32_t summary = static_cast<uint32_t>(board.setSummary[FourCells][k] | board.setSummary[ThreeCells][k]);
+  const uint32_t summary = static_cast<uint32_t>(pos.board.setSummary[FourCells][k] | pos.board.setSummary[ThreeCells][k]);
   return listRows(
       summary,
-      [k](int x) {
-        return static_cast<uint32_t>((board.setRows[FourCells][k][x] | board.setRows[ThreeCells][k][x]) &
-                                     ~board.setRows[DoubleCells][k][x]);
+      [this, k](int x) {
+        return static_cast<uint32_t>((pos.board.setRows[FourCells][k][x] | pos.board.setRows[ThreeCells][k][x]) &
+                                     ~pos.board.setRows[DoubleCells][k][x]);
       },
       out);
 }
 
-int countPlayableOpenFours(int colour, int32_t* out) {
+int Worker::countPlayableOpenFours(int colour, int32_t* out) {
   int n = listOpenFourCells(colour, out);
-  if (builtRule != RULE_RENJU || colour != BLACK) return n;
+  if (pos.builtRule != RULE_RENJU || colour != BLACK) return n;
   int kept = 0;
   for (int i = 0; i < n; i++)
-    if (!isForbidden(out[i])) out[kept++] = out[i];
+    if (!pos.isForbidden(out[i])) out[kept++] = out[i];
   return kept;
 }
 
-static int patternAt(int cell, int colour, int dir) {
-  return (board.cellInfo[cell].patterns[colour - 1] >> (NIBBLE_BITS * dir)) & NIBBLE_MASK;
-}
-
-int threeDefence(int32_t* out, int colour, int cell) {
+int Worker::threeDefence(int32_t* out, int colour, int cell) {
   int dir = 0;
   while (dir < DIRECTIONS && patternAt(cell, colour, dir) != PatFourOpen) dir++;
   if (dir == DIRECTIONS) return 0;
   int step = DIR_STEP[dir];
-  const bool after = onBoard(cell + step) && board.cells[cell + step] == colour;
-  const bool before = onBoard(cell - step) && board.cells[cell - step] == colour;
+  const bool after = pos.onBoard(cell + step) && pos.board.cells[cell + step] == colour;
+  const bool before = pos.onBoard(cell - step) && pos.board.cells[cell - step] == colour;
   int n = 0;
   if (after && before) {
     // A split three: the defences are the first empty cells beyond the run.
     for (int side : {step, -step}) {
       int u = cell + side;
-      while (onBoard(u) && board.cells[u] != EMPTY) u += side;
-      if (onBoard(u)) out[n++] = u;
+      while (pos.onBoard(u) && pos.board.cells[u] != EMPTY) u += side;
+      if (pos.onBoard(u)) out[n++] = u;
     }
     return n;
   }
   if (before) step = -step;
   const int far = cell + 4 * step;
-  if (onBoard(far) && patternAt(far, colour, dir) == PatFourOpen &&
-      !(builtRule == RULE_RENJU && colour == BLACK && isForbidden(far)))
+  if (pos.onBoard(far) && patternAt(far, colour, dir) == PatFourOpen &&
+      !(pos.builtRule == RULE_RENJU && colour == BLACK && pos.isForbidden(far)))
     return 0;
-  if (onBoard(far)) out[n++] = far;
-  if (onBoard(cell - step)) out[n++] = cell - step;
+  if (pos.onBoard(far)) out[n++] = far;
+  if (pos.onBoard(cell - step)) out[n++] = cell - step;
   return n;
 }
 
-bool neighbourhood(int x, int y, const Shape& shape) {
-  const uint64_t columns = ((uint64_t{1} << (2 * settings.yExtent)) - 1) << LINE_OFFSET;
+bool Worker::neighbourhood(int x, int y, const Shape& shape) const {
+  const uint64_t columns = ((uint64_t{1} << (2 * pos.yExtent)) - 1) << LINE_OFFSET;
   const int shift = 2 * y + LINE_OFFSET - 4;   // the mask's low cell is y - 2
   for (int r = 0; r < 5; r++) {
     const int row = x - 2 + r;
-    if (row < 0 || row >= settings.xExtent) continue;
+    if (row < 0 || row >= pos.xExtent) continue;
     const uint64_t mask = (static_cast<uint64_t>(shape.rows[r]) << shift) & columns;
-    if (board.rowLines[row] & mask) return true;
+    if (pos.board.rowLines[row] & mask) return true;
   }
   return false;
 }
 
-int openness(int x, int y, int colour) {
-  const int X = settings.xExtent, Y = settings.yExtent, opponent = colour ^ 3;
+int Worker::openness(int x, int y, int colour) const {
+  const int X = pos.xExtent, Y = pos.yExtent, opponent = colour ^ 3;
   int d = (x + 4 < X ? 0 : 8 * X - 8 * x - 40) + (x < 4 ? 8 * x - 32 : 0) + (y + 4 < Y ? 0 : 8 * Y - 8 * y - 40) +
           (y < 4 ? 8 * y - 32 : 0);
   static const int rays[8][2] = {{0, 1}, {0, -1}, {1, 0}, {-1, 0}, {1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
@@ -134,7 +120,7 @@ int openness(int x, int y, int colour) {
     for (int j = 0; j < 4; j++) {
       const int u = x + ray[0] * (j + 1), v = y + ray[1] * (j + 1);
       if (!inside(u, v)) break;
-      const int value = board.cells[cellIndex(u, v)];
+      const int value = pos.board.cells[cellIndex(u, v)];
       if (value == opponent) {
         d += 4 * j - 16;
         break;
@@ -146,24 +132,24 @@ int openness(int x, int y, int colour) {
   for (const auto& k : knights) {
     const int u = x + k[0], v = y + k[1];
     if (!inside(u, v)) continue;
-    d += board.cells[cellIndex(u, v)] == opponent ? -1 : 1;
+    d += pos.board.cells[cellIndex(u, v)] == opponent ? -1 : 1;
   }
-  return static_cast<int>((std::sqrt(board.stoneCount + 30.0) - std::sqrt(30.0)) * d / 12);
+  return static_cast<int>((std::sqrt(pos.board.stoneCount + 30.0) - std::sqrt(30.0)) * d / 12);
 }
 
 // ---------------------------------------------------------------------------
 // Killers and ordering.
 
-void clearKillers() { std::memset(killerSlots, 0, sizeof killerSlots); }
+void Worker::clearKillers() { std::memset(killerSlots, 0, sizeof killerSlots); }
 
-void recordKiller(int depth, int cell, int colour) {
+void Worker::recordKiller(int depth, int cell, int colour) {
   if (depth < 0 || depth >= PLY_LIMIT) return;
   killerSlots[depth][0] = killerSlots[depth][1];
-  killerSlots[depth][1] = KillerSlot{cell, board.cellInfo[cell].patterns[colour - 1]};
+  killerSlots[depth][1] = KillerSlot{cell, pos.board.cellInfo[cell].patterns[colour - 1]};
 }
 
-int orderKey(int cell, int colour, int threatTerm) {
-  const CellInfo& info = board.cellInfo[cell];
+int Worker::orderKey(int cell, int colour, int threatTerm) const {
+  const CellInfo& info = pos.board.cellInfo[cell];
   const int side = colour - 1, opp = 2 - colour;
   return -(CellValueTable[info.patterns[side]] + CellValueTable[info.patterns[opp]] / 2 + info.score[side] / 4 +
            info.score[opp] / 8 + threatTerm);
@@ -173,17 +159,15 @@ void sortByKey(MoveEntry* list, int count) {
   std::sort(list, list + count, [](const MoveEntry& a, const MoveEntry& b) { return a.key < b.key; });
 }
 
-static inline bool marked(int ply, int cell) { return plyMarks[ply][cell] == plyStamp[ply]; }
-static inline void mark(int ply, int cell) { plyMarks[ply][cell] = plyStamp[ply]; }
 
-int filterAndKey(const NodeContext& node, MoveEntry* list, int count, bool checkMarks) {
-  const bool renjuBlack = builtRule == RULE_RENJU && node.colour == BLACK;
+int Worker::filterAndKey(const NodeContext& node, MoveEntry* list, int count, bool checkMarks) {
+  const bool renjuBlack = pos.builtRule == RULE_RENJU && node.colour == BLACK;
   for (int i = 0; i < count;) {
     const int cell = list[i].cell;
     // The stage readers only produce empty cells on the board; the guard keeps
     // a stale or off-board cell from ever reaching make.
-    const bool bad = !onBoard(cell) || board.cells[cell] != EMPTY || (checkMarks && marked(node.ply, cell)) ||
-                     (renjuBlack && isForbidden(cell));
+    const bool bad = !pos.onBoard(cell) || pos.board.cells[cell] != EMPTY || (checkMarks && marked(node.ply, cell)) ||
+                     (renjuBlack && pos.isForbidden(cell));
     if (bad) {
       list[i] = list[--count];
       continue;
@@ -198,28 +182,30 @@ int filterAndKey(const NodeContext& node, MoveEntry* list, int count, bool check
 // ---------------------------------------------------------------------------
 // Stage 7: quiet candidates.
 
+// Adds an empty, untaken, playable cell to a quiet list; true when added.
+bool Worker::addQuiet(const NodeContext& node, MoveEntry* list, int& n, bool renjuBlack, int cell) {
+  if (pos.board.cells[cell] != EMPTY || marked(node.ply, cell)) return false;
+  mark(node.ply, cell);
+  if (renjuBlack && pos.isForbidden(cell)) return false;
+  list[n].key = 0;
+  list[n++].cell = cell;
+  return true;
+}
+
 namespace {
 
-// count[cell][direction][colour] of the threat-count pass.
-uint8_t threatCount[CELL_SLOTS][DIRECTIONS][2];
-
 struct QuietList {
+  Worker& w;
   const NodeContext& node;
   MoveEntry* list;
   int n;
   bool renjuBlack;
-  // Adds an empty, untaken, playable cell; true when added.
-  bool add(int cell) {
-    if (board.cells[cell] != EMPTY || marked(node.ply, cell)) return false;
-    mark(node.ply, cell);
-    if (renjuBlack && isForbidden(cell)) return false;
-    list[n].key = 0;
-    list[n++].cell = cell;
-    return true;
-  }
+  bool add(int cell) { return w.addQuiet(node, list, n, renjuBlack, cell); }
 };
 
-void buildThreatCounts() {
+}  // namespace
+
+void Worker::buildThreatCounts() {
   std::memset(threatCount, 0, sizeof threatCount);
   int32_t fours[MAX_CELLS];
   for (int colour = BLACK; colour <= WHITE; colour++) {
@@ -234,8 +220,8 @@ void buildThreatCounts() {
           int u = f;
           for (int j = 0; j < 3; j++) {
             u += side;
-            if (!onBoard(u) || board.cells[u] == other) break;
-            if ((board.cellInfo[u].rooms[colour - 1] & NIBBLE_MASK) >= 5) threatCount[u][dir][colour - 1]++;
+            if (!pos.onBoard(u) || pos.board.cells[u] == other) break;
+            if ((pos.board.cellInfo[u].rooms[colour - 1] & NIBBLE_MASK) >= 5) threatCount[u][dir][colour - 1]++;
           }
         }
       }
@@ -243,36 +229,34 @@ void buildThreatCounts() {
   }
 }
 
-int threatCountSum(int cell, int k) {
+int Worker::threatCountSum(int cell, int k) const {
   int sum = 0;
   for (int dir = 0; dir < DIRECTIONS; dir++) sum += threatCount[cell][dir][k];
   return sum;
 }
 
-bool threatCountReaches(int cell, int k) {
+bool Worker::threatCountReaches(int cell, int k) const {
   for (int dir = 0; dir < DIRECTIONS; dir++)
     if (threatCount[cell][dir][k] >= 2) return true;
   return false;
 }
 
-}  // namespace
-
-int generateQuiet(const NodeContext& node, MoveEntry* list) {
-  const int rule = builtRule, X = settings.xExtent, Y = settings.yExtent;
+int Worker::generateQuiet(const NodeContext& node, MoveEntry* list) {
+  const int rule = pos.builtRule, X = pos.xExtent, Y = pos.yExtent;
   const int side = node.colour - 1, opp = 2 - node.colour;
   const bool lost = node.best < LOST_LINE + 1;
   const bool losingPV = node.pvNode && lost;
   const bool lowThresholds = losingPV || (rule != RULE_FREESTYLE && node.ply <= 1);
   const int aSide = lowThresholds ? 7 : 8, aOpp = lowThresholds ? 7 : 9;
-  QuietList q{node, list, 0, rule == RULE_RENJU && node.colour == BLACK};
+  QuietList q{*this, node, list, 0, rule == RULE_RENJU && node.colour == BLACK};
 
   // Activity pass.
   bool strong = false;
   for (int x = 0; x < X; x++)
     for (int y = 0; y < Y; y++) {
       const int cell = cellIndex(x, y);
-      if (board.cells[cell] != EMPTY) continue;
-      const CellInfo& info = board.cellInfo[cell];
+      if (pos.board.cells[cell] != EMPTY) continue;
+      const CellInfo& info = pos.board.cellInfo[cell];
       if (CellValueTable[info.patterns[side]] >= aSide || CellValueTable[info.patterns[opp]] >= aOpp) strong = true;
       if ((CellFlagTable[info.patterns[0]] & FLAG_ACTIVE_MASK) >= 2 ||
           (CellFlagTable[info.patterns[1]] & FLAG_ACTIVE_MASK) >= 2)
@@ -287,7 +271,7 @@ int generateQuiet(const NodeContext& node, MoveEntry* list) {
     for (int x = 0; x < X; x++)
       for (int y = 0; y < Y; y++) {
         const int cell = cellIndex(x, y);
-        if (board.cells[cell] != EMPTY) continue;
+        if (pos.board.cells[cell] != EMPTY) continue;
         if (threatCountReaches(cell, side) ||
             (threatCountReaches(cell, opp) && lost && neighbourhood(x, y, fullSquare)))
           q.add(cell);
@@ -312,8 +296,8 @@ int generateQuiet(const NodeContext& node, MoveEntry* list) {
     for (int x = 0; x < X; x++)
       for (int y = 0; y < Y; y++) {
         const int cell = cellIndex(x, y);
-        if (board.cells[cell] != EMPTY) continue;
-        const CellInfo& info = board.cellInfo[cell];
+        if (pos.board.cells[cell] != EMPTY) continue;
+        const CellInfo& info = pos.board.cellInfo[cell];
         if ((CellValueTable[info.patterns[side]] >= aSide || CellValueTable[info.patterns[opp]] >= aOpp) &&
             neighbourhood(x, y, fullSquare))
           q.add(cell);
@@ -332,7 +316,7 @@ int generateQuiet(const NodeContext& node, MoveEntry* list) {
     }
     for (int x = 0; x < X; x++)
       for (int y = 0; y < Y; y++)
-        if (board.cells[cellIndex(x, y)] == EMPTY && neighbourhood(x, y, *shape)) q.add(cellIndex(x, y));
+        if (pos.board.cells[cellIndex(x, y)] == EMPTY && neighbourhood(x, y, *shape)) q.add(cellIndex(x, y));
   }
   if (q.n == 0 && node.taken == 0) {
     for (int x = 0; x < X; x++)
@@ -344,22 +328,22 @@ int generateQuiet(const NodeContext& node, MoveEntry* list) {
 // ---------------------------------------------------------------------------
 // The stage ladder.
 
-static int buildStage(MovePicker& p, int stage, int best, MoveEntry* list) {
+int Worker::buildStage(MovePicker& p, int stage, int best, MoveEntry* list) {
   const int colour = p.node.colour, opponent = colour ^ 3;
   int32_t cells[MAX_CELLS + 4];
   int n = 0;
   switch (stage) {
     case 0:
       for (int m : p.hashMoves)
-        if (m >= 0 && onBoard(m) && board.cells[m] == EMPTY) cells[n++] = m;
+        if (m >= 0 && pos.onBoard(m) && pos.board.cells[m] == EMPTY) cells[n++] = m;
       break;
     case 1: {
       n = listOpenFourCells(opponent, cells);
       int pick = cells[0];
       p.endAfterStage1 = true;
-      if (builtRule == RULE_RENJU && colour == WHITE) {
+      if (pos.builtRule == RULE_RENJU && colour == WHITE) {
         int i = 0;
-        while (i < n && isForbidden(cells[i])) i++;
+        while (i < n && pos.isForbidden(cells[i])) i++;
         if (i < n) pick = cells[i];
         else p.endAfterStage1 = false;   // every point is forbidden: no real threat
       }
@@ -374,7 +358,7 @@ static int buildStage(MovePicker& p, int stage, int best, MoveEntry* list) {
     case 6:
       if (p.node.depth >= 0 && p.node.depth < PLY_LIMIT) {
         for (const KillerSlot& k : killerSlots[p.node.depth])
-          if (k.word != 0 && board.cells[k.cell] == EMPTY && board.cellInfo[k.cell].patterns[colour - 1] == k.word)
+          if (k.word != 0 && pos.board.cells[k.cell] == EMPTY && pos.board.cellInfo[k.cell].patterns[colour - 1] == k.word)
             cells[n++] = k.cell;
       }
       break;
@@ -406,7 +390,7 @@ void pickerInit(MovePicker& p, const NodeContext& node, int forcedCell, const in
   p.lmpStage = 0;
 }
 
-int nextMove(MovePicker& p, int best) {
+int Worker::nextMove(MovePicker& p, int best) {
   MoveEntry* list = moveStack[p.node.ply];
   while (p.next >= p.count) {
     int stage;

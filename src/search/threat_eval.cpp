@@ -1,14 +1,9 @@
-#include "search/threat_eval.h"
-
+// Static evaluation and the one-ply pass.
 #include <initializer_list>
 
-#include "board/board.h"
 #include "board/pattern_tables.h"
-#include "board/renju.h"
-#include "control/think.h"
-#include "protocol/settings.h"
 #include "core/types.h"
-#include "search/moves.h"
+#include "search/worker.h"
 
 namespace {
 
@@ -29,9 +24,11 @@ uint32_t columnBand(int y, int low, int high) {
   return mask;
 }
 
+}  // namespace
+
 // Four and three cells of `colour` in the support window of (x, y): rows x +- 1
 // and x +- 2 at columns y - 2 ... y + 2, rows x +- 3 at columns y - 3, y, y + 3.
-int supportCount(int colour, int x, int y) {
+int Worker::supportCount(int colour, int x, int y) const {
   const int k = colour - 1;
   const uint32_t wide = columnBand(y, -2, 2);
   const uint32_t sparse = (y >= 3 ? 1u << (y - 3) : 0) | 1u << y | (y + 3 < MAX_SIDE ? 1u << (y + 3) : 0);
@@ -40,26 +37,24 @@ int supportCount(int colour, int x, int y) {
     const int row = x + dx;
     if (dx == 0 || row < 0 || row >= MAX_SIDE) continue;
     const uint32_t members =
-        static_cast<uint32_t>(board.setRows[FourCells][k][row] | board.setRows[ThreeCells][k][row]);
+        static_cast<uint32_t>(pos.board.setRows[FourCells][k][row] | pos.board.setRows[ThreeCells][k][row]);
     count += bitCount(members & ((dx == 3 || dx == -3) ? sparse : wide));
   }
   return count;
 }
 
 // Any cell of Black's set that Black may really play.
-bool blackHasPlayable(int kind) {
+bool Worker::blackHasPlayable(int kind) {
   int32_t cells[MAX_CELLS];
   const int n = listSetCells(kind, BLACK, cells);
   for (int i = 0; i < n; i++)
-    if (!isForbidden(cells[i])) return true;
+    if (!pos.isForbidden(cells[i])) return true;
   return false;
 }
 
-}  // namespace
-
-int threatEval(int /*depth*/, int colour) {
-  const int opponent = colour ^ 3, rule = builtRule;
-  int e = board.scoreSum[colour - 1] - board.scoreSum[opponent - 1];
+int Worker::threatEval(int /*depth*/, int colour) {
+  const int opponent = colour ^ 3, rule = pos.builtRule;
+  int e = pos.board.scoreSum[colour - 1] - pos.board.scoreSum[opponent - 1];
 
   if (rule == RULE_RENJU) {
     // White's threats on Black's forbidden points cannot be blocked there.
@@ -67,8 +62,8 @@ int threatEval(int /*depth*/, int colour) {
     for (int kind : {FourCells, ThreeCells}) {
       const int n = listSetCells(kind, WHITE, cells);
       for (int i = 0; i < n; i++) {
-        if (!isForbidden(cells[i])) continue;
-        const int t = CellValueTable[board.cellInfo[cells[i]].patterns[0]];
+        if (!pos.isForbidden(cells[i])) continue;
+        const int t = CellValueTable[pos.board.cellInfo[cells[i]].patterns[0]];
         const int term = t < 158 ? FORBIDDEN_THREAT_WEAK : FORBIDDEN_THREAT_STRONG;
         e += colour == WHITE ? term : -term;
       }
@@ -90,39 +85,39 @@ int threatEval(int /*depth*/, int colour) {
     for (int i = 0; i < n; i++) {
       const int c = cells[i];
       const int s = supportCount(opponent, cellX(c), cellY(c));
-      e -= cellWeight[board.cellInfo[c].roomSum[k]][c] * SUPPORT_FACTOR * s / 64;
-      directions |= board.setCells[OpenFourCells][k][c];
+      e -= pos.geometry.cellWeight[pos.board.cellInfo[c].roomSum[k]][c] * SUPPORT_FACTOR * s / 64;
+      directions |= pos.board.setCells[OpenFourCells][k][c];
     }
     if (bitCount(static_cast<uint32_t>(directions)) >= 2) return e + DOUBLE_OPEN_THREE + TEMPO;
     for (int i = 0; i < n; i++) {
       const int c = cells[i];
-      e += cellWeight[board.cellInfo[c].roomSum[k]][c] * OPEN_THREE_CREDIT / 64;
+      e += pos.geometry.cellWeight[pos.board.cellInfo[c].roomSum[k]][c] * OPEN_THREE_CREDIT / 64;
     }
   }
   return e + TEMPO;
 }
 
-int onePlyPass(int colour) {
-  const int opponent = colour ^ 3, rule = builtRule;
+int Worker::onePlyPass(int colour) {
+  const int opponent = colour ^ 3, rule = pos.builtRule;
   const bool renjuBlack = rule == RULE_RENJU && colour == BLACK;
   int best = NO_SCORE;
-  for (int x = 0; x < settings.xExtent; x++)
-    for (int y = 0; y < settings.yExtent; y++) {
+  for (int x = 0; x < pos.xExtent; x++)
+    for (int y = 0; y < pos.yExtent; y++) {
       const int cell = cellIndex(x, y);
-      if (board.cells[cell] != EMPTY) continue;
-      if (renjuBlack && isForbidden(cell)) continue;
-      placeStone(cell, colour);
+      if (pos.board.cells[cell] != EMPTY) continue;
+      if (renjuBlack && pos.isForbidden(cell)) continue;
+      pos.placeStone(cell, colour);
       int v;
       if (!setEmpty(FiveCells, opponent)) {
         v = ONE_PLY_LOSS;
       } else if (!setEmpty(FiveCells, colour) || setEmpty(OpenFourCells, opponent)) {
         v = -threatEval(0, opponent);
-      } else if (rule == RULE_RENJU && colour == WHITE && isForbidden(firstSetCell(OpenFourCells, BLACK))) {
+      } else if (rule == RULE_RENJU && colour == WHITE && pos.isForbidden(firstSetCell(OpenFourCells, BLACK))) {
         v = -threatEval(0, opponent);
       } else {
         v = ONE_PLY_LOSS;
       }
-      removeStone(cell);
+      pos.removeStone(cell);
       if (v > best) {
         best = v;
         search.bestX = x;

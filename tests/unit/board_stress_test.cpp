@@ -22,8 +22,6 @@
 
 #include "board/board.h"
 #include "board/pattern_tables.h"
-#include "board/pattern_update.h"
-#include "protocol/settings.h"
 #include "test_support.h"
 
 namespace {
@@ -133,7 +131,7 @@ void recompute(const Model& m, Derived& d) {
             }
           }
           code |= static_cast<uint32_t>(m.cell[x][y]) << 10;
-          const LineEntry& e = lineTable[code];
+          const LineEntry& e = TE.ruleTables->line[code];
           for (int k = 0; k < 2; k++) pattern[k] = e.pattern[k], room[k] = e.room[k];
         } else {
           // A block outside the extents keeps its empty-board values.
@@ -155,7 +153,7 @@ void recompute(const Model& m, Derived& d) {
         }
       }
       for (int k = 0; k < 2; k++) {
-        info.score[k] = static_cast<int16_t>(comboTable[k][info.patterns[k]] * cellWeight[info.roomSum[k]][c] / 64);
+        info.score[k] = static_cast<int16_t>(TE.ruleTables->combo[k][info.patterns[k]] * TW.pos.geometry.cellWeight[info.roomSum[k]][c] / 64);
         d.scoreSum[k] += info.score[k];
         for (int kind = 0; kind < MASKED_SET_KINDS; kind++)
           if (d.setCells[kind][k][c]) d.setRows[kind][k][x] |= 1 << y;
@@ -178,7 +176,7 @@ std::string cellName(int c) {
 // Compares the board with the recomputation. The light flag limits the check
 // to what the light update maintains (patterns and set kinds 0-3).
 ::testing::AssertionResult matches(const Derived& d, bool lightOnly = false) {
-  const BoardBase& b = board;
+  const BoardBase& b = TW.pos.board;
   for (int c = 0; c < CELL_SLOTS; c++)
     for (int k = 0; k < 2; k++) {
       const CellInfo &have = b.cellInfo[c], &want = d.info[c];
@@ -230,14 +228,14 @@ std::string cellName(int c) {
 ::testing::AssertionResult cellsAndStones(const Model& m) {
   for (int c = 0; c < CELL_SLOTS; c++) {
     const int want = (cellX(c) < m.n && cellY(c) < m.n) ? m.at(c) : 0;
-    if (board.cells[c] != want)
-      return ::testing::AssertionFailure() << "cells" << cellName(c) << " = " << board.cells[c] << " want " << want;
+    if (TW.pos.board.cells[c] != want)
+      return ::testing::AssertionFailure() << "cells" << cellName(c) << " = " << TW.pos.board.cells[c] << " want " << want;
   }
-  if (board.stoneCount != static_cast<int>(m.stones.size()))
-    return ::testing::AssertionFailure() << "stoneCount " << board.stoneCount << " want " << m.stones.size();
+  if (TW.pos.board.stoneCount != static_cast<int>(m.stones.size()))
+    return ::testing::AssertionFailure() << "stoneCount " << TW.pos.board.stoneCount << " want " << m.stones.size();
   for (size_t i = 0; i < m.stones.size(); i++)
-    if (board.stones[i] != m.stones[i])
-      return ::testing::AssertionFailure() << "stones[" << i << "] = " << cellName(board.stones[i]) << " want "
+    if (TW.pos.board.stones[i] != m.stones[i])
+      return ::testing::AssertionFailure() << "stones[" << i << "] = " << cellName(TW.pos.board.stones[i]) << " want "
                                            << cellName(m.stones[i]);
   return ::testing::AssertionSuccess();
 }
@@ -246,7 +244,7 @@ std::string cellName(int c) {
 // past the end keeps whatever was last removed).
 ::testing::AssertionResult sameRecord(const BoardBase& before) {
   const size_t head = offsetof(BoardBase, stones);
-  const auto* a = reinterpret_cast<const unsigned char*>(&board);
+  const auto* a = reinterpret_cast<const unsigned char*>(&TW.pos.board);
   const auto* b = reinterpret_cast<const unsigned char*>(&before);
   for (size_t i = 0; i < head; i++)
     if (a[i] != b[i]) {
@@ -260,10 +258,10 @@ std::string cellName(int c) {
       if (i >= offsetof(BoardBase, rowLines)) field = "line words";
       return ::testing::AssertionFailure() << "record differs at byte " << i << " (" << field << ")";
     }
-  if (board.stoneCount != before.stoneCount || board.iterationDepth != before.iterationDepth)
+  if (TW.pos.board.stoneCount != before.stoneCount || TW.pos.board.iterationDepth != before.iterationDepth)
     return ::testing::AssertionFailure() << "stoneCount/iterationDepth differ";
-  for (int i = 0; i < board.stoneCount; i++)
-    if (board.stones[i] != before.stones[i]) return ::testing::AssertionFailure() << "stones[" << i << "] differs";
+  for (int i = 0; i < TW.pos.board.stoneCount; i++)
+    if (TW.pos.board.stones[i] != before.stones[i]) return ::testing::AssertionFailure() << "stones[" << i << "] differs";
   return ::testing::AssertionSuccess();
 }
 
@@ -271,15 +269,15 @@ std::string cellName(int c) {
 ::testing::AssertionResult untouchedByLight(const BoardBase& before) {
   for (int c = 0; c < CELL_SLOTS; c++)
     for (int k = 0; k < 2; k++) {
-      const CellInfo &a = board.cellInfo[c], &b = before.cellInfo[c];
+      const CellInfo &a = TW.pos.board.cellInfo[c], &b = before.cellInfo[c];
       if (a.rooms[k] != b.rooms[k] || a.roomSum[k] != b.roomSum[k] || a.score[k] != b.score[k])
         return ::testing::AssertionFailure() << "light move changed rooms or score of " << cellName(c);
     }
-  if (std::memcmp(board.scoreSum, before.scoreSum, sizeof board.scoreSum) != 0)
+  if (std::memcmp(TW.pos.board.scoreSum, before.scoreSum, sizeof TW.pos.board.scoreSum) != 0)
     return ::testing::AssertionFailure() << "light move changed scoreSum";
-  if (std::memcmp(board.setRows[DoubleCells], before.setRows[DoubleCells], sizeof board.setRows[DoubleCells]) != 0 ||
-      std::memcmp(board.setSummary[DoubleCells], before.setSummary[DoubleCells],
-                  sizeof board.setSummary[DoubleCells]) != 0)
+  if (std::memcmp(TW.pos.board.setRows[DoubleCells], before.setRows[DoubleCells], sizeof TW.pos.board.setRows[DoubleCells]) != 0 ||
+      std::memcmp(TW.pos.board.setSummary[DoubleCells], before.setSummary[DoubleCells],
+                  sizeof TW.pos.board.setSummary[DoubleCells]) != 0)
     return ::testing::AssertionFailure() << "light move changed the double set";
   return ::testing::AssertionSuccess();
 }
@@ -332,20 +330,20 @@ void tally(const Derived& d) {
     tally(derived);                                                       \
     ASSERT_TRUE(matches(derived)) << where;                               \
     ASSERT_TRUE(cellsAndStones(model)) << where;                          \
-    ASSERT_TRUE(boardIsConsistent()) << where;                            \
+    ASSERT_TRUE(TW.pos.boardIsConsistent()) << where;                            \
   } while (0)
 
 // One to three light moves on top of the position, checked at every depth,
 // then unmade; the record must come back bit for bit.
 void lightSequence(Model& m, std::mt19937& rng, const std::string& where) {
-  lightSnapshot = board;
+  lightSnapshot = TW.pos.board;
   std::vector<int> made;
   const int depth = 1 + static_cast<int>(rng() % 3);
   for (int i = 0; i < depth; i++) {
     const int c = pickEmpty(m, rng);
     if (c == NO_CELL) break;
     const int colour = rng() % 2 ? BLACK : WHITE;
-    placeStoneLight(c, colour);
+    TW.pos.placeStoneLight(c, colour);
     m.set(c, colour);
     m.stones.push_back(c);
     made.push_back(c);
@@ -354,7 +352,7 @@ void lightSequence(Model& m, std::mt19937& rng, const std::string& where) {
     ASSERT_TRUE(untouchedByLight(lightSnapshot)) << where << " light move " << cellName(c);
   }
   for (auto it = made.rbegin(); it != made.rend(); ++it) {
-    removeStoneLight(*it);
+    TW.pos.removeStoneLight(*it);
     m.set(*it, EMPTY);
     m.stones.pop_back();
   }
@@ -380,7 +378,7 @@ void primitiveStress(int rule, int width, int height, uint32_t seed, int steps) 
       const int c = placed.back();
       placed.pop_back();
       if (m.at(c) != BLOCK) m.stones.pop_back();
-      removeStone(c);
+      TW.pos.removeStone(c);
       m.set(c, EMPTY);
     } else if (r < 45) {
       lightSequence(m, rng, where.str());
@@ -389,17 +387,17 @@ void primitiveStress(int rule, int width, int height, uint32_t seed, int steps) 
       // Make and unmake of one stone restores every field.
       const int c = pickEmpty(m, rng);
       if (c == NO_CELL) continue;
-      snapshot = board;
+      snapshot = TW.pos.board;
       const int v = 1 + static_cast<int>(rng() % 3);
-      placeStone(c, v);
-      removeStone(c);
+      TW.pos.placeStone(c, v);
+      TW.pos.removeStone(c);
       ASSERT_TRUE(sameRecord(snapshot)) << where.str() << " make/unmake " << cellName(c) << " value " << v;
     } else {
       const int c = pickEmpty(m, rng);
       if (c == NO_CELL) continue;
       const int roll = static_cast<int>(rng() % 20);
       const int v = roll < 9 ? BLACK : roll < 18 ? WHITE : BLOCK;
-      placeStone(c, v);
+      TW.pos.placeStone(c, v);
       m.set(c, v);
       if (v != BLOCK) m.stones.push_back(c);
       placed.push_back(c);
@@ -436,21 +434,21 @@ void commandStress(int rule, int width, int height, uint32_t seed, int steps) {
     const bool crowded = occupiedCount(m) * 2 > capacity;
     const bool built = unbuiltSteps == 0;
     if (!built && --unbuiltSteps == 0) {
-      refreshBoardForRule();
-      ASSERT_EQ(builtRule, rule);
+      TW.pos.ensureBuilt(TE.rule);
+      ASSERT_EQ(TW.pos.builtRule, rule);
     } else if (r < (crowded ? 10 : 50)) {
       const int c = pickEmpty(m, rng);
       if (c == NO_CELL) continue;
       const int colour = static_cast<int>(record.size() % 2) + 1;
-      if (r % 2) playOwnMove(cellX(c), cellY(c));
-      else playOpponentMove(cellX(c), cellY(c));
+      if (r % 2) TW.pos.playOwnMove(cellX(c), cellY(c), TE.rule);
+      else TW.pos.playOpponentMove(cellX(c), cellY(c), TE.rule);
       record.push_back(RecordEntry{cellX(c), cellY(c), colour});
       m.set(c, colour);
       m.stones.push_back(c);
     } else if (r < 55 && built) {
       // Refused moves: an occupied cell or a coordinate past the extents.
-      snapshot = board;
-      const int before = recordCount;
+      snapshot = TW.pos.board;
+      const int before = TW.pos.recordCount;
       std::vector<int> taken;
       for (int x = 0; x < width; x++)
         for (int y = 0; y < height; y++)
@@ -466,26 +464,26 @@ void commandStress(int rule, int width, int height, uint32_t seed, int steps) {
         x = static_cast<int>(rng() % width), y = -1;
       }
       switch (rng() % 3) {
-        case 0: playOwnMove(x, y); break;
-        case 1: playOpponentMove(x, y); break;
-        default: placeBlock(x, y); break;
+        case 0: TW.pos.playOwnMove(x, y, TE.rule); break;
+        case 1: TW.pos.playOpponentMove(x, y, TE.rule); break;
+        default: TW.pos.placeBlock(x, y, TE.rule); break;
       }
-      ASSERT_EQ(recordCount, before) << where.str();
+      ASSERT_EQ(TW.pos.recordCount, before) << where.str();
       ASSERT_TRUE(sameRecord(snapshot)) << where.str() << " refused move " << x << "," << y;
     } else if (r < 58) {
-      snapshot = board;
-      playOwnMove(-1, static_cast<int>(rng() % height));
+      snapshot = TW.pos.board;
+      TW.pos.playOwnMove(-1, static_cast<int>(rng() % height), TE.rule);
       ASSERT_TRUE(sameRecord(snapshot)) << where.str() << " pass";
     } else if (r < 64 && built) {
       const int c = pickEmpty(m, rng);
       if (c == NO_CELL) continue;
-      placeBlock(cellX(c), cellY(c));
+      TW.pos.placeBlock(cellX(c), cellY(c), TE.rule);
       blocks.push_back(c);
       m.set(c, BLOCK);
     } else if (r < 84) {
       if (record.empty()) continue;
       const RecordEntry e = record.back();
-      ASSERT_EQ(takeBackMove(e.x, e.y), 0) << where.str();
+      ASSERT_EQ(TW.pos.takeBackMove(e.x, e.y, TE.rule), 0) << where.str();
       record.pop_back();
       m.set(cellIndex(e.x, e.y), EMPTY);
       m.stones.pop_back();
@@ -493,36 +491,36 @@ void commandStress(int rule, int width, int height, uint32_t seed, int steps) {
       if (blocks.empty()) continue;
       const size_t i = rng() % blocks.size();
       const int c = blocks[i];
-      ASSERT_EQ(takeBackMove(cellX(c), cellY(c)), 0) << where.str();
+      ASSERT_EQ(TW.pos.takeBackMove(cellX(c), cellY(c), TE.rule), 0) << where.str();
       blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(i));
       m.set(c, EMPTY);
     } else if (r < 89 && built) {
       // Nothing to take back on an empty cell.
       const int c = pickEmpty(m, rng);
       if (c == NO_CELL) continue;
-      snapshot = board;
-      ASSERT_EQ(takeBackMove(cellX(c), cellY(c)), 2) << where.str();
+      snapshot = TW.pos.board;
+      ASSERT_EQ(TW.pos.takeBackMove(cellX(c), cellY(c), TE.rule), 2) << where.str();
       ASSERT_TRUE(sameRecord(snapshot)) << where.str();
     } else if (r < 95 && built) {
-      rebuildBoard();
+      TW.pos.rebuild(TE.rule);
     } else if (r < 97 && built) {
-      restartBoard();
+      TW.pos.restartGame(TE.rule);
       record.clear();
       blocks.clear();
       m.reset(width, height);
       // Outside Renju a restarted game has no board until the next build.
       if (rule != RULE_RENJU) {
-        ASSERT_EQ(builtRule, -1);
+        ASSERT_EQ(TW.pos.builtRule, -1);
         unbuiltSteps = 1 + static_cast<int>(rng() % 12);
       }
     } else {
       continue;
     }
-    ASSERT_EQ(recordCount, static_cast<int>(record.size())) << where.str();
+    ASSERT_EQ(TW.pos.recordCount, static_cast<int>(record.size())) << where.str();
     for (size_t i = 0; i < record.size(); i++) {
-      ASSERT_EQ(gameRecord[i].x, record[i].x) << where.str();
-      ASSERT_EQ(gameRecord[i].y, record[i].y) << where.str();
-      ASSERT_EQ(gameRecord[i].colour, record[i].colour) << where.str();
+      ASSERT_EQ(TW.pos.gameRecord[i].x, record[i].x) << where.str();
+      ASSERT_EQ(TW.pos.gameRecord[i].y, record[i].y) << where.str();
+      ASSERT_EQ(TW.pos.gameRecord[i].colour, record[i].colour) << where.str();
     }
     if (unbuiltSteps == 0) {
       replay();
@@ -547,17 +545,17 @@ TEST(BoardGeometry, LinesBordersAndRanges) {
       SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height) + " rule " + std::to_string(rule));
       emptyBoard(rule, s.width, s.height);
       const int n = std::max(s.width, s.height);
-      ASSERT_EQ(lineSize, n);
+      ASSERT_EQ(TW.pos.lineSize, n);
       for (int x = 0; x < n; x++)
         for (int y = 0; y < n; y++) {
-          ASSERT_EQ(diagPos[cellIndex(x, y)], diagPosition(n, x, y)) << x << "," << y;
-          ASSERT_EQ(antiPos[cellIndex(x, y)], antiPosition(x, y)) << x << "," << y;
+          ASSERT_EQ(TW.pos.geometry.diagPos[cellIndex(x, y)], diagPosition(n, x, y)) << x << "," << y;
+          ASSERT_EQ(TW.pos.geometry.antiPos[cellIndex(x, y)], antiPosition(x, y)) << x << "," << y;
         }
       // Each diagonal's positions run 0 ... length-1 without a gap.
       for (int d = 0; d <= 2 * n - 2; d++) {
         std::vector<int> seen;
         for (int x = 0; x < n; x++)
-          if (d - x >= 0 && d - x < n) seen.push_back(diagPos[cellIndex(x, d - x)]);
+          if (d - x >= 0 && d - x < n) seen.push_back(TW.pos.geometry.diagPos[cellIndex(x, d - x)]);
         std::sort(seen.begin(), seen.end());
         ASSERT_EQ(static_cast<int>(seen.size()), std::min(d, 2 * n - 2 - d) + 1);
         for (size_t i = 0; i < seen.size(); i++) ASSERT_EQ(seen[i], static_cast<int>(i)) << "diagonal " << d;
@@ -565,7 +563,7 @@ TEST(BoardGeometry, LinesBordersAndRanges) {
       for (int c = -(n - 1); c <= n - 1; c++) {
         std::vector<int> seen;
         for (int x = 0; x < n; x++)
-          if (x - c >= 0 && x - c < n) seen.push_back(antiPos[cellIndex(x, x - c)]);
+          if (x - c >= 0 && x - c < n) seen.push_back(TW.pos.geometry.antiPos[cellIndex(x, x - c)]);
         std::sort(seen.begin(), seen.end());
         ASSERT_EQ(static_cast<int>(seen.size()), n - std::abs(c));
         for (size_t i = 0; i < seen.size(); i++) ASSERT_EQ(seen[i], static_cast<int>(i)) << "anti-diagonal " << c;
@@ -575,15 +573,15 @@ TEST(BoardGeometry, LinesBordersAndRanges) {
       Model m;
       m.reset(s.width, s.height);
       CHECK_BOARD(m, "empty board");
-      EXPECT_EQ(board.rowLines[0] & 0x3FF, 0x300u);
-      EXPECT_EQ(board.antiLines[0], 0u);
-      EXPECT_EQ(board.antiLines[2 * n], 0u);
-      if (s.width != s.height) EXPECT_NE(board.hashKey, 0u);
-      else EXPECT_EQ(board.hashKey, 0u);
+      EXPECT_EQ(TW.pos.board.rowLines[0] & 0x3FF, 0x300u);
+      EXPECT_EQ(TW.pos.board.antiLines[0], 0u);
+      EXPECT_EQ(TW.pos.board.antiLines[2 * n], 0u);
+      if (s.width != s.height) EXPECT_NE(TW.pos.board.hashKey, 0u);
+      else EXPECT_EQ(TW.pos.board.hashKey, 0u);
       // Update ranges: the cells within the radius, clipped to the extents.
-      const int r = updateRadius;
+      const int r = TW.pos.updateRadius;
       ASSERT_EQ(r, rule == RULE_FREESTYLE ? 4 : 5);
-      const CellRange* ranges[4] = {rowRange, colRange, diagRange, antiRange};
+      const CellRange* ranges[4] = {TW.pos.geometry.rowRange, TW.pos.geometry.colRange, TW.pos.geometry.diagRange, TW.pos.geometry.antiRange};
       for (int x = 0; x < n; x++)
         for (int y = 0; y < n; y++)
           for (int dir = 0; dir < 4; dir++) {
@@ -603,22 +601,22 @@ TEST(BoardGeometry, LinesBordersAndRanges) {
   // With yExtent 15 a stone at (x, 14) reaches the row cells (x, 10 ... 14)
   // under Freestyle and (x, 9 ... 14) under Standard, not past the edge.
   emptyBoard(RULE_FREESTYLE, 20, 15);
-  EXPECT_EQ(rowRange[cellIndex(3, 14)].first, cellIndex(3, 10));
-  EXPECT_EQ(rowRange[cellIndex(3, 14)].last, cellIndex(3, 14));
+  EXPECT_EQ(TW.pos.geometry.rowRange[cellIndex(3, 14)].first, cellIndex(3, 10));
+  EXPECT_EQ(TW.pos.geometry.rowRange[cellIndex(3, 14)].last, cellIndex(3, 14));
   emptyBoard(RULE_STANDARD, 20, 15);
-  EXPECT_EQ(rowRange[cellIndex(3, 14)].first, cellIndex(3, 9));
-  EXPECT_EQ(rowRange[cellIndex(3, 14)].last, cellIndex(3, 14));
+  EXPECT_EQ(TW.pos.geometry.rowRange[cellIndex(3, 14)].first, cellIndex(3, 9));
+  EXPECT_EQ(TW.pos.geometry.rowRange[cellIndex(3, 14)].last, cellIndex(3, 14));
   // 15 wide and 10 high: every cell with y >= 10 is a block, in the hash, not
   // in the stone list.
   emptyBoard(RULE_FREESTYLE, 15, 10);
   uint64_t hash = 0;
   for (int x = 0; x < 15; x++)
     for (int y = 0; y < 15; y++) {
-      EXPECT_EQ(board.cells[cellIndex(x, y)], y >= 10 ? BLOCK : EMPTY);
+      EXPECT_EQ(TW.pos.board.cells[cellIndex(x, y)], y >= 10 ? BLOCK : EMPTY);
       if (y >= 10) hash ^= zobristKeys[cellIndex(x, y)][BLOCK - 1];
     }
-  EXPECT_EQ(board.hashKey, hash);
-  EXPECT_EQ(board.stoneCount, 0);
+  EXPECT_EQ(TW.pos.board.hashKey, hash);
+  EXPECT_EQ(TW.pos.board.stoneCount, 0);
 }
 
 // A cell with a four in one direction and an open three in another, and what
@@ -642,57 +640,57 @@ TEST(BoardSets, FourAndThreeMembership) {
                                    "...............",
                                    "...............",
                                });
-  placeStone(cellIndex(9, 7), BLACK);
-  placeStone(cellIndex(7, 3), BLACK);
+  TW.pos.placeStone(cellIndex(9, 7), BLACK);
+  TW.pos.placeStone(cellIndex(7, 3), BLACK);
   const int c = cellIndex(7, 7);
   const int x = 7, y = 7;
-  auto inRow = [&](int kind, int k) { return (board.setRows[kind][k][x] >> y) & 1; };
+  auto inRow = [&](int kind, int k) { return (TW.pos.board.setRows[kind][k][x] >> y) & 1; };
   // Row: XX_X + c is XX_XX (9); column: c on top of two is an open three (8).
-  EXPECT_EQ(board.cellInfo[c].patterns[0] & 0xFF, 9 | 8 << 4);
-  EXPECT_EQ(board.setCells[FourCells][0][c], 1);
-  EXPECT_EQ(board.setCells[ThreeCells][0][c], 2);
+  EXPECT_EQ(TW.pos.board.cellInfo[c].patterns[0] & 0xFF, 9 | 8 << 4);
+  EXPECT_EQ(TW.pos.board.setCells[FourCells][0][c], 1);
+  EXPECT_EQ(TW.pos.board.setCells[ThreeCells][0][c], 2);
   EXPECT_TRUE(inRow(FourCells, 0));
   EXPECT_TRUE(inRow(ThreeCells, 0));
   EXPECT_TRUE(inRow(DoubleCells, 0));
-  EXPECT_TRUE((board.setSummary[DoubleCells][0] >> x) & 1);
+  EXPECT_TRUE((TW.pos.board.setSummary[DoubleCells][0] >> x) & 1);
   EXPECT_FALSE(inRow(FourCells, 1));
 
   // Placing a stone on c takes it out of every set of both colours and zeroes
   // its score; taking it back restores the record exactly.
-  snapshot = board;
-  placeStone(c, WHITE);
+  snapshot = TW.pos.board;
+  TW.pos.placeStone(c, WHITE);
   for (int kind = 0; kind < SET_KINDS; kind++)
     for (int k = 0; k < 2; k++) EXPECT_FALSE(inRow(kind, k)) << "kind " << kind;
-  for (int kind = 0; kind < MASKED_SET_KINDS; kind++) EXPECT_EQ(board.setCells[kind][0][c], 0);
-  EXPECT_EQ(board.cellInfo[c].score[0], 0);
-  EXPECT_EQ(board.cellInfo[c].score[1], 0);
-  EXPECT_TRUE(boardIsConsistent());
-  removeStone(c);
+  for (int kind = 0; kind < MASKED_SET_KINDS; kind++) EXPECT_EQ(TW.pos.board.setCells[kind][0][c], 0);
+  EXPECT_EQ(TW.pos.board.cellInfo[c].score[0], 0);
+  EXPECT_EQ(TW.pos.board.cellInfo[c].score[1], 0);
+  EXPECT_TRUE(TW.pos.boardIsConsistent());
+  TW.pos.removeStone(c);
   EXPECT_TRUE(sameRecord(snapshot));
 
   // Without (7,3) the row becomes X_XX (7): c leaves the fours, is a three in
   // two directions and so stays a double.
-  removeStone(cellIndex(7, 3));
-  EXPECT_EQ(board.cellInfo[c].patterns[0] & 0xFF, 7 | 8 << 4);
-  EXPECT_EQ(board.setCells[FourCells][0][c], 0);
-  EXPECT_EQ(board.setCells[ThreeCells][0][c], 3);
+  TW.pos.removeStone(cellIndex(7, 3));
+  EXPECT_EQ(TW.pos.board.cellInfo[c].patterns[0] & 0xFF, 7 | 8 << 4);
+  EXPECT_EQ(TW.pos.board.setCells[FourCells][0][c], 0);
+  EXPECT_EQ(TW.pos.board.setCells[ThreeCells][0][c], 3);
   EXPECT_FALSE(inRow(FourCells, 0));
   EXPECT_TRUE(inRow(ThreeCells, 0));
   EXPECT_TRUE(inRow(DoubleCells, 0));
-  EXPECT_TRUE(boardIsConsistent());
+  EXPECT_TRUE(TW.pos.boardIsConsistent());
   // Without (9,7) as well the column is only a two: c is a single three.
-  removeStone(cellIndex(9, 7));
-  EXPECT_EQ(board.setCells[ThreeCells][0][c], 1);
+  TW.pos.removeStone(cellIndex(9, 7));
+  EXPECT_EQ(TW.pos.board.setCells[ThreeCells][0][c], 1);
   EXPECT_FALSE(inRow(DoubleCells, 0));
-  EXPECT_FALSE((board.setSummary[DoubleCells][0] >> x) & 1);
-  EXPECT_TRUE(boardIsConsistent());
+  EXPECT_FALSE((TW.pos.board.setSummary[DoubleCells][0] >> x) & 1);
+  EXPECT_TRUE(TW.pos.boardIsConsistent());
   // Back to the four, with the column still a two: a four alone, no double.
-  placeStone(cellIndex(7, 3), BLACK);
-  EXPECT_EQ(board.setCells[FourCells][0][c], 1);
-  EXPECT_EQ(board.setCells[ThreeCells][0][c], 0);
+  TW.pos.placeStone(cellIndex(7, 3), BLACK);
+  EXPECT_EQ(TW.pos.board.setCells[FourCells][0][c], 1);
+  EXPECT_EQ(TW.pos.board.setCells[ThreeCells][0][c], 0);
   EXPECT_FALSE(inRow(ThreeCells, 0));
   EXPECT_FALSE(inRow(DoubleCells, 0));
-  EXPECT_TRUE(boardIsConsistent());
+  EXPECT_TRUE(TW.pos.boardIsConsistent());
 }
 
 void runStress(int rule, bool commands, uint32_t seed) {

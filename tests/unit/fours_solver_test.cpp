@@ -17,7 +17,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "board/renju.h"
 #include "test_support.h"
 
 namespace {
@@ -42,13 +41,13 @@ class FourReference {
   // Copies the engine board as loaded; `extended` also lets the attacker win
   // (free style only) by a double three when the defender has no four.
   explicit FourReference(bool extended = false) : extended_(extended) {
-    rule_ = builtRule;
-    width_ = settings.xExtent;
-    height_ = settings.yExtent;
+    rule_ = TW.pos.builtRule;
+    width_ = TW.pos.xExtent;
+    height_ = TW.pos.yExtent;
     std::mt19937_64 rng(0x5eed1234u);
     for (int x = 0; x < MAX_SIDE; x++)
       for (int y = 0; y < MAX_SIDE; y++) {
-        cells_[x][y] = board.cells[cellIndex(x, y)];
+        cells_[x][y] = TW.pos.board.cells[cellIndex(x, y)];
         for (int k = 0; k < 3; k++) keys_[x][y][k] = rng();
       }
     key_ = 0;
@@ -156,18 +155,18 @@ class FourReference {
   void place(int cell, int colour) {
     cells_[cellX(cell)][cellY(cell)] = colour;
     key_ ^= keys_[cellX(cell)][cellY(cell)][colour - 1];
-    if (rule_ == RULE_RENJU) placeStone(cell, colour);
+    if (rule_ == RULE_RENJU) TW.pos.placeStone(cell, colour);
   }
 
   void remove(int cell) {
     const int colour = cells_[cellX(cell)][cellY(cell)];
     cells_[cellX(cell)][cellY(cell)] = EMPTY;
     key_ ^= keys_[cellX(cell)][cellY(cell)][colour - 1];
-    if (rule_ == RULE_RENJU) removeStone(cell);
+    if (rule_ == RULE_RENJU) TW.pos.removeStone(cell);
   }
 
   bool forbiddenFor(int colour, int cell) const {
-    return rule_ == RULE_RENJU && colour == BLACK && isForbidden(cell) != 0;
+    return rule_ == RULE_RENJU && colour == BLACK && TW.pos.isForbidden(cell) != 0;
   }
 
   // Free style: a move that makes open threes in two lines, each of which can
@@ -263,23 +262,23 @@ class FourReference {
 // Running the solver.
 
 void prepareSearch() {
-  search.moveBudget = INT_MAX / 2;
-  search.startTime = clockMs();
-  search.stopSearch = 0;
-  search.stopRequested = 0;
-  search.nodeCount = 0;
+  TW.search.moveBudget = INT_MAX / 2;
+  TW.search.startTime = clockMs();
+  TW.search.stopSearch = 0;
+  TE.stopRequested = 0;
+  TW.search.nodeCount = 0;
   setIterationDepth(SOLVER_DEPTH);
 }
 
 int solve(int colour) {
   prepareSearch();
-  return solveThreats(SOLVER_DEPTH, colour);
+  return TW.solveThreats(SOLVER_DEPTH, colour);
 }
 
 std::string dump() {
   std::string s;
-  for (int x = 0; x < settings.xExtent; x++) {
-    for (int y = 0; y < settings.yExtent; y++) s += ".XO#"[board.cells[cellIndex(x, y)]];
+  for (int x = 0; x < TW.pos.xExtent; x++) {
+    for (int y = 0; y < TW.pos.yExtent; y++) s += ".XO#"[TW.pos.board.cells[cellIndex(x, y)]];
     s += '\n';
   }
   return s;
@@ -333,15 +332,15 @@ bool sameBoard(const BoardBase& before, const BoardBase& after) {
 // root's own entry, so the second call enters a single node).
 int solveChecked(int colour) {
   prepareSearch();
-  const BoardBase before = board;
+  const BoardBase before = TW.pos.board;
   const int value = solve(colour);
-  EXPECT_TRUE(sameBoard(before, board)) << "board changed by the solver: " << boardDifference(before, board) << "\n"
+  EXPECT_TRUE(sameBoard(before, TW.pos.board)) << "board changed by the solver: " << boardDifference(before, TW.pos.board) << "\n"
                                         << dump();
-  EXPECT_EQ(0, search.stopSearch);
+  EXPECT_EQ(0, TW.search.stopSearch);
   EXPECT_TRUE(value == 0 || (value > MATE_BAND && value <= FOUR_WIN)) << value;
   const int again = solve(colour);
   EXPECT_EQ(value, again) << "second call\n" << dump();
-  EXPECT_EQ(1, search.nodeCount) << "second call did not answer from the cache\n" << dump();
+  EXPECT_EQ(1, TW.search.nodeCount) << "second call did not answer from the cache\n" << dump();
   return value;
 }
 
@@ -350,7 +349,7 @@ int solveChecked(int colour) {
 // has a five cell (nothing more to play) or a straight four (one more four for
 // the reference, which counts a move to two five cells as a winning four); a
 // free-style shortcut taken at ply n needs at most two more moves.
-int claimBudget(int value) { return (FOUR_WIN - value) / 2 + (builtRule == RULE_FREESTYLE ? 2 : 1); }
+int claimBudget(int value) { return (FOUR_WIN - value) / 2 + (TW.pos.builtRule == RULE_FREESTYLE ? 2 : 1); }
 
 // Checks a claimed win against the reference; returns 1 confirmed, 0 refuted,
 // -1 undecided (the reference ran out of nodes).
@@ -358,7 +357,7 @@ int confirmClaim(int colour, int value) {
   const int budget = claimBudget(value);
   FourReference pure;
   int verdict = pure.wins(colour, budget);
-  if (verdict == 0 && builtRule == RULE_FREESTYLE) verdict = FourReference(true).wins(colour, budget);
+  if (verdict == 0 && TW.pos.builtRule == RULE_FREESTYLE) verdict = FourReference(true).wins(colour, budget);
   return verdict;
 }
 
@@ -566,7 +565,7 @@ TEST(FoursSolverKnown, RenjuBlockOnAForbiddenPoint) {
   expectSolve(RULE_FREESTYLE, blockOnForbiddenPoint, WHITE, 0);
   expectSolve(RULE_STANDARD, blockOnForbiddenPoint, WHITE, 0);
   loadPosition(RULE_RENJU, blockOnForbiddenPoint);
-  ASSERT_EQ(1, isForbidden(cellIndex(7, 8)));
+  ASSERT_EQ(1, TW.pos.isForbidden(cellIndex(7, 8)));
   // Black has no legal block at ply 1: 10,000,482 - 1.
   expectSolve(RULE_RENJU, blockOnForbiddenPoint, WHITE, FOUR_WIN - 3);
 }
@@ -579,13 +578,13 @@ TEST(FoursSolverKnown, RenjuBlockOnAForbiddenPoint) {
 // chain's four plies.
 TEST(FoursSolverKnown, CachedChildEntryKeepsTheDistance) {
   loadPosition(RULE_STANDARD, chainOfTwo);
-  clearFourCache();
+  TE.fourCache.clear();
   prepareSearch();
-  placeStone(cellIndex(7, 7), BLACK);
-  EXPECT_EQ(-(FOUR_WIN - 4), solveThreatsNode(SOLVER_DEPTH - 1, WHITE, 1, 1));
-  removeStone(cellIndex(7, 7));
+  TW.pos.placeStone(cellIndex(7, 7), BLACK);
+  EXPECT_EQ(-(FOUR_WIN - 4), TW.solveThreatsNode(SOLVER_DEPTH - 1, WHITE, 1, 1));
+  TW.pos.removeStone(cellIndex(7, 7));
   EXPECT_EQ(FOUR_WIN - 4, solve(BLACK)) << "a cached child entry changed the distance of the win";
-  clearFourCache();
+  TE.fourCache.clear();
 }
 
 // Chain of two fours searched from far down the per-ply stacks: from ply 478
@@ -594,14 +593,14 @@ TEST(FoursSolverKnown, CachedChildEntryKeepsTheDistance) {
 TEST(FoursSolverKnown, ChainPastThePerPlyStacksIsNoWin) {
   loadPosition(RULE_STANDARD, chainOfTwo);
   setIterationDepth(SOLVER_DEPTH);
-  const BoardBase before = board;
+  const BoardBase before = TW.pos.board;
   for (int rootPly : {482, 478}) {
-    clearFourCache();
+    TE.fourCache.clear();
     prepareSearch();
-    EXPECT_EQ(rootPly == 482 ? 0 : FOUR_WIN - 4, solveThreats(SOLVER_DEPTH - rootPly, BLACK)) << "root ply " << rootPly;
-    EXPECT_TRUE(sameBoard(before, board));
+    EXPECT_EQ(rootPly == 482 ? 0 : FOUR_WIN - 4, TW.solveThreats(SOLVER_DEPTH - rootPly, BLACK)) << "root ply " << rootPly;
+    EXPECT_TRUE(sameBoard(before, TW.pos.board));
   }
-  clearFourCache();
+  TE.fourCache.clear();
 }
 
 // The reference itself: no four for Black, so no chain, but (7,7) makes two

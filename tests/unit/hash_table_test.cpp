@@ -12,6 +12,7 @@
 
 #include "board/board.h"
 #include "core/types.h"
+#include "test_support.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ uint64_t keyInBucket(int i) { return kBase ^ (static_cast<uint64_t>(i + 1) << 40
 uint64_t keyElsewhere(int i) { return kBase ^ (static_cast<uint64_t>(i + 1) << 4); }
 
 HashBucket& bucketOf(uint64_t key, int colour) {
-  return hashTables[colour - 1][static_cast<uint32_t>(key) & (HASH_BUCKETS - 1)];
+  return TE.tt.tables[colour - 1][static_cast<uint32_t>(key) & (HASH_BUCKETS - 1)];
 }
 
 // The lock an entry of `key` must carry, the three numbers sign-extended.
@@ -48,23 +49,23 @@ HashEntry& entryOf(uint64_t key, int colour) {
 }
 
 void store(uint64_t key, int depth, int value, int bound, int m1 = -1, int m2 = -1, int m3 = -1, int colour = 1) {
-  storeHashKey(key, depth, value, bound, colour, m1, m2, m3, false);
+  TE.tt.store(key, TW.pos.recordCount, depth, value, bound, colour, m1, m2, m3, false);
 }
 
 int probe(uint64_t key, int depth, int alpha, int beta, int* moves, int colour = 1, int wanted = 3) {
-  return probeHash(depth, alpha, beta, colour, key, moves, wanted);
+  return TW.probeHash(depth, alpha, beta, colour, key, moves, wanted);
 }
 
 class HashTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    prepareHashTables(RULE_FREESTYLE);
-    clearHashTables();
-    recordCount = 20;
+    TE.tt.prepare(RULE_FREESTYLE);
+    TE.tt.clear();
+    TW.pos.recordCount = 20;
   }
   void TearDown() override {
-    clearHashTables();
-    recordCount = 0;
+    TE.tt.clear();
+    TW.pos.recordCount = 0;
   }
 };
 
@@ -75,10 +76,10 @@ TEST_F(HashTableTest, BucketIsFourAdjacentEntriesOf128Bytes) {
   EXPECT_EQ(sizeof(HashBucket), 128u);
   EXPECT_EQ(sizeof(HashEntry), 32u);
   EXPECT_EQ(HASH_BUCKETS, 524288u);
-  const HashBucket& b = hashTables[0][7];
+  const HashBucket& b = TE.tt.tables[0][7];
   const char* base = reinterpret_cast<const char*>(&b);
   for (int i = 0; i < 4; i++) EXPECT_EQ(reinterpret_cast<const char*>(&b.entry[i]) - base, 32 * i);
-  EXPECT_EQ(reinterpret_cast<const char*>(&hashTables[0][8]) - base, 128);
+  EXPECT_EQ(reinterpret_cast<const char*>(&TE.tt.tables[0][8]) - base, 128);
 }
 
 // A stored entry sits in the bucket of the key's low bits, carries its lock,
@@ -125,7 +126,7 @@ TEST_F(HashTableTest, ExactEntryRoundTrip) {
   EXPECT_EQ(two[2], -7);
 
   // An empty table has no entry, not even for key 0 (the empty board).
-  clearHashTables();
+  TE.tt.clear();
   EXPECT_EQ(probe(0, 0, -1000, 1000, untouched), HASH_MISS);
   EXPECT_EQ(probe(key, 5, -1000, 1000, untouched), HASH_MISS);
 }
@@ -309,7 +310,7 @@ TEST_F(HashTableTest, EqualDepthBoundsTighten) {
 TEST_F(HashTableTest, DeeperEntrySurvivesStoreButNotReplace) {
   const uint64_t key = keyInBucket(0);
   store(key, 6, 77, BOUND_EXACT, 1, 2, 3);
-  recordCount = 21;
+  TW.pos.recordCount = 21;
   store(key, 3, -5, BOUND_LOWER, 9);
   {
     const HashEntry& e = entryOf(key, 1);
@@ -322,7 +323,7 @@ TEST_F(HashTableTest, DeeperEntrySurvivesStoreButNotReplace) {
     EXPECT_EQ(e.move3, 3);
     EXPECT_EQ(e.age, 21);  // touched all the same
   }
-  storeHashKey(key, 3, -5, BOUND_LOWER, 1, 9, -1, -1, true);
+  TE.tt.store(key, TW.pos.recordCount, 3, -5, BOUND_LOWER, 1, 9, -1, -1, true);
   {
     const HashEntry& e = entryOf(key, 1);
     EXPECT_EQ(slotOf(key, 1), 0);
@@ -353,20 +354,20 @@ TEST_F(HashTableTest, DeeperEntrySurvivesStoreButNotReplace) {
 
 // storeHash and replaceHash work on the board's key.
 TEST_F(HashTableTest, BoardKeyStoresFollowTheSameRules) {
-  const uint64_t saved = board.hashKey;
-  board.hashKey = keyInBucket(5);
-  storeHash(6, 100, BOUND_EXACT, 2, 3, 4, 5);
-  storeHash(2, 200, BOUND_EXACT, 2, 6, -1, -1);
+  const uint64_t saved = TW.pos.board.hashKey;
+  TW.pos.board.hashKey = keyInBucket(5);
+  TW.storeHash(6, 100, BOUND_EXACT, 2, 3, 4, 5);
+  TW.storeHash(2, 200, BOUND_EXACT, 2, 6, -1, -1);
   int moves[3] = {-1, -1, -1};
-  EXPECT_EQ(probeHash(6, -1000, 1000, 2, board.hashKey, moves, 3), 100);
+  EXPECT_EQ(TW.probeHash(6, -1000, 1000, 2, TW.pos.board.hashKey, moves, 3), 100);
   EXPECT_EQ(moves[0], 3);
-  replaceHash(2, 200, BOUND_EXACT, 2, 6, -1, -1);
-  EXPECT_EQ(probeHash(2, -1000, 1000, 2, board.hashKey, moves, 3), 200);
+  TW.replaceHash(2, 200, BOUND_EXACT, 2, 6, -1, -1);
+  EXPECT_EQ(TW.probeHash(2, -1000, 1000, 2, TW.pos.board.hashKey, moves, 3), 200);
   EXPECT_EQ(moves[0], 6);
   EXPECT_EQ(moves[1], -1);
-  EXPECT_EQ(probeHash(6, -1000, 1000, 2, board.hashKey, moves, 3), HASH_MISS);
-  EXPECT_EQ(probeHash(2, -1000, 1000, 1, board.hashKey, moves, 3), HASH_MISS);
-  board.hashKey = saved;
+  EXPECT_EQ(TW.probeHash(6, -1000, 1000, 2, TW.pos.board.hashKey, moves, 3), HASH_MISS);
+  EXPECT_EQ(TW.probeHash(2, -1000, 1000, 1, TW.pos.board.hashKey, moves, 3), HASH_MISS);
+  TW.pos.board.hashKey = saved;
 }
 
 // ---------------------------------------------------------------------------
@@ -422,17 +423,17 @@ struct Filler {
 };
 
 // Fills a fresh bucket's four entries in order with keys 0 ... 3, then stores
-// key 4 at recordCount `now` and returns the entry it took.
+// key 4 at TW.pos.recordCount `now` and returns the entry it took.
 int victimFor(const std::vector<Filler>& fill, int now) {
   static int bucketNumber = 0;
   const uint64_t salt = static_cast<uint64_t>(++bucketNumber) << 8;
   auto key = [salt](int i) { return keyInBucket(i) ^ salt; };
   for (int i = 0; i < 4; i++) {
-    recordCount = fill[i].age;
+    TW.pos.recordCount = fill[i].age;
     store(key(i), fill[i].depth, 0, fill[i].bound, 100 + i);
     EXPECT_EQ(slotOf(key(i), 1), i);
   }
-  recordCount = now;
+  TW.pos.recordCount = now;
   store(key(4), 1, 0, BOUND_UPPER);
   const int slot = slotOf(key(4), 1);
   // Exactly the displaced key is gone; the other three are still found.
@@ -471,11 +472,11 @@ TEST_F(HashTableTest, StaleEntriesGoFirst) {
 // stale entry comes before it.
 TEST_F(HashTableTest, EmptyAndOwnEntriesComeBeforeStaleOnes) {
   for (int i = 0; i < 4; i++) {
-    recordCount = i == 0 ? 5 : 20;
+    TW.pos.recordCount = i == 0 ? 5 : 20;
     store(keyInBucket(i), 4, i, BOUND_EXACT);
   }
   std::memset(static_cast<void*>(&bucketOf(keyInBucket(0), 1).entry[1]), 0, sizeof(HashEntry));
-  recordCount = 20;
+  TW.pos.recordCount = 20;
   store(keyInBucket(4), 1, 0, BOUND_UPPER);
   EXPECT_EQ(slotOf(keyInBucket(4), 1), 1);
   EXPECT_EQ(slotOf(keyInBucket(0), 1), 0);
@@ -490,10 +491,10 @@ TEST_F(HashTableTest, EmptyAndOwnEntriesComeBeforeStaleOnes) {
 // A probe hit refreshes the entry's age, which then protects it.
 TEST_F(HashTableTest, ProbeHitRefreshesTheAge) {
   for (int i = 0; i < 4; i++) {
-    recordCount = 19;
+    TW.pos.recordCount = 19;
     store(keyInBucket(i), 5, i, BOUND_UPPER);
   }
-  recordCount = 20;
+  TW.pos.recordCount = 20;
   int moves[3] = {-1, -1, -1};
   EXPECT_EQ(probe(keyInBucket(0), 5, 100, 101, moves), 0);
   EXPECT_EQ(bucketOf(keyInBucket(0), 1).entry[0].age, 20);
@@ -504,12 +505,12 @@ TEST_F(HashTableTest, ProbeHitRefreshesTheAge) {
 
 // The tables are cleared when the rule changes, and only then.
 TEST_F(HashTableTest, RuleChangeClearsTheTables) {
-  prepareHashTables(RULE_STANDARD);
+  TE.tt.prepare(RULE_STANDARD);
   store(keyInBucket(0), 3, 9, BOUND_EXACT);
-  prepareHashTables(RULE_STANDARD);
+  TE.tt.prepare(RULE_STANDARD);
   int moves[3] = {-1, -1, -1};
   EXPECT_EQ(probe(keyInBucket(0), 3, -100, 100, moves), 9);
-  prepareHashTables(RULE_RENJU);
+  TE.tt.prepare(RULE_RENJU);
   EXPECT_EQ(probe(keyInBucket(0), 3, -100, 100, moves), HASH_MISS);
 }
 

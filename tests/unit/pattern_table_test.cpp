@@ -162,7 +162,7 @@ void checkHand(int rule, const Expect& e) {
   const uint32_t code = codeOf(e.picture);
   const LineEntry want{{static_cast<int16_t>(e.black), static_cast<int16_t>(e.white)},
                        {static_cast<int16_t>(e.blackRoom), static_cast<int16_t>(e.whiteRoom)}};
-  EXPECT_TRUE(sameEntry(lineTable[code], want, code, "lineTable")) << "rule " << rule;
+  EXPECT_TRUE(sameEntry(TE.ruleTables->line[code], want, code, "lineTable")) << "rule " << rule;
   EXPECT_TRUE(sameEntry(classifyLine(code, rule), want, code, "classifyLine")) << "rule " << rule;
 }
 
@@ -189,11 +189,11 @@ void forEachCodeOver(const int (&alphabet)[3], F&& visit) {
 // crowded one-colour windows where fours, fives and overlines live).
 void compareWithReference(int rule) {
   useRule(rule);
-  ASSERT_EQ(lineTableRule, rule);
+  ASSERT_EQ(TE.ruleTables->rule, rule);
   int failures = 0;
   auto check = [&](uint32_t code) {
     const LineEntry want = referenceClassify(code, rule);
-    const ::testing::AssertionResult table = sameEntry(lineTable[code], want, code, "lineTable");
+    const ::testing::AssertionResult table = sameEntry(TE.ruleTables->line[code], want, code, "lineTable");
     const ::testing::AssertionResult direct = sameEntry(classifyLine(code, rule), want, code, "classifyLine");
     if ((!table || !direct) && failures++ < 20) {
       EXPECT_TRUE(table) << "rule " << rule;
@@ -275,8 +275,8 @@ void checkComboTable(int rule) {
   for (int k = 0; k < 2; k++)
     for (int key = 0; key < 65536; key++) {
       const int want = referenceCombo(rule, k, key);
-      if (comboTable[k][key] != want && failures++ < 20)
-        ADD_FAILURE() << "comboTable[" << k << "][0x" << std::hex << key << std::dec << "] = " << comboTable[k][key]
+      if (TE.ruleTables->combo[k][key] != want && failures++ < 20)
+        ADD_FAILURE() << "TE.ruleTables->combo[" << k << "][0x" << std::hex << key << std::dec << "] = " << TE.ruleTables->combo[k][key]
                       << ", want " << want << " (rule " << rule << ")";
     }
   EXPECT_EQ(failures, 0);
@@ -287,7 +287,7 @@ void checkComboTable(int rule) {
       std::sort(q, q + 4);
       do {
         const int other = key4(q[0], q[1], q[2], q[3]);
-        if (comboTable[k][other] != comboTable[k][key]) {
+        if (TE.ruleTables->combo[k][other] != TE.ruleTables->combo[k][key]) {
           ADD_FAILURE() << "comboTable not symmetric: 0x" << std::hex << key << " vs 0x" << other;
           return;
         }
@@ -360,7 +360,7 @@ TEST(LineTable, EmptyBoardValues) {
     useRule(rule);
     for (int length = 1; length <= MAX_SIDE; length++)
       for (int p = 0; p < length; p++) {
-        const LineEntry& e = lineTable[emptyLineCode(length, p)];
+        const LineEntry& e = TE.ruleTables->line[emptyLineCode(length, p)];
         SCOPED_TRACE("rule " + std::to_string(rule) + " length " + std::to_string(length) + " p " +
                      std::to_string(p));
         EXPECT_EQ(e.pattern[0], emptyPattern(length, p));
@@ -375,7 +375,7 @@ TEST(LineTable, EmptyBoardValues) {
         for (int y = 0; y < side; y++) {
           // Length and position on the four lines, counted by walking.
           const int dx[4] = {0, 1, -1, 1}, dy[4] = {1, 0, 1, 1};
-          const CellInfo& info = board.cellInfo[cellIndex(x, y)];
+          const CellInfo& info = TW.pos.board.cellInfo[cellIndex(x, y)];
           int patterns = 0, rooms = 0, roomSum = 0;
           for (int dir = 0; dir < 4; dir++) {
             int before = 0, after = 0;
@@ -391,15 +391,15 @@ TEST(LineTable, EmptyBoardValues) {
             ASSERT_EQ(info.patterns[k], patterns) << "cell " << x << "," << y << " side " << side;
             ASSERT_EQ(info.rooms[k], rooms) << "cell " << x << "," << y << " side " << side;
             ASSERT_EQ(info.roomSum[k], roomSum) << "cell " << x << "," << y << " side " << side;
-            const int score = comboTable[k][patterns] * cellWeight[roomSum][cellIndex(x, y)] / 64;
+            const int score = TE.ruleTables->combo[k][patterns] * TW.pos.geometry.cellWeight[roomSum][cellIndex(x, y)] / 64;
             ASSERT_EQ(info.score[k], score);
             sum[k] += score;
           }
         }
-      EXPECT_EQ(board.scoreSum[0], sum[0]);
-      EXPECT_EQ(board.scoreSum[1], sum[1]);
+      EXPECT_EQ(TW.pos.board.scoreSum[0], sum[0]);
+      EXPECT_EQ(TW.pos.board.scoreSum[1], sum[1]);
       for (int kind = 0; kind < SET_KINDS; kind++)
-        for (int k = 0; k < 2; k++) EXPECT_EQ(board.setSummary[kind][k], 0);
+        for (int k = 0; k < 2; k++) EXPECT_EQ(TW.pos.board.setSummary[kind][k], 0);
     }
   }
 }
@@ -414,42 +414,42 @@ TEST(ComboTable, HandComputedValues) {
     useRule(rule);
     const bool renju = rule == RULE_RENJU;
     // 9, 8, 7, 1: -216 + 256 + 175 + 79 + 0 + 1, then +15 for b = 8.
-    EXPECT_EQ(comboTable[1][key4(1, 7, 8, 9)], 310);
-    EXPECT_EQ(comboTable[1][key4(9, 8, 7, 1)], 310);
+    EXPECT_EQ(TE.ruleTables->combo[1][key4(1, 7, 8, 9)], 310);
+    EXPECT_EQ(TE.ruleTables->combo[1][key4(9, 8, 7, 1)], 310);
     // Black under Renju: two threes and a four are worth nothing.
-    EXPECT_EQ(comboTable[0][key4(1, 7, 8, 9)], renju ? 0 : 310);
-    EXPECT_EQ(comboTable[0][key4(9, 8, 7, 1)], renju ? 0 : 310);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(1, 7, 8, 9)], renju ? 0 : 310);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(9, 8, 7, 1)], renju ? 0 : 310);
     // Two fours (10, 9): -216 + 256 + 256, +15; zero for Renju Black.
-    EXPECT_EQ(comboTable[1][key4(0, 10, 1, 9)], 311);
-    EXPECT_EQ(comboTable[0][key4(0, 10, 1, 9)], renju ? 0 : 311);
+    EXPECT_EQ(TE.ruleTables->combo[1][key4(0, 10, 1, 9)], 311);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(0, 10, 1, 9)], renju ? 0 : 311);
     // A straight four pair: -411 + 511 + 511.
-    EXPECT_EQ(comboTable[1][key4(11, 0, 11, 0)], 611);
-    EXPECT_EQ(comboTable[0][key4(11, 0, 11, 0)], renju ? 0 : 611);
+    EXPECT_EQ(TE.ruleTables->combo[1][key4(11, 0, 11, 0)], 611);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(11, 0, 11, 0)], renju ? 0 : 611);
     // A five with two fours stays the standard value even for Renju Black:
     // -1947 + 2047 + 256 + 128 + 1, +15.
-    EXPECT_EQ(comboTable[0][key4(9, 12, 0, 9)], 500);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(9, 12, 0, 9)], 500);
     // Overline with a five: 2047 + 5 + 0 - 1947 for Renju Black, else the
     // standard value 0 + 0 + 2047 + 5 + 0 + 1.
-    EXPECT_EQ(comboTable[0][key4(5, 13, 12, 0)], renju ? 105 : 2053);
-    EXPECT_EQ(comboTable[1][key4(5, 13, 12, 0)], 2053);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(5, 13, 12, 0)], renju ? 105 : 2053);
+    EXPECT_EQ(TE.ruleTables->combo[1][key4(5, 13, 12, 0)], 2053);
     // Overline without a five: nothing for Renju Black; 175 + 79 + 1 + 15.
-    EXPECT_EQ(comboTable[0][key4(13, 8, 0, 7)], renju ? 0 : 270);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(13, 8, 0, 7)], renju ? 0 : 270);
     // Two threes, no four: Renju Black keeps only the two weaker values,
     // P[5][3] + W[5] + W[3] = -8 + 10 + 6; standard -165 + 175 + 158 + 5 + 3 + 1 + 5, +15.
-    EXPECT_EQ(comboTable[0][key4(3, 8, 5, 7)], renju ? 8 : 197);
-    EXPECT_EQ(comboTable[1][key4(3, 8, 5, 7)], 197);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(3, 8, 5, 7)], renju ? 8 : 197);
+    EXPECT_EQ(TE.ruleTables->combo[1][key4(3, 8, 5, 7)], 197);
     // ... also beside a five: P[7][2] + W[7] + W[2] = -148 + 158 + 2.
-    EXPECT_EQ(comboTable[0][key4(12, 8, 7, 2)], renju ? 12 : 371);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(12, 8, 7, 2)], renju ? 12 : 371);
     // Three threes.
-    EXPECT_EQ(comboTable[0][key4(8, 8, 8, 0)], renju ? 0 : standardValue(8, 8, 8, 0));
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(8, 8, 8, 0)], renju ? 0 : standardValue(8, 8, 8, 0));
     // Small shapes: 5,4: -8 + 10 + 7 = 9, +4; 7,3: -148 + 158 + 6 = 16, +4 +4.
-    EXPECT_EQ(comboTable[0][key4(5, 4, 0, 0)], 13);
-    EXPECT_EQ(comboTable[1][key4(0, 3, 7, 0)], 24);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(5, 4, 0, 0)], 13);
+    EXPECT_EQ(TE.ruleTables->combo[1][key4(0, 3, 7, 0)], 24);
     // The empty-board cell (1, 1, 1, 1): -2 + 1 + 1 + 0 + 0.
-    EXPECT_EQ(comboTable[0][key4(1, 1, 1, 1)], 0);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(1, 1, 1, 1)], 0);
     // A value 14 or 15 in any nibble reads zero.
-    EXPECT_EQ(comboTable[0][key4(9, 14, 0, 0)], 0);
-    EXPECT_EQ(comboTable[1][key4(0, 0, 0, 15)], 0);
+    EXPECT_EQ(TE.ruleTables->combo[0][key4(9, 14, 0, 0)], 0);
+    EXPECT_EQ(TE.ruleTables->combo[1][key4(0, 0, 0, 15)], 0);
   }
 }
 
@@ -480,25 +480,25 @@ TEST(SearchTables, HandComputedKeys) {
 TEST(CellWeight, CornerCentreAndRectangle) {
   emptyBoard(RULE_FREESTYLE, 15, 15);
   // Corner: E = 1 * 1 + 3 = 4; weight (4 + 4 + 3 R[s]) / 2.
-  EXPECT_EQ(cellWeight[0][cellIndex(0, 0)], 4);
-  EXPECT_EQ(cellWeight[8][cellIndex(0, 0)], (8 + 3 * 12) / 2);
-  EXPECT_EQ(cellWeight[32][cellIndex(14, 14)], (8 + 3 * 32) / 2);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[0][cellIndex(0, 0)], 4);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[8][cellIndex(0, 0)], (8 + 3 * 12) / 2);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[32][cellIndex(14, 14)], (8 + 3 * 32) / 2);
   // Centre: E = 5 * 5 + 3 = 28.
-  EXPECT_EQ(cellWeight[32][cellIndex(7, 7)], 64);
-  EXPECT_EQ(cellWeight[13][cellIndex(7, 7)], (32 + 3 * 17) / 2);
-  EXPECT_EQ(cellWeight[4][cellIndex(7, 7)], 16);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[32][cellIndex(7, 7)], 64);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[13][cellIndex(7, 7)], (32 + 3 * 17) / 2);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[4][cellIndex(7, 7)], 16);
   // Two cells from one edge, on the other: E = 3 * 1 + 3.
-  EXPECT_EQ(cellWeight[16][cellIndex(2, 14)], (6 + 4 + 3 * 20) / 2);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[16][cellIndex(2, 14)], (6 + 4 + 3 * 20) / 2);
 
   // 15 wide, 10 high: distances run to the real extents, and the cells
   // outside them weigh nothing.
   emptyBoard(RULE_FREESTYLE, 15, 10);
-  EXPECT_EQ(cellWeight[16][cellIndex(2, 9)], (6 + 4 + 3 * 20) / 2);
-  EXPECT_EQ(cellWeight[5][cellIndex(0, 3)], (7 + 4 + 3 * 9) / 2);
-  EXPECT_EQ(cellWeight[32][cellIndex(7, 4)], 64);
-  EXPECT_EQ(cellWeight[32][cellIndex(7, 5)], 64);
-  EXPECT_EQ(cellWeight[32][cellIndex(7, 10)], 0);
-  EXPECT_EQ(cellWeight[32][cellIndex(3, 12)], 0);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[16][cellIndex(2, 9)], (6 + 4 + 3 * 20) / 2);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[5][cellIndex(0, 3)], (7 + 4 + 3 * 9) / 2);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[32][cellIndex(7, 4)], 64);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[32][cellIndex(7, 5)], 64);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[32][cellIndex(7, 10)], 0);
+  EXPECT_EQ(TW.pos.geometry.cellWeight[32][cellIndex(3, 12)], 0);
 }
 
 }  // namespace

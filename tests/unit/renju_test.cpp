@@ -8,7 +8,7 @@
 // stone turns into a five; a three is a line that one more (itself allowed)
 // stone turns into a straight four, that is four in a row whose both open ends
 // make a five. Whether that stone is allowed is the same question asked again
-// with the first stone on the board. The one convention taken over from the
+// with the first stone on the TW.pos.board. The one convention taken over from the
 // engine is described at fivePointBreaksThree.
 #include <gtest/gtest.h>
 
@@ -21,8 +21,6 @@
 
 #include "board/board.h"
 #include "board/pattern_tables.h"
-#include "board/renju.h"
-#include "protocol/settings.h"
 #include "test_support.h"
 
 namespace {
@@ -162,21 +160,21 @@ bool referenceForbidden(RefBoard& b, int x, int y) {
 int forbiddenAt(const std::vector<std::string>& rows, int x, int y) {
   loadPosition(RULE_RENJU, rows);
   static BoardBase before;
-  before = board;
-  const int result = isForbidden(cellIndex(x, y));
-  EXPECT_EQ(std::memcmp(&board, &before, offsetof(BoardBase, stones)), 0) << "isForbidden changed the record";
-  EXPECT_EQ(board.stoneCount, before.stoneCount);
+  before = TW.pos.board;
+  const int result = TW.pos.isForbidden(cellIndex(x, y));
+  EXPECT_EQ(std::memcmp(&TW.pos.board, &before, offsetof(BoardBase, stones)), 0) << "isForbidden changed the record";
+  EXPECT_EQ(TW.pos.board.stoneCount, before.stoneCount);
   // The reference agrees on the hand positions too.
   RefBoard ref;
-  ref.width = settings.xExtent;
-  ref.height = settings.yExtent;
+  ref.width = TW.pos.xExtent;
+  ref.height = TW.pos.yExtent;
   for (int u = 0; u < ref.width; u++)
-    for (int v = 0; v < ref.height; v++) ref.cell[u][v] = board.cells[cellIndex(u, v)];
+    for (int v = 0; v < ref.height; v++) ref.cell[u][v] = TW.pos.board.cells[cellIndex(u, v)];
   EXPECT_EQ(referenceForbidden(ref, x, y) ? 1 : 0, result) << "reference disagrees at " << x << "," << y;
   return result;
 }
 
-int blackValue(int x, int y, int dir) { return (board.cellInfo[cellIndex(x, y)].patterns[0] >> (4 * dir)) & 15; }
+int blackValue(int x, int y, int dir) { return (TW.pos.board.cellInfo[cellIndex(x, y)].patterns[0] >> (4 * dir)) & 15; }
 
 // ---------------------------------------------------------------------------
 
@@ -576,21 +574,21 @@ void compareOnRandomPositions(int width, int height, uint32_t seed, int count, R
     testing_support::emptyBoard(RULE_RENJU, width, height);
     for (int x = 0; x < width; x++)
       for (int y = 0; y < height; y++)
-        if (b.cell[x][y] != EMPTY) placeStone(cellIndex(x, y), b.cell[x][y]);
-    before = board;
+        if (b.cell[x][y] != EMPTY) TW.pos.placeStone(cellIndex(x, y), b.cell[x][y]);
+    before = TW.pos.board;
     for (int x = 0; x < width; x++)
       for (int y = 0; y < height; y++) {
         if (b.cell[x][y] != EMPTY) continue;
         stats.cells++;
-        const int engine = isForbidden(cellIndex(x, y));
+        const int engine = TW.pos.isForbidden(cellIndex(x, y));
         const int want = referenceForbidden(b, x, y) ? 1 : 0;
         stats.forbidden += want;
         if (engine != want && reported++ < 10)
-          ADD_FAILURE() << "isForbidden(" << x << "," << y << ") = " << engine << ", reference " << want
+          ADD_FAILURE() << "TW.pos.isForbidden(" << x << "," << y << ") = " << engine << ", reference " << want
                         << " on\n" << picture(b);
       }
-    ASSERT_EQ(std::memcmp(&board, &before, offsetof(BoardBase, stones)), 0) << "isForbidden changed the record";
-    ASSERT_EQ(board.stoneCount, before.stoneCount);
+    ASSERT_EQ(std::memcmp(&TW.pos.board, &before, offsetof(BoardBase, stones)), 0) << "isForbidden changed the record";
+    ASSERT_EQ(TW.pos.board.stoneCount, before.stoneCount);
   }
   EXPECT_EQ(reported, 0);
 }

@@ -8,7 +8,6 @@
 // reads the clock for the first time at its k-th node; the fake clock then
 // jumps far past the budget, which stops the search at exactly that node, and
 // notes which root move was on the board at that moment.
-#include "control/root_search.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "board/renju.h"
-#include "search/alpha_beta.h"
-#include "search/moves.h"
 #include "test_support.h"
 
 namespace {
@@ -37,10 +33,10 @@ int moveAtStop = NO_CELL;  // root move on the board when the clock jumped
 bool clockJumped = false;
 
 int fakeClock() {
-  if (stopAtCount >= 0 && search.nodeCount >= stopAtCount) {
+  if (stopAtCount >= 0 && TW.search.nodeCount >= stopAtCount) {
     if (!clockJumped) {
       clockJumped = true;
-      moveAtStop = board.stoneCount > rootStones ? board.stones[rootStones] : NO_CELL;
+      moveAtStop = TW.pos.board.stoneCount > rootStones ? TW.pos.board.stones[rootStones] : NO_CELL;
     }
     return LATE;
   }
@@ -56,26 +52,26 @@ struct RootResult {
 // One root search of the loaded position with the clock at 0 throughout, or
 // stopped at the root's `stopAt`-th node (1 is the root itself).
 RootResult runRoot(int depth, int colour, int64_t stopAt = -1) {
-  board.iterationDepth = depth;
-  search.startTime = 0;
-  search.stopSearch = 0;
-  search.stopRequested = 0;
+  TW.pos.board.iterationDepth = depth;
+  TW.search.startTime = 0;
+  TW.search.stopSearch = 0;
+  TE.stopRequested = 0;
   const int64_t start = stopAt > 0 ? 4096 + (1024 - stopAt % 1024) % 1024 : 0;
-  search.nodeCount = start;
+  TW.search.nodeCount = start;
   stopAtCount = stopAt > 0 ? start + stopAt : -1;
   clockJumped = false;
   moveAtStop = NO_CELL;
-  rootStones = board.stoneCount;
+  rootStones = TW.pos.board.stoneCount;
   clockSource = fakeClock;
-  const int value = searchRoot(depth, -ROOT_WINDOW, ROOT_WINDOW, colour, 0);
-  return RootResult{value, search.nodeCount - start, moveAtStop};
+  const int value = TW.searchRoot(depth, -ROOT_WINDOW, ROOT_WINDOW, colour, 0);
+  return RootResult{value, TW.search.nodeCount - start, moveAtStop};
 }
 
 // Searches must not see each other's hash or solver entries.
 void freshTables() {
-  clearHashTables();
-  clearFourCache();
-  clearKillers();
+  TE.tt.clear();
+  TE.fourCache.clear();
+  TW.clearKillers();
 }
 
 int cap(int depth) { return depth + 9999999; }
@@ -84,25 +80,25 @@ class RootSearch : public ::testing::Test {
  protected:
   void SetUp() override {
     savedClock_ = clockSource;
-    savedTimeLeft_ = settings.time_left.load();
-    savedTimeout_ = settings.timeout_turn.load();
-    settings.time_left = 240000;  // budget(k) = min(10,000 k, timeout_turn)
-    settings.timeout_turn = 1000000;
-    search.thinking = 0;
-    search.moveBudget = 555555;
-    search.lastValue = 0;
-    search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
-    search.singleReply = 0;
-    search.bestX = search.bestY = -7;  // "no move written"
-    search.fixedDepth = 0;
+    savedTimeLeft_ = TE.limits.time_left.load();
+    savedTimeout_ = TE.limits.timeout_turn.load();
+    TE.limits.time_left = 240000;  // budget(k) = min(10,000 k, timeout_turn)
+    TE.limits.timeout_turn = 1000000;
+    TW.search.thinking = 0;
+    TW.search.moveBudget = 555555;
+    TW.search.lastValue = 0;
+    TW.search.extendForValue = TW.search.extendForDrop = TW.search.extendForNewBest = 0;
+    TW.search.singleReply = 0;
+    TW.search.bestX = TW.search.bestY = -7;  // "no move written"
+    TW.search.fixedDepth = 0;
   }
   void TearDown() override {
     clockSource = savedClock_;
-    settings.time_left = savedTimeLeft_;
-    settings.timeout_turn = savedTimeout_;
-    search.thinking = 0;
-    search.stopSearch = 0;
-    search.fixedDepth = 0;
+    TE.limits.time_left = savedTimeLeft_;
+    TE.limits.timeout_turn = savedTimeout_;
+    TW.search.thinking = 0;
+    TW.search.stopSearch = 0;
+    TW.search.fixedDepth = 0;
     stopAtCount = -1;
   }
 
@@ -111,7 +107,7 @@ class RootSearch : public ::testing::Test {
   int savedTimeLeft_ = 0, savedTimeout_ = 0;
 };
 
-bool bestIs(int x, int y) { return search.bestX == x && search.bestY == y; }
+bool bestIs(int x, int y) { return TW.search.bestX == x && TW.search.bestY == y; }
 bool bestUntouched() { return bestIs(-7, -7); }
 
 // ---------------------------------------------------------------------------
@@ -138,7 +134,7 @@ Diagram openThreeForWhite() {
 
 // Hands the root its first three moves through its own hash entry.
 void injectRootMoves(int colour, int m1, int m2, int m3) {
-  storeHashKey(board.hashKey, 20, 0, BOUND_EXACT, colour, m1, m2, m3, true);
+  TE.tt.store(TW.pos.board.hashKey, TW.pos.recordCount, 20, 0, BOUND_EXACT, colour, m1, m2, m3, true);
 }
 
 // White's straight four (x, y0) ... (x, y0 + 3): Black's only move is the
@@ -182,8 +178,8 @@ TEST_F(RootSearch, RenjuStraightFourOnForbiddenCellsIsNotAnImmediateWin) {
   EXPECT_EQ(WIN_SCORE + 3, runRoot(3, BLACK).value);
 
   loadPosition(RULE_RENJU, rows);
-  ASSERT_EQ(1, isForbidden(cellIndex(7, 4)));
-  ASSERT_EQ(1, isForbidden(cellIndex(7, 8)));
+  ASSERT_EQ(1, TW.pos.isForbidden(cellIndex(7, 4)));
+  ASSERT_EQ(1, TW.pos.isForbidden(cellIndex(7, 8)));
   freshTables();
   const RootResult r = runRoot(3, BLACK);
   EXPECT_GT(r.nodes, 1);
@@ -205,7 +201,7 @@ TEST_F(RootSearch, SingleForcedReply) {
   freshTables();
   const RootResult all = runRoot(3, BLACK);
   EXPECT_TRUE(bestIs(7, 8));
-  EXPECT_EQ(1, search.singleReply);
+  EXPECT_EQ(1, TW.search.singleReply);
   EXPECT_GT(all.value, -DECISIVE_SCORE);
   EXPECT_LT(all.value, DECISIVE_SCORE);
   // Root moves are searched one after the other, so the root move on the
@@ -218,10 +214,10 @@ TEST_F(RootSearch, SingleForcedReply) {
   rows[10] = ".....OOO.......";
   loadPosition(RULE_STANDARD, rows);
   freshTables();
-  search.singleReply = 1;
+  TW.search.singleReply = 1;
   const RootResult lost = runRoot(3, BLACK);
   EXPECT_TRUE(bestIs(7, 8));
-  EXPECT_EQ(0, search.singleReply);
+  EXPECT_EQ(0, TW.search.singleReply);
   EXPECT_EQ(-cap(3), lost.value);
   freshTables();
   EXPECT_EQ(cellIndex(7, 8), runRoot(3, BLACK, lost.nodes).moveAtStop);
@@ -231,10 +227,10 @@ TEST_F(RootSearch, SingleForcedReply) {
   rows[7] = "......XO.......";
   loadPosition(RULE_STANDARD, rows);
   freshTables();
-  search.singleReply = 1;
+  TW.search.singleReply = 1;
   const RootResult quiet = runRoot(3, BLACK);
   EXPECT_LT(std::abs(quiet.value), DECISIVE_SCORE);
-  EXPECT_EQ(0, search.singleReply);
+  EXPECT_EQ(0, TW.search.singleReply);
 }
 
 // ---------------------------------------------------------------------------
@@ -273,7 +269,7 @@ TEST_F(RootSearch, CutShortOnADrawnBoard) {
   const RootResult full = runRoot(4, BLACK);
   EXPECT_EQ(0, full.value);
   EXPECT_TRUE(bestIs(4, 2));
-  EXPECT_EQ(0, search.stopSearch);
+  EXPECT_EQ(0, TW.search.stopSearch);
 
   const int64_t m2Start = firstNodeBeyond({m1}, full.nodes, setUpTinyDraw, 4, BLACK);
   const int64_t m3Start = firstNodeBeyond({m1, m2}, full.nodes, setUpTinyDraw, 4, BLACK);
@@ -281,16 +277,16 @@ TEST_F(RootSearch, CutShortOnADrawnBoard) {
   ASSERT_LT(m2Start, m3Start);
   for (int64_t k : {int64_t{2}, m2Start - 1, m2Start, m3Start - 1}) {
     setUpTinyDraw();
-    search.bestX = search.bestY = -7;
+    TW.search.bestX = TW.search.bestY = -7;
     const RootResult r = runRoot(4, BLACK, k);
-    EXPECT_EQ(1, search.stopSearch) << k;
+    EXPECT_EQ(1, TW.search.stopSearch) << k;
     EXPECT_EQ(k < m2Start ? m1 : m2, r.moveAtStop) << k;
     EXPECT_EQ(0, r.value) << "cut at node " << k << ", before two root moves were finished";
     EXPECT_TRUE(bestUntouched()) << k;
   }
   for (int64_t k : {m3Start, full.nodes}) {
     setUpTinyDraw();
-    search.bestX = search.bestY = -7;
+    TW.search.bestX = TW.search.bestY = -7;
     const RootResult r = runRoot(4, BLACK, k);
     EXPECT_EQ(m3, r.moveAtStop) << k;
     // The best of the first two moves is 0, reported as 1.
@@ -318,7 +314,7 @@ TEST_F(RootSearch, CutShortKeepsTheBestOfTheFinishedMoves) {
   ASSERT_LT(4, m4Start);
   for (int64_t k : {2, 3}) {
     setUpCornerMoves();
-    search.bestX = search.bestY = -7;
+    TW.search.bestX = TW.search.bestY = -7;
     const RootResult r = runRoot(2, BLACK, k);
     EXPECT_EQ(corners[k - 2], r.moveAtStop);
     EXPECT_EQ(0, r.value);
@@ -326,7 +322,7 @@ TEST_F(RootSearch, CutShortKeepsTheBestOfTheFinishedMoves) {
   }
   for (int64_t k : {int64_t{4}, m4Start - 1}) {
     setUpCornerMoves();
-    search.bestX = search.bestY = -7;
+    TW.search.bestX = TW.search.bestY = -7;
     const RootResult r = runRoot(2, BLACK, k);
     EXPECT_EQ(cellIndex(7, 5), r.moveAtStop);
     EXPECT_EQ(-cap(2), r.value) << "cut at node " << k;
@@ -350,20 +346,20 @@ TEST_F(RootSearch, ExtendForDropOnADrawnBoard) {
   for (int last : {50, 49, 120, 199, -199, 200, 400, -200}) {
     const int expected = 0 <= dropThreshold(last) ? 1 : 0;
     setUpTinyDraw();
-    search.thinking = 1;
-    search.lastValue = last;
-    search.extendForDrop = 1 - expected;
+    TW.search.thinking = 1;
+    TW.search.lastValue = last;
+    TW.search.extendForDrop = 1 - expected;
     runRoot(4, BLACK);
-    EXPECT_EQ(expected, search.extendForDrop) << "lastValue " << last;
+    EXPECT_EQ(expected, TW.search.extendForDrop) << "lastValue " << last;
   }
   // Not while no think is running.
   for (int last : {50, 49}) {
     setUpTinyDraw();
-    search.thinking = 0;
-    search.lastValue = last;
-    search.extendForDrop = 7;
+    TW.search.thinking = 0;
+    TW.search.lastValue = last;
+    TW.search.extendForDrop = 7;
     runRoot(4, BLACK);
-    EXPECT_EQ(7, search.extendForDrop);
+    EXPECT_EQ(7, TW.search.extendForDrop);
   }
 }
 
@@ -388,29 +384,29 @@ TEST_F(RootSearch, ExtendForDropRaisesTheBudget) {
   for (const Case& c : cases) {
     loadPosition(RULE_STANDARD, straightFourForWhite(7, 5));
     freshTables();
-    settings.timeout_turn = c.timeout;
-    search.thinking = 1;
-    search.lastValue = c.last;
-    search.extendForValue = c.extendForValue;
-    search.extendForNewBest = c.extendForNewBest;
-    search.extendForDrop = c.budget == 555555 ? 1 : 0;
-    search.moveBudget = 555555;
+    TE.limits.timeout_turn = c.timeout;
+    TW.search.thinking = 1;
+    TW.search.lastValue = c.last;
+    TW.search.extendForValue = c.extendForValue;
+    TW.search.extendForNewBest = c.extendForNewBest;
+    TW.search.extendForDrop = c.budget == 555555 ? 1 : 0;
+    TW.search.moveBudget = 555555;
     EXPECT_EQ(-cap(2), runRoot(2, BLACK).value);
-    EXPECT_EQ(c.budget == 555555 ? 0 : 1, search.extendForDrop) << "lastValue " << c.last;
-    EXPECT_EQ(c.budget, search.moveBudget) << "lastValue " << c.last;
+    EXPECT_EQ(c.budget == 555555 ? 0 : 1, TW.search.extendForDrop) << "lastValue " << c.last;
+    EXPECT_EQ(c.budget, TW.search.moveBudget) << "lastValue " << c.last;
     // A single root move never raises extendForNewBest, nor clears it.
-    EXPECT_EQ(c.extendForNewBest, search.extendForNewBest);
+    EXPECT_EQ(c.extendForNewBest, TW.search.extendForNewBest);
   }
   // Not while no think is running.
   loadPosition(RULE_STANDARD, straightFourForWhite(7, 5));
   freshTables();
-  search.thinking = 0;
-  search.lastValue = -8000001;
-  search.extendForDrop = 0;
-  search.moveBudget = 555555;
+  TW.search.thinking = 0;
+  TW.search.lastValue = -8000001;
+  TW.search.extendForDrop = 0;
+  TW.search.moveBudget = 555555;
   runRoot(2, BLACK);
-  EXPECT_EQ(0, search.extendForDrop);
-  EXPECT_EQ(555555, search.moveBudget);
+  EXPECT_EQ(0, TW.search.extendForDrop);
+  EXPECT_EQ(555555, TW.search.moveBudget);
 }
 
 TEST_F(RootSearch, ExtendForNewBest) {
@@ -418,44 +414,44 @@ TEST_F(RootSearch, ExtendForNewBest) {
   // later move fails high over the first.
   for (int last : {-8000002, 0}) {
     setUpCornerMoves();
-    search.thinking = 1;
-    search.lastValue = last;
-    search.moveBudget = 555555;
+    TW.search.thinking = 1;
+    TW.search.lastValue = last;
+    TW.search.moveBudget = 555555;
     runRoot(2, BLACK);
     const int drop = last == 0 ? 1 : 0;  // -cap(2) against the thresholds -10,000,002 and -50
-    EXPECT_EQ(drop, search.extendForDrop);
-    EXPECT_EQ(1, search.extendForNewBest);
-    EXPECT_EQ(10000 * (2 + drop), search.moveBudget);
+    EXPECT_EQ(drop, TW.search.extendForDrop);
+    EXPECT_EQ(1, TW.search.extendForNewBest);
+    EXPECT_EQ(10000 * (2 + drop), TW.search.moveBudget);
     EXPECT_FALSE(bestIs(0, 0));
   }
   // Not while no think is running.
   setUpCornerMoves();
-  search.thinking = 0;
-  search.extendForNewBest = search.extendForDrop = 0;
-  search.lastValue = 0;
-  search.moveBudget = 555555;
+  TW.search.thinking = 0;
+  TW.search.extendForNewBest = TW.search.extendForDrop = 0;
+  TW.search.lastValue = 0;
+  TW.search.moveBudget = 555555;
   runRoot(2, BLACK);
-  EXPECT_EQ(0, search.extendForNewBest);
-  EXPECT_EQ(0, search.extendForDrop);
-  EXPECT_EQ(555555, search.moveBudget);
+  EXPECT_EQ(0, TW.search.extendForNewBest);
+  EXPECT_EQ(0, TW.search.extendForDrop);
+  EXPECT_EQ(555555, TW.search.moveBudget);
 }
 
 TEST_F(RootSearch, ExtensionTermsClearedWhenTheClockStops) {
   // Stopped inside the first move: the drop term is cleared.
   setUpCornerMoves();
-  search.thinking = 1;
-  search.lastValue = 0;
-  search.extendForDrop = 1;
+  TW.search.thinking = 1;
+  TW.search.lastValue = 0;
+  TW.search.extendForDrop = 1;
   EXPECT_EQ(0, runRoot(2, BLACK, 2).value);
-  EXPECT_EQ(0, search.extendForDrop);
+  EXPECT_EQ(0, TW.search.extendForDrop);
   // Stopped inside the second move, whose stopped child looks like a fail
   // high: the new-best term is cleared.
   setUpCornerMoves();
-  search.thinking = 1;
-  search.lastValue = 0;
-  search.extendForNewBest = 1;
+  TW.search.thinking = 1;
+  TW.search.lastValue = 0;
+  TW.search.extendForNewBest = 1;
   EXPECT_EQ(0, runRoot(2, BLACK, 3).value);
-  EXPECT_EQ(0, search.extendForNewBest);
+  EXPECT_EQ(0, TW.search.extendForNewBest);
 }
 
 // ---------------------------------------------------------------------------
@@ -464,7 +460,7 @@ TEST_F(RootSearch, ExtensionTermsClearedWhenTheClockStops) {
 TEST_F(RootSearch, OpennessUnderRenjuOnly) {
   // Black's only move is the block at the first five cell of a White straight
   // four, with no Black stone near: shape penalty 0, and the child returns
-  // WIN_SCORE + 1. Under Renju the root adds openness(block, Black); with 4
+  // WIN_SCORE + 1. Under Renju the root adds TW.openness(block, Black); with 4
   // stones on the board the factor is sqrt(34) - sqrt(30) = 0.3537.
   //   (7,4), four in the middle of the board: no edge term; the ray towards
   //   the four meets White at once (-16), the other seven rays run over four
@@ -535,13 +531,13 @@ TEST_F(RootSearch, DepthOneStoresNothingForTheRoot) {
     const RootResult r = runRoot(depth, BLACK);
     ASSERT_LT(std::abs(r.value), DECISIVE_SCORE);
     int moves[3] = {-9, -9, -9};
-    const int probed = probeHash(depth, -ROOT_WINDOW, ROOT_WINDOW, BLACK, board.hashKey, moves, 3);
+    const int probed = TW.probeHash(depth, -ROOT_WINDOW, ROOT_WINDOW, BLACK, TW.pos.board.hashKey, moves, 3);
     if (depth == 1) {
       EXPECT_EQ(HASH_MISS, probed);
       EXPECT_EQ(-9, moves[0]);
     } else {
       EXPECT_EQ(r.value, probed);
-      EXPECT_EQ(cellIndex(search.bestX, search.bestY), moves[0]);
+      EXPECT_EQ(cellIndex(TW.search.bestX, TW.search.bestY), moves[0]);
     }
   }
 }
@@ -560,22 +556,22 @@ struct DeepenResult {
 
 DeepenResult deepenFresh(int rule, const Diagram& rows, int colour, int depth) {
   loadPosition(rule, rows);
-  clearHashTables();
-  clearFourCache();
+  TE.tt.clear();
+  TE.fourCache.clear();
   clockSource = zeroClock;
-  settings.time_left = 100000000;
-  settings.timeout_turn = 30000;
-  search.thinking = 1;
-  search.stopSearch = 0;
-  search.stopRequested = 0;
-  search.nodeCount = 0;
-  search.moveBudget = 30000;
-  search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
-  search.sameBestStreak = 0;
-  search.bestX = search.bestY = -1;
-  search.fixedDepth = depth;
-  const int value = deepen(colour);
-  return DeepenResult{value, search.nodeCount, search.bestX, search.bestY, board.iterationDepth};
+  TE.limits.time_left = 100000000;
+  TE.limits.timeout_turn = 30000;
+  TW.search.thinking = 1;
+  TW.search.stopSearch = 0;
+  TE.stopRequested = 0;
+  TW.search.nodeCount = 0;
+  TW.search.moveBudget = 30000;
+  TW.search.extendForValue = TW.search.extendForDrop = TW.search.extendForNewBest = 0;
+  TW.search.sameBestStreak = 0;
+  TW.search.bestX = TW.search.bestY = -1;
+  TW.search.fixedDepth = depth;
+  const int value = TW.deepen(colour);
+  return DeepenResult{value, TW.search.nodeCount, TW.search.bestX, TW.search.bestY, TW.pos.board.iterationDepth};
 }
 
 TEST_F(RootSearch, FixedDepthDeepeningIsReproducible) {
@@ -594,7 +590,7 @@ TEST_F(RootSearch, FixedDepthDeepeningIsReproducible) {
     EXPECT_EQ(a.bestX, b.bestX);
     EXPECT_EQ(a.bestY, b.bestY);
     ASSERT_GE(a.bestX, 0);
-    EXPECT_EQ(EMPTY, board.cells[cellIndex(a.bestX, a.bestY)]);
+    EXPECT_EQ(EMPTY, TW.pos.board.cells[cellIndex(a.bestX, a.bestY)]);
   }
 }
 

@@ -13,16 +13,8 @@
 #include <vector>
 
 #include "board/board.h"
-#include "board/renju.h"
-#include "control/root_search.h"
-#include "control/think.h"
 #include "core/types.h"
-#include "protocol/settings.h"
-#include "search/alpha_beta.h"
-#include "search/fours_solver.h"
 #include "search/hash_table.h"
-#include "search/moves.h"
-#include "search/threat_eval.h"
 #include "test_support.h"
 
 namespace {
@@ -41,7 +33,7 @@ int cell(int x, int y) { return cellIndex(x, y); }
 // indexed by iterationDepth - depth.
 int searchNode(int depth, int alpha, int beta, int colour, int extension = 0) {
   setIterationDepth(depth + 1);
-  return alphaBeta(depth, alpha, beta, colour, extension);
+  return TW.alphaBeta(depth, alpha, beta, colour, extension);
 }
 
 // True when the table holds an entry for the board's position: a window far
@@ -49,42 +41,42 @@ int searchNode(int depth, int alpha, int beta, int colour, int extension = 0) {
 bool hashHasEntry(int colour) {
   int moves[3] = {-1, -1, -1};
   const int far = 1 << 30;
-  return probeHash(-1000, far, far + 1, colour, board.hashKey, moves, 3) != HASH_MISS ||
-         probeHash(-1000, -far - 1, -far, colour, board.hashKey, moves, 3) != HASH_MISS;
+  return TW.probeHash(-1000, far, far + 1, colour, TW.pos.board.hashKey, moves, 3) != HASH_MISS ||
+         TW.probeHash(-1000, -far - 1, -far, colour, TW.pos.board.hashKey, moves, 3) != HASH_MISS;
 }
 
 class SearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     clockSource = frozenClock;
-    search.stopSearch = 0;
-    search.stopRequested = 0;
-    search.startTime = 0;
-    search.moveBudget = INT_MAX;
-    search.thinking = 0;
-    search.fixedDepth = 0;
-    search.nodeCount = 0;
-    settings.timeout_turn = 30000;
-    settings.time_left = 100000000;
+    TW.search.stopSearch = 0;
+    TE.stopRequested = 0;
+    TW.search.startTime = 0;
+    TW.search.moveBudget = INT_MAX;
+    TW.search.thinking = 0;
+    TW.search.fixedDepth = 0;
+    TW.search.nodeCount = 0;
+    TE.limits.timeout_turn = 30000;
+    TE.limits.time_left = 100000000;
   }
   void TearDown() override {
     clockSource = steadyClockMs;
-    search.fixedDepth = 0;
-    search.stopSearch = 0;
-    recordCount = 0;
+    TW.search.fixedDepth = 0;
+    TW.search.stopSearch = 0;
+    TW.pos.recordCount = 0;
   }
 
   // A fresh search: nothing remembered from earlier ones.
   static void forget() {
-    clearHashTables();
-    clearFourCache();
-    clearKillers();
+    TE.tt.clear();
+    TE.fourCache.clear();
+    TW.clearKillers();
   }
 
   static int64_t nodesOf(int depth, int alpha, int beta, int colour, int extension, int* value) {
-    const int64_t before = search.nodeCount;
+    const int64_t before = TW.search.nodeCount;
     *value = searchNode(depth, alpha, beta, colour, extension);
-    return search.nodeCount - before;
+    return TW.search.nodeCount - before;
   }
 };
 
@@ -105,7 +97,7 @@ TEST_F(SearchTest, FiveCellWinsAtOnce) {
     EXPECT_FALSE(hashHasEntry(BLACK));
     EXPECT_EQ(nodesOf(-1, -WIDE, WIDE, BLACK, 0, &v), 1);
     EXPECT_EQ(v, WIN_SCORE - 1);
-    storeHash(10, -77, BOUND_EXACT, BLACK, cell(0, 0), -1, -1);
+    TW.storeHash(10, -77, BOUND_EXACT, BLACK, cell(0, 0), -1, -1);
     EXPECT_EQ(nodesOf(2, 50, 51, BLACK, 0, &v), 1);
     EXPECT_EQ(v, WIN_SCORE + 2);
     EXPECT_EQ(nodesOf(2, WIN_SCORE + 10, WIN_SCORE + 11, BLACK, 5, &v), 1);
@@ -141,12 +133,12 @@ TEST_F(SearchTest, FourChainWinEndsTheNode) {
   // clang-format on
   for (int rule : {RULE_STANDARD, RULE_RENJU}) {
     loadPosition(rule, fourThree);
-    ASSERT_TRUE(setEmpty(FiveCells, BLACK));
-    ASSERT_TRUE(setEmpty(OpenFourCells, BLACK));
+    ASSERT_TRUE(TW.setEmpty(FiveCells, BLACK));
+    ASSERT_TRUE(TW.setEmpty(OpenFourCells, BLACK));
     forget();
     EXPECT_EQ(searchNode(3, -WIDE, WIDE, BLACK), WIN_SCORE + 1) << "rule " << rule;
     int moves[3] = {-1, -1, -1};
-    EXPECT_EQ(probeHash(3, 0, 1, BLACK, board.hashKey, moves, 3), WIN_SCORE + 1);
+    EXPECT_EQ(TW.probeHash(3, 0, 1, BLACK, TW.pos.board.hashKey, moves, 3), WIN_SCORE + 1);
     EXPECT_EQ(moves[0], -1);  // decided before any move was searched
     forget();
     EXPECT_EQ(searchNode(5, 0, 1, BLACK), WIN_SCORE + 3) << "rule " << rule;
@@ -177,7 +169,7 @@ TEST_F(SearchTest, OpenFourCellWinsAtOnce) {
   for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
     loadPosition(rule, openThree);
     forget();
-    storeHash(10, -77, BOUND_EXACT, BLACK, cell(0, 0), -1, -1);
+    TW.storeHash(10, -77, BOUND_EXACT, BLACK, cell(0, 0), -1, -1);
     int v;
     EXPECT_EQ(nodesOf(4, 0, 1, BLACK, 0, &v), 1);
     EXPECT_EQ(v, WIN_SCORE + 4);
@@ -211,14 +203,14 @@ TEST_F(SearchTest, TwoOpponentFiveCellsSearchOneMoveAndLose) {
   };
   // clang-format on
   loadPosition(RULE_FREESTYLE, twoFours);
-  ASSERT_TRUE(inSet(FiveCells, WHITE, cell(3, 10)));
-  ASSERT_TRUE(inSet(FiveCells, WHITE, cell(9, 2)));
+  ASSERT_TRUE(TW.inSet(FiveCells, WHITE, cell(3, 10)));
+  ASSERT_TRUE(TW.inSet(FiveCells, WHITE, cell(9, 2)));
   forget();
   int v;
   EXPECT_EQ(nodesOf(2, -WIDE, WIDE, BLACK, 0, &v), 2);
   EXPECT_EQ(v, -(WIN_SCORE + 1));
   int moves[3] = {-1, -1, -1};
-  EXPECT_EQ(probeHash(2, -WIDE, WIDE, BLACK, board.hashKey, moves, 3), -(WIN_SCORE + 1));
+  EXPECT_EQ(TW.probeHash(2, -WIDE, WIDE, BLACK, TW.pos.board.hashKey, moves, 3), -(WIN_SCORE + 1));
   EXPECT_EQ(moves[0], cell(3, 10));
   EXPECT_EQ(moves[1], -1);
   EXPECT_EQ(moves[2], -1);
@@ -256,10 +248,10 @@ TEST_F(SearchTest, RenjuForbiddenOpenFourCellsDoNotWin) {
   };
   // clang-format on
   loadPosition(RULE_RENJU, forbiddenEnds);
-  ASSERT_TRUE(inSet(OpenFourCells, BLACK, cell(10, 7)));
-  ASSERT_TRUE(inSet(OpenFourCells, BLACK, cell(10, 11)));
-  ASSERT_TRUE(isForbidden(cell(10, 7)));
-  ASSERT_TRUE(isForbidden(cell(10, 11)));
+  ASSERT_TRUE(TW.inSet(OpenFourCells, BLACK, cell(10, 7)));
+  ASSERT_TRUE(TW.inSet(OpenFourCells, BLACK, cell(10, 11)));
+  ASSERT_TRUE(TW.pos.isForbidden(cell(10, 7)));
+  ASSERT_TRUE(TW.pos.isForbidden(cell(10, 11)));
   // One ply: Black's moves exclude both open-four cells, so nothing decides.
   forget();
   int v;
@@ -286,7 +278,7 @@ TEST_F(SearchTest, RenjuForbiddenOpenFourCellsDoNotWin) {
 }
 
 // Razoring at a null-window node of effective depth 3: margin 64 x 3 = 192
-// around the evaluation e = threatEval(depth - 1). At alpha = e + 192 the node
+// around the evaluation e = TW.threatEval(depth - 1). At alpha = e + 192 the node
 // returns alpha; at beta = e - 192 it returns beta. In both cases only the
 // node itself and the threat solver's root are entered and nothing is
 // stored. One step inside the margin the node searches its moves.
@@ -312,7 +304,7 @@ TEST_F(SearchTest, RazoringMargins) {
   // clang-format on
   loadPosition(RULE_FREESTYLE, quiet);
   setIterationDepth(4);
-  const int e = threatEval(2, BLACK);
+  const int e = TW.threatEval(2, BLACK);
   int v;
 
   forget();
@@ -370,7 +362,7 @@ TEST_F(SearchTest, FullBoardIsADraw) {
   forget();
   EXPECT_EQ(searchNode(2, 5, WIDE, BLACK), 0);
   int moves[3] = {-1, -1, -1};
-  EXPECT_EQ(probeHash(2, 5, 6, BLACK, board.hashKey, moves, 3), 0);
+  EXPECT_EQ(TW.probeHash(2, 5, 6, BLACK, TW.pos.board.hashKey, moves, 3), 0);
   forget();
   EXPECT_EQ(searchNode(3, -30, -10, WHITE), 0);
 }
@@ -400,8 +392,8 @@ TEST_F(SearchTest, NoLegalMoveIsALoss) {
   };
   // clang-format on
   loadPosition(RULE_RENJU, fiveOnForbidden);
-  ASSERT_TRUE(inSet(FiveCells, WHITE, cell(7, 7)));
-  ASSERT_TRUE(isForbidden(cell(7, 7)));
+  ASSERT_TRUE(TW.inSet(FiveCells, WHITE, cell(7, 7)));
+  ASSERT_TRUE(TW.pos.isForbidden(cell(7, 7)));
   forget();
   EXPECT_EQ(searchNode(3, -WIDE, WIDE, BLACK), -(9999998 + 3));
   forget();
@@ -423,11 +415,11 @@ std::vector<Picked> pickAll(int colour, int depth, bool pvNode, std::vector<int>
                             int forced = -1) {
   const int ply = 1;
   setIterationDepth(depth + ply);
-  advancePlyStamp(ply);
+  TW.advancePlyStamp(ply);
   MovePicker p;
   pickerInit(p, NodeContext{depth, depth, ply, colour, pvNode, NO_SCORE, 0}, forced, hashMoves.data());
   std::vector<Picked> out;
-  for (int c; (c = nextMove(p, 0)) >= 0;) out.push_back(Picked{c, p.stage, p.lmpStage});
+  for (int c; (c = TW.nextMove(p, 0)) >= 0;) out.push_back(Picked{c, p.stage, p.lmpStage});
   return out;
 }
 
@@ -469,7 +461,7 @@ TEST_F(SearchTest, OpenThreeIsAnsweredOnlyAtItsEnds) {
   // clang-format on
   loadPosition(RULE_FREESTYLE, openThree);
   int32_t defence[4];
-  EXPECT_EQ(threeDefence(defence, WHITE, cell(7, 5)), 0);
+  EXPECT_EQ(TW.threeDefence(defence, WHITE, cell(7, 5)), 0);
   for (bool pv : {true, false}) {
     const std::vector<Picked> picked = pickAll(BLACK, 3, pv);
     EXPECT_EQ(cellsOf(picked), cellsSet({{7, 5}, {7, 9}}));
@@ -507,7 +499,7 @@ TEST_F(SearchTest, ThreeDefenceOfAOneSidedThree) {
   // clang-format on
   loadPosition(RULE_FREESTYLE, oneSided);
   int32_t defence[4];
-  ASSERT_EQ(threeDefence(defence, WHITE, cell(7, 9)), 2);
+  ASSERT_EQ(TW.threeDefence(defence, WHITE, cell(7, 9)), 2);
   EXPECT_EQ(std::set<int>(defence, defence + 2), cellsSet({{7, 5}, {7, 10}}));
   EXPECT_EQ(cellsOf(pickAll(BLACK, 3, false)), cellsSet({{7, 9}, {7, 5}, {7, 10}}));
 }
@@ -537,7 +529,7 @@ TEST_F(SearchTest, ThreeDefenceOfASplitThree) {
   // clang-format on
   loadPosition(RULE_FREESTYLE, split);
   int32_t defence[4];
-  ASSERT_EQ(threeDefence(defence, WHITE, cell(7, 6)), 2);
+  ASSERT_EQ(TW.threeDefence(defence, WHITE, cell(7, 6)), 2);
   EXPECT_EQ(std::set<int>(defence, defence + 2), cellsSet({{7, 9}, {7, 4}}));
   EXPECT_EQ(cellsOf(pickAll(BLACK, 3, true)), cellsSet({{7, 6}, {7, 9}, {7, 4}}));
 }
@@ -566,8 +558,8 @@ TEST_F(SearchTest, HashMovesComeFirstAndOwnFoursJoinTheDefence) {
   };
   // clang-format on
   loadPosition(RULE_FREESTYLE, withFour);
-  ASSERT_TRUE(inSet(FourCells, BLACK, cell(12, 5)));
-  ASSERT_TRUE(inSet(FourCells, BLACK, cell(12, 6)));
+  ASSERT_TRUE(TW.inSet(FourCells, BLACK, cell(12, 5)));
+  ASSERT_TRUE(TW.inSet(FourCells, BLACK, cell(12, 6)));
   const std::vector<Picked> picked = pickAll(BLACK, 3, false, {cell(1, 1), cell(7, 9), -1});
   ASSERT_GE(picked.size(), 2u);
   EXPECT_EQ(picked[0].cell, cell(1, 1));
@@ -679,9 +671,9 @@ TEST_F(SearchTest, StaleKillerIsNotTried) {
   };
   // clang-format on
   loadPosition(RULE_FREESTYLE, quiet);
-  clearKillers();
+  TW.clearKillers();
   const int depth = 3;
-  recordKiller(depth, cell(6, 6), BLACK);
+  TW.recordKiller(depth, cell(6, 6), BLACK);
   auto stageSix = [&]() {
     std::set<int> s;
     for (const Picked& p : pickAll(BLACK, depth, false))
@@ -690,16 +682,16 @@ TEST_F(SearchTest, StaleKillerIsNotTried) {
   };
   EXPECT_EQ(stageSix(), cellsSet({{6, 6}}));
 
-  const int word = board.cellInfo[cell(6, 6)].patterns[0];
-  placeStone(cell(6, 7), WHITE);
-  ASSERT_NE(board.cellInfo[cell(6, 6)].patterns[0], word);
-  ASSERT_FALSE(inSet(ThreeCells, BLACK, cell(6, 6)));
-  ASSERT_FALSE(inSet(ThreeCells, WHITE, cell(6, 6)));
+  const int word = TW.pos.board.cellInfo[cell(6, 6)].patterns[0];
+  TW.pos.placeStone(cell(6, 7), WHITE);
+  ASSERT_NE(TW.pos.board.cellInfo[cell(6, 6)].patterns[0], word);
+  ASSERT_FALSE(TW.inSet(ThreeCells, BLACK, cell(6, 6)));
+  ASSERT_FALSE(TW.inSet(ThreeCells, WHITE, cell(6, 6)));
   EXPECT_TRUE(stageSix().empty());
   // Taking the stone back restores the word, and the killer with it.
-  removeStone(cell(6, 7));
+  TW.pos.removeStone(cell(6, 7));
   EXPECT_EQ(stageSix(), cellsSet({{6, 6}}));
-  clearKillers();
+  TW.clearKillers();
 }
 
 // ---------------------------------------------------------------------------
@@ -717,12 +709,12 @@ int randomPosition(std::mt19937& rng, int rule, int width, int height, int stone
     const int x = x0 + static_cast<int>(rng() % spread), y = y0 + static_cast<int>(rng() % spread);
     const int c = cell(x, y);
     const int colour = placed % 2 == 0 ? BLACK : WHITE;
-    if (board.cells[c] != EMPTY || inSet(FiveCells, colour, c)) continue;
-    if (rule == RULE_RENJU && colour == BLACK && isForbidden(c)) continue;
-    placeStone(c, colour);
+    if (TW.pos.board.cells[c] != EMPTY || TW.inSet(FiveCells, colour, c)) continue;
+    if (rule == RULE_RENJU && colour == BLACK && TW.pos.isForbidden(c)) continue;
+    TW.pos.placeStone(c, colour);
     placed++;
   }
-  recordCount = placed;
+  TW.pos.recordCount = placed;
   return placed % 2 == 0 ? BLACK : WHITE;
 }
 
@@ -731,12 +723,12 @@ int randomPosition(std::mt19937& rng, int rule, int width, int height, int stone
 // the deepening loop, the iteration depth it leaves behind.
 ::testing::AssertionResult sameBoard(const BoardBase& before, bool ignoreIterationDepth) {
   static BoardBase now;
-  std::memcpy(&now, &board, sizeof board);
+  std::memcpy(&now, &TW.pos.board, sizeof TW.pos.board);
   std::memcpy(now.stones + now.stoneCount, before.stones + before.stoneCount,
               sizeof(int32_t) * (MAX_CELLS - before.stoneCount));
   if (ignoreIterationDepth) now.iterationDepth = before.iterationDepth;
   if (std::memcmp(&now, &before, sizeof now) != 0) return ::testing::AssertionFailure() << "board changed";
-  if (!boardIsConsistent()) return ::testing::AssertionFailure() << "board inconsistent";
+  if (!TW.pos.boardIsConsistent()) return ::testing::AssertionFailure() << "board inconsistent";
   return ::testing::AssertionSuccess();
 }
 
@@ -754,15 +746,15 @@ TEST_F(SearchTest, SearchLeavesTheBoardUntouched) {
   for (const Sample& s : kSamples) {
     for (int round = 0; round < 4; round++) {
       const int colour = randomPosition(rng, s.rule, s.width, s.height, 8 + 9 * round, 9);
-      std::memcpy(&before, &board, sizeof board);
+      std::memcpy(&before, &TW.pos.board, sizeof TW.pos.board);
       forget();
       for (int depth : {1, 2, 3}) {
         const int v = searchNode(depth, -WIDE, WIDE, colour);
-        board.iterationDepth = before.iterationDepth;
+        TW.pos.board.iterationDepth = before.iterationDepth;
         EXPECT_TRUE(sameBoard(before, false)) << "rule " << s.rule << " round " << round << " depth " << depth;
-        EXPECT_EQ(search.stopSearch, 0);
+        EXPECT_EQ(TW.search.stopSearch, 0);
         searchNode(depth, v - 1, v, colour);
-        board.iterationDepth = before.iterationDepth;
+        TW.pos.board.iterationDepth = before.iterationDepth;
         EXPECT_TRUE(sameBoard(before, false)) << "null window, rule " << s.rule << " round " << round;
       }
     }
@@ -783,24 +775,24 @@ TEST_F(SearchTest, FixedDepthSearchIsDeterministicAndLegal) {
       bool forbiddenAbout = false;
       for (int x = 0; x < s.width; x++)
         for (int y = 0; y < s.height; y++)
-          forbiddenAbout |= s.rule == RULE_RENJU && board.cells[cell(x, y)] == EMPTY && isForbidden(cell(x, y));
+          forbiddenAbout |= s.rule == RULE_RENJU && TW.pos.board.cells[cell(x, y)] == EMPTY && TW.pos.isForbidden(cell(x, y));
       if (colour == BLACK && forbiddenAbout) renjuBlackWithForbidden++;
-      std::memcpy(&before, &board, sizeof board);
+      std::memcpy(&before, &TW.pos.board, sizeof TW.pos.board);
       int value[2], bx[2], by[2];
       int64_t nodes[2];
       for (int run = 0; run < 2; run++) {
         forget();
-        search.fixedDepth = 3;
-        search.moveBudget = budgetFor(settings.time_left.load(), settings.timeout_turn.load(), 1);
-        search.nodeCount = 0;
-        search.stopSearch = 0;
-        search.bestX = search.bestY = -1;
-        search.sameBestStreak = 0;
-        search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
-        value[run] = deepen(colour);
-        bx[run] = search.bestX;
-        by[run] = search.bestY;
-        nodes[run] = search.nodeCount;
+        TW.search.fixedDepth = 3;
+        TW.search.moveBudget = budgetFor(TE.limits.time_left.load(), TE.limits.timeout_turn.load(), 1);
+        TW.search.nodeCount = 0;
+        TW.search.stopSearch = 0;
+        TW.search.bestX = TW.search.bestY = -1;
+        TW.search.sameBestStreak = 0;
+        TW.search.extendForValue = TW.search.extendForDrop = TW.search.extendForNewBest = 0;
+        value[run] = TW.deepen(colour);
+        bx[run] = TW.search.bestX;
+        by[run] = TW.search.bestY;
+        nodes[run] = TW.search.nodeCount;
         EXPECT_TRUE(sameBoard(before, true)) << "rule " << s.rule << " round " << round;
       }
       const std::string where = "rule " + std::to_string(s.rule) + " board " + std::to_string(s.width) + "x" +
@@ -810,9 +802,9 @@ TEST_F(SearchTest, FixedDepthSearchIsDeterministicAndLegal) {
       EXPECT_EQ(by[0], by[1]) << where;
       EXPECT_EQ(nodes[0], nodes[1]) << where;
       ASSERT_TRUE(bx[0] >= 0 && by[0] >= 0 && bx[0] < s.width && by[0] < s.height) << where;
-      EXPECT_EQ(board.cells[cell(bx[0], by[0])], EMPTY) << where;
+      EXPECT_EQ(TW.pos.board.cells[cell(bx[0], by[0])], EMPTY) << where;
       if (s.rule == RULE_RENJU && colour == BLACK) {
-        EXPECT_FALSE(isForbidden(cell(bx[0], by[0]))) << where;
+        EXPECT_FALSE(TW.pos.isForbidden(cell(bx[0], by[0]))) << where;
       }
     }
   }
@@ -831,15 +823,15 @@ TEST_F(SearchTest, RootSearchChoosesLegalCells) {
       forget();
       for (int depth = 1; depth <= 3; depth++) {
         setIterationDepth(depth);
-        search.bestX = search.bestY = -1;
-        const int v = searchRoot(depth, -WIDE, WIDE, colour, 0);
+        TW.search.bestX = TW.search.bestY = -1;
+        const int v = TW.searchRoot(depth, -WIDE, WIDE, colour, 0);
         if (v >= WIN_SCORE) continue;  // a win in hand is reported without a move
-        ASSERT_TRUE(search.bestX >= 0 && search.bestY >= 0 && search.bestX < s.width && search.bestY < s.height)
+        ASSERT_TRUE(TW.search.bestX >= 0 && TW.search.bestY >= 0 && TW.search.bestX < s.width && TW.search.bestY < s.height)
             << "rule " << s.rule << " round " << round << " depth " << depth;
-        const int c = cell(search.bestX, search.bestY);
-        EXPECT_EQ(board.cells[c], EMPTY);
+        const int c = cell(TW.search.bestX, TW.search.bestY);
+        EXPECT_EQ(TW.pos.board.cells[c], EMPTY);
         if (s.rule == RULE_RENJU && colour == BLACK) {
-          EXPECT_FALSE(isForbidden(c));
+          EXPECT_FALSE(TW.pos.isForbidden(c));
         }
       }
     }

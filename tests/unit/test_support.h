@@ -1,9 +1,14 @@
-// Positions for unit tests, written as ASCII diagrams.
+// Positions for unit tests, written as ASCII diagrams, and the engine the
+// tests search with.
 //
 // Diagram line i is x = i and character j of it is y = j, so a diagram line
 // is one row word of the board. 'X' Black, 'O' White, '#' block, '.' empty.
 // Stones are placed directly with placeStone (not through the game record), so
 // any count of either colour can be set up.
+//
+// TE is one engine for the whole test program and TW its main worker, linked
+// to the engine's tables as a lone worker; the tests set up TW.pos and call
+// the worker's routines on it.
 #pragma once
 
 #include <algorithm>
@@ -11,33 +16,48 @@
 #include <vector>
 
 #include "board/board.h"
-#include "board/pattern_update.h"
-#include "control/think.h"
-#include "protocol/settings.h"
-#include "search/fours_solver.h"
-#include "search/hash_table.h"
+#include "control/engine.h"
+#include "search/worker.h"
 
 namespace testing_support {
 
 constexpr uint32_t TEST_SEED = 20261207;
 
-// An empty board of the given rule and size, built as the engine builds it.
-inline void emptyBoard(int rule, int width, int height) {
-  static bool keysReady = false;
-  if (!keysReady) {
+inline Engine& testEngine() {
+  static Engine* engine = [] {
     seedRandom(TEST_SEED);
     drawZobristKeys();
-    keysReady = true;
-  }
-  settings.rule = rule;
-  settings.xExtent = width;
-  settings.yExtent = height;
-  lineSize = std::max(width, height);
-  recordCount = 0;
-  blockCount = 0;
-  builtRule = -1;
-  updateRadius = rule == RULE_FREESTYLE ? 4 : 5;
-  rebuildBoard();
+    buildTables();
+    Engine* e = new Engine;
+    e->linkMainWorker();
+    return e;
+  }();
+  return *engine;
+}
+
+}  // namespace testing_support
+
+inline Engine& TE = testing_support::testEngine();
+inline Worker& TW = TE.linkMainWorker();
+
+namespace testing_support {
+
+// An empty board of the given rule and size, built as the engine builds it,
+// with the search tables prepared for the rule and the worker's stop cleared.
+inline void emptyBoard(int rule, int width, int height) {
+  TE.rule = rule;
+  Position& pos = TW.pos;
+  pos.tables = TE.ruleTables;
+  pos.xExtent = width;
+  pos.yExtent = height;
+  pos.lineSize = std::max(width, height);
+  pos.recordCount = 0;
+  pos.blockCount = 0;
+  pos.builtRule = -1;
+  pos.rebuild(rule);
+  TE.tt.prepare(rule);
+  TE.fourCache.prepare(rule);
+  TW.search.stopSearch = 0;
 }
 
 inline int cellValueOf(char c) {
@@ -58,7 +78,7 @@ inline void loadPosition(int rule, const std::vector<std::string>& rows, int wid
   for (int x = 0; x < static_cast<int>(rows.size()); x++)
     for (int y = 0; y < static_cast<int>(rows[x].size()); y++) {
       const int v = cellValueOf(rows[x][y]);
-      if (v != EMPTY) placeStone(cellIndex(x, y), v, v != BLOCK);
+      if (v != EMPTY) TW.pos.placeStone(cellIndex(x, y), v, v != BLOCK);
     }
 }
 
@@ -88,6 +108,6 @@ inline const std::vector<std::string>& blackFourPosition() {
 }
 
 // Nominal search depth frame for code that indexes the per-ply stacks.
-inline void setIterationDepth(int depth) { board.iterationDepth = depth; }
+inline void setIterationDepth(int depth) { TW.pos.board.iterationDepth = depth; }
 
 }  // namespace testing_support

@@ -13,13 +13,8 @@
 #include <vector>
 
 #include "board/board.h"
-#include "board/renju.h"
-#include "control/think.h"
 #include "core/types.h"
-#include "protocol/settings.h"
-#include "search/fours_solver.h"
 #include "search/hash_table.h"
-#include "search/moves.h"
 #include "test_support.h"
 
 namespace {
@@ -68,20 +63,20 @@ const std::vector<std::string> kTwoStones = {
 class ThinkBudgetTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings.timeout_turn = 30000;
-    settings.time_left = 100000000;
-    search.fixedDepth = 0;
-    search.thinking = 0;
-    search.stopRequested = 0;
+    TE.limits.timeout_turn = 30000;
+    TE.limits.time_left = 100000000;
+    TW.search.fixedDepth = 0;
+    TW.search.thinking = 0;
+    TE.stopRequested = 0;
   }
   void TearDown() override {
     clockSource = steadyClockMs;
-    settings.timeout_turn = 30000;
-    settings.time_left = 100000000;
-    search.fixedDepth = 0;
-    search.stopRequested = 0;
-    search.stopSearch = 0;
-    recordCount = 0;
+    TE.limits.timeout_turn = 30000;
+    TE.limits.time_left = 100000000;
+    TW.search.fixedDepth = 0;
+    TE.stopRequested = 0;
+    TW.search.stopSearch = 0;
+    TW.pos.recordCount = 0;
   }
 
   // Loads a position as the game's position after `moves` moves and prepares
@@ -89,20 +84,20 @@ class ThinkBudgetTest : public ::testing::Test {
   // and with the root's time extensions off, since thinking stays 0).
   void prepare(int rule, const std::vector<std::string>& rows, int moves) {
     loadPosition(rule, rows);
-    recordCount = moves;
-    clearHashTables();
-    clearFourCache();
-    search.moveBudget = budgetFor(settings.time_left.load(), settings.timeout_turn.load(), 1);
-    search.sameBestStreak = 0;
-    search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
-    search.nodeCount = 0;
-    search.stopSearch = 0;
-    search.bestX = search.bestY = -1;
-    search.finalValue = 0;
+    TW.pos.recordCount = moves;
+    TE.tt.clear();
+    TE.fourCache.clear();
+    TW.search.moveBudget = budgetFor(TE.limits.time_left.load(), TE.limits.timeout_turn.load(), 1);
+    TW.search.sameBestStreak = 0;
+    TW.search.extendForValue = TW.search.extendForDrop = TW.search.extendForNewBest = 0;
+    TW.search.nodeCount = 0;
+    TW.search.stopSearch = 0;
+    TW.search.bestX = TW.search.bestY = -1;
+    TW.pos.finalValue = 0;
   }
 
   static bool legalEmpty(int x, int y) {
-    return x >= 0 && y >= 0 && x < settings.xExtent && y < settings.yExtent && board.cells[cellIndex(x, y)] == EMPTY;
+    return x >= 0 && y >= 0 && x < TW.pos.xExtent && y < TW.pos.yExtent && TW.pos.board.cells[cellIndex(x, y)] == EMPTY;
   }
 };
 
@@ -144,7 +139,7 @@ TEST_F(ThinkBudgetTest, NegativeTurnLimitGivesANegativeBudget) {
 
 // Budget 1,000: a new iteration needs 4 x elapsed < 1,000, so 249 ms still
 // allows one and 250 ms does not, unless time is plentiful. The iteration
-// depth plus the moves played may not exceed the cells of the board.
+// depth plus the moves played may not exceed the cells of the TW.pos.board.
 TEST_F(ThinkBudgetTest, StopBeforeIterationFollowsTheQuarterBudget) {
   EXPECT_FALSE(stopBeforeIteration(249, 1000, false, 2, 2, 225));
   EXPECT_TRUE(stopBeforeIteration(250, 1000, false, 2, 2, 225));
@@ -174,24 +169,24 @@ TEST_F(ThinkBudgetTest, StableEnoughNeedsFiveIterationsAndAnEighth) {
 // With 250 ms gone after the start, only the first iteration runs (it always
 // does); with 249 ms the loop goes on until the fixed depth.
 TEST_F(ThinkBudgetTest, DeepenStartsNoIterationAfterAQuarterOfTheBudget) {
-  settings.time_left = 24000;
+  TE.limits.time_left = 24000;
   prepare(RULE_FREESTYLE, kTwoStones, 2);
-  ASSERT_EQ(search.moveBudget, 1000);
-  search.fixedDepth = 3;
+  ASSERT_EQ(TW.search.moveBudget, 1000);
+  TW.search.fixedDepth = 3;
   useFakeClock(5000, 5250);
-  deepen(BLACK);
-  EXPECT_EQ(search.moveBudget, 1000) << "a value term raised the budget; the position is not quiet enough";
-  EXPECT_EQ(board.iterationDepth, 1);
-  EXPECT_EQ(search.startTime, 250);  // replaced by the elapsed time
-  EXPECT_TRUE(legalEmpty(search.bestX, search.bestY));
+  TW.deepen(BLACK);
+  EXPECT_EQ(TW.search.moveBudget, 1000) << "a value term raised the budget; the position is not quiet enough";
+  EXPECT_EQ(TW.pos.board.iterationDepth, 1);
+  EXPECT_EQ(TW.search.startTime, 250);  // replaced by the elapsed time
+  EXPECT_TRUE(legalEmpty(TW.search.bestX, TW.search.bestY));
 
   prepare(RULE_FREESTYLE, kTwoStones, 2);
-  search.fixedDepth = 3;
+  TW.search.fixedDepth = 3;
   useFakeClock(5000, 5249);
-  deepen(BLACK);
-  EXPECT_EQ(search.moveBudget, 1000);
-  EXPECT_EQ(board.iterationDepth, 3);
-  EXPECT_EQ(search.startTime, 249);
+  TW.deepen(BLACK);
+  EXPECT_EQ(TW.search.moveBudget, 1000);
+  EXPECT_EQ(TW.pos.board.iterationDepth, 3);
+  EXPECT_EQ(TW.search.startTime, 249);
 }
 
 // With the defaults the budget is 30,000 ms and time is plentiful
@@ -199,13 +194,13 @@ TEST_F(ThinkBudgetTest, DeepenStartsNoIterationAfterAQuarterOfTheBudget) {
 // the deepening, only the fixed depth does.
 TEST_F(ThinkBudgetTest, DefaultsLeavePlentyOfTime) {
   prepare(RULE_FREESTYLE, kTwoStones, 2);
-  EXPECT_EQ(search.moveBudget, 30000);
-  search.fixedDepth = 4;
+  EXPECT_EQ(TW.search.moveBudget, 30000);
+  TW.search.fixedDepth = 4;
   useFakeClock(0, 20000);
-  deepen(BLACK);
-  EXPECT_EQ(board.iterationDepth, 4);
-  EXPECT_EQ(search.stopSearch, 0);
-  EXPECT_EQ(search.moveBudget, 30000);
+  TW.deepen(BLACK);
+  EXPECT_EQ(TW.pos.board.iterationDepth, 4);
+  EXPECT_EQ(TW.search.stopSearch, 0);
+  EXPECT_EQ(TW.search.moveBudget, 30000);
 }
 
 // More than 125 ms gone and the same best move for five iterations: the think
@@ -228,45 +223,45 @@ TEST_F(ThinkBudgetTest, StableBestMoveEndsTheThink) {
       "..........",
   };
   // clang-format on
-  settings.time_left = 24000;
+  TE.limits.time_left = 24000;
   const int cap = 12;
   prepare(RULE_FREESTYLE, mustAnswer, 6);
-  search.fixedDepth = cap;
+  TW.search.fixedDepth = cap;
   useFakeClock(0, 126);
-  deepen(BLACK);
-  ASSERT_EQ(search.moveBudget, 1000);
-  EXPECT_EQ(search.sameBestStreak, 5);
-  const int stoppedAt = board.iterationDepth;
+  TW.deepen(BLACK);
+  ASSERT_EQ(TW.search.moveBudget, 1000);
+  EXPECT_EQ(TW.search.sameBestStreak, 5);
+  const int stoppedAt = TW.pos.board.iterationDepth;
   ASSERT_GE(stoppedAt, 5);
   ASSERT_LT(stoppedAt, cap) << "the best move never held for five iterations";
 
   prepare(RULE_FREESTYLE, mustAnswer, 6);
-  search.fixedDepth = stoppedAt + 1;
+  TW.search.fixedDepth = stoppedAt + 1;
   useFakeClock(0, 125);
-  deepen(BLACK);
-  EXPECT_EQ(board.iterationDepth, stoppedAt + 1);
-  EXPECT_GE(search.sameBestStreak, 5);
+  TW.deepen(BLACK);
+  EXPECT_EQ(TW.pos.board.iterationDepth, stoppedAt + 1);
+  EXPECT_GE(TW.search.sameBestStreak, 5);
 }
 
 // A negative turn limit: the budget is negative, every clock check in the
 // search stops it, and the driver still leaves a legal move from the one-ply
 // pass or a finished iteration.
 TEST_F(ThinkBudgetTest, NegativeBudgetStillYieldsAMove) {
-  settings.timeout_turn = -1;
+  TE.limits.timeout_turn = -1;
   prepare(RULE_FREESTYLE, kTwoStones, 2);
-  EXPECT_LT(search.moveBudget, 0);
+  EXPECT_LT(TW.search.moveBudget, 0);
   useFakeClock(0, 0);
-  deepen(BLACK);
-  EXPECT_TRUE(legalEmpty(search.bestX, search.bestY)) << search.bestX << "," << search.bestY;
-  EXPECT_LT(search.moveBudget, 0);
-  EXPECT_EQ(search.stopSearch, 1);
+  TW.deepen(BLACK);
+  EXPECT_TRUE(legalEmpty(TW.search.bestX, TW.search.bestY)) << TW.search.bestX << "," << TW.search.bestY;
+  EXPECT_LT(TW.search.moveBudget, 0);
+  EXPECT_EQ(TW.search.stopSearch, 1);
 
-  settings.timeout_turn = -1;
+  TE.limits.timeout_turn = -1;
   prepare(RULE_RENJU, kTwoStones, 2);
   useFakeClock(0, 0);
-  deepen(BLACK);
-  ASSERT_TRUE(legalEmpty(search.bestX, search.bestY));
-  EXPECT_FALSE(isForbidden(cellIndex(search.bestX, search.bestY)));
+  TW.deepen(BLACK);
+  ASSERT_TRUE(legalEmpty(TW.search.bestX, TW.search.bestY));
+  EXPECT_FALSE(TW.pos.isForbidden(cellIndex(TW.search.bestX, TW.search.bestY)));
 }
 
 // The clock check inside the search stops it once elapsed + 30 ms reaches the
@@ -276,54 +271,54 @@ TEST_F(ThinkBudgetTest, NegativeBudgetStillYieldsAMove) {
 // A stop request does the same through the same check.
 TEST_F(ThinkBudgetTest, ClockCheckInTheSearchKeepsAThirtyMsMargin) {
   prepare(RULE_FREESTYLE, kTwoStones, 2);
-  search.fixedDepth = 4;
+  TW.search.fixedDepth = 4;
   useFakeClock(0, 29969);
-  deepen(BLACK);
-  EXPECT_EQ(search.stopSearch, 0);
-  EXPECT_EQ(board.iterationDepth, 4);
-  ASSERT_GE(search.nodeCount, 1024) << "too small a search to meet a clock check";
+  TW.deepen(BLACK);
+  EXPECT_EQ(TW.search.stopSearch, 0);
+  EXPECT_EQ(TW.pos.board.iterationDepth, 4);
+  ASSERT_GE(TW.search.nodeCount, 1024) << "too small a search to meet a clock check";
 
   prepare(RULE_FREESTYLE, kTwoStones, 2);
   static BoardBase before;
-  std::memcpy(&before, &board, sizeof board);
-  search.fixedDepth = 4;
+  std::memcpy(&before, &TW.pos.board, sizeof TW.pos.board);
+  TW.search.fixedDepth = 4;
   useFakeClock(0, 29970);
-  deepen(BLACK);
-  EXPECT_EQ(search.stopSearch, 1);
-  EXPECT_LT(board.iterationDepth, 4);
-  EXPECT_TRUE(legalEmpty(search.bestX, search.bestY));
+  TW.deepen(BLACK);
+  EXPECT_EQ(TW.search.stopSearch, 1);
+  EXPECT_LT(TW.pos.board.iterationDepth, 4);
+  EXPECT_TRUE(legalEmpty(TW.search.bestX, TW.search.bestY));
   // The stopped search unwound every move it had made: the board is as it
   // was, apart from the depth the loop leaves and the scratch end of the
   // stone list.
-  before.iterationDepth = board.iterationDepth;
-  std::memcpy(before.stones + before.stoneCount, board.stones + board.stoneCount,
-              sizeof(int32_t) * (MAX_CELLS - board.stoneCount));
-  EXPECT_EQ(board.stoneCount, before.stoneCount);
-  EXPECT_EQ(std::memcmp(&before, &board, sizeof board), 0);
-  EXPECT_TRUE(boardIsConsistent());
+  before.iterationDepth = TW.pos.board.iterationDepth;
+  std::memcpy(before.stones + before.stoneCount, TW.pos.board.stones + TW.pos.board.stoneCount,
+              sizeof(int32_t) * (MAX_CELLS - TW.pos.board.stoneCount));
+  EXPECT_EQ(TW.pos.board.stoneCount, before.stoneCount);
+  EXPECT_EQ(std::memcmp(&before, &TW.pos.board, sizeof TW.pos.board), 0);
+  EXPECT_TRUE(TW.pos.boardIsConsistent());
 
   prepare(RULE_FREESTYLE, kTwoStones, 2);
-  search.fixedDepth = 4;
-  search.stopRequested = 1;
+  TW.search.fixedDepth = 4;
+  TE.stopRequested = 1;
   useFakeClock(0, 0);
-  deepen(BLACK);
-  EXPECT_LT(board.iterationDepth, 4);
-  EXPECT_TRUE(legalEmpty(search.bestX, search.bestY));
+  TW.deepen(BLACK);
+  EXPECT_LT(TW.pos.board.iterationDepth, 4);
+  EXPECT_TRUE(legalEmpty(TW.search.bestX, TW.search.bestY));
 }
 
 // time_left near the 32-bit limit: every budget the driver computes stays
 // positive, so the search is not stopped at once.
 TEST_F(ThinkBudgetTest, HugeTimeLeftKeepsTheBudgetPositive) {
-  settings.time_left = INT32_MAX;
-  settings.timeout_turn = INT32_MAX;
+  TE.limits.time_left = INT32_MAX;
+  TE.limits.timeout_turn = INT32_MAX;
   prepare(RULE_FREESTYLE, kTwoStones, 2);
-  EXPECT_EQ(search.moveBudget, INT32_MAX / 24);
-  search.fixedDepth = 3;
+  EXPECT_EQ(TW.search.moveBudget, INT32_MAX / 24);
+  TW.search.fixedDepth = 3;
   useFakeClock(0, 10);
-  deepen(BLACK);
-  EXPECT_GT(search.moveBudget, 0);
-  EXPECT_EQ(search.stopSearch, 0);
-  EXPECT_EQ(board.iterationDepth, 3);
+  TW.deepen(BLACK);
+  EXPECT_GT(TW.search.moveBudget, 0);
+  EXPECT_EQ(TW.search.stopSearch, 0);
+  EXPECT_EQ(TW.pos.board.iterationDepth, 3);
 }
 
 // ---------------------------------------------------------------------------
@@ -354,10 +349,10 @@ TEST_F(ThinkBudgetTest, ForcedWinPrefersTheFiveCellInRowOrder) {
   };
   // clang-format on
   loadPosition(RULE_FREESTYLE, fives);
-  search.bestX = search.bestY = -1;
-  EXPECT_EQ(playForcedWin(BLACK), 1);
-  EXPECT_EQ(search.bestX, 8);
-  EXPECT_EQ(search.bestY, 14);
+  TW.search.bestX = TW.search.bestY = -1;
+  EXPECT_EQ(TW.playForcedWin(BLACK), 1);
+  EXPECT_EQ(TW.search.bestX, 8);
+  EXPECT_EQ(TW.search.bestY, 14);
 }
 
 // Black's open three on column 10, (5,10) (6,10) (7,10), has the open-four
@@ -385,18 +380,18 @@ TEST_F(ThinkBudgetTest, ForcedWinSkipsForbiddenOpenFourCells) {
   };
   // clang-format on
   loadPosition(RULE_RENJU, openThree);
-  ASSERT_TRUE(isForbidden(cellIndex(4, 10)));
-  ASSERT_FALSE(isForbidden(cellIndex(8, 10)));
-  search.bestX = search.bestY = -1;
-  EXPECT_EQ(playForcedWin(BLACK), 1);
-  EXPECT_EQ(search.bestX, 8);
-  EXPECT_EQ(search.bestY, 10);
+  ASSERT_TRUE(TW.pos.isForbidden(cellIndex(4, 10)));
+  ASSERT_FALSE(TW.pos.isForbidden(cellIndex(8, 10)));
+  TW.search.bestX = TW.search.bestY = -1;
+  EXPECT_EQ(TW.playForcedWin(BLACK), 1);
+  EXPECT_EQ(TW.search.bestX, 8);
+  EXPECT_EQ(TW.search.bestY, 10);
 
   loadPosition(RULE_FREESTYLE, openThree);
-  search.bestX = search.bestY = -1;
-  EXPECT_EQ(playForcedWin(BLACK), 1);
-  EXPECT_EQ(search.bestX, 4);
-  EXPECT_EQ(search.bestY, 10);
+  TW.search.bestX = TW.search.bestY = -1;
+  EXPECT_EQ(TW.playForcedWin(BLACK), 1);
+  EXPECT_EQ(TW.search.bestX, 4);
+  EXPECT_EQ(TW.search.bestY, 10);
 }
 
 // No five cell and no playable open-four cell: 0, and the move stays as it
@@ -405,12 +400,12 @@ TEST_F(ThinkBudgetTest, ForcedWinSkipsForbiddenOpenFourCells) {
 // four, a double four.
 TEST_F(ThinkBudgetTest, ForcedWinWithoutAWinLeavesTheMove) {
   loadPosition(RULE_FREESTYLE, kTwoStones);
-  search.bestX = 5;
-  search.bestY = 6;
-  EXPECT_EQ(playForcedWin(BLACK), 0);
-  EXPECT_EQ(playForcedWin(WHITE), 0);
-  EXPECT_EQ(search.bestX, 5);
-  EXPECT_EQ(search.bestY, 6);
+  TW.search.bestX = 5;
+  TW.search.bestY = 6;
+  EXPECT_EQ(TW.playForcedWin(BLACK), 0);
+  EXPECT_EQ(TW.playForcedWin(WHITE), 0);
+  EXPECT_EQ(TW.search.bestX, 5);
+  EXPECT_EQ(TW.search.bestY, 6);
 
   // clang-format off
   const std::vector<std::string> bothEndsForbidden = {
@@ -432,21 +427,21 @@ TEST_F(ThinkBudgetTest, ForcedWinWithoutAWinLeavesTheMove) {
   };
   // clang-format on
   loadPosition(RULE_RENJU, bothEndsForbidden);
-  ASSERT_TRUE(inSet(OpenFourCells, BLACK, cellIndex(10, 7)));
-  ASSERT_TRUE(inSet(OpenFourCells, BLACK, cellIndex(10, 11)));
-  ASSERT_TRUE(isForbidden(cellIndex(10, 7)));
-  ASSERT_TRUE(isForbidden(cellIndex(10, 11)));
-  search.bestX = 5;
-  search.bestY = 6;
-  EXPECT_EQ(playForcedWin(BLACK), 0);
-  EXPECT_EQ(search.bestX, 5);
-  EXPECT_EQ(search.bestY, 6);
+  ASSERT_TRUE(TW.inSet(OpenFourCells, BLACK, cellIndex(10, 7)));
+  ASSERT_TRUE(TW.inSet(OpenFourCells, BLACK, cellIndex(10, 11)));
+  ASSERT_TRUE(TW.pos.isForbidden(cellIndex(10, 7)));
+  ASSERT_TRUE(TW.pos.isForbidden(cellIndex(10, 11)));
+  TW.search.bestX = 5;
+  TW.search.bestY = 6;
+  EXPECT_EQ(TW.playForcedWin(BLACK), 0);
+  EXPECT_EQ(TW.search.bestX, 5);
+  EXPECT_EQ(TW.search.bestY, 6);
 
   // The same shape under free-style is a plain win.
   loadPosition(RULE_FREESTYLE, bothEndsForbidden);
-  EXPECT_EQ(playForcedWin(BLACK), 1);
-  EXPECT_EQ(search.bestX, 10);
-  EXPECT_EQ(search.bestY, 7);
+  EXPECT_EQ(TW.playForcedWin(BLACK), 1);
+  EXPECT_EQ(TW.search.bestX, 10);
+  EXPECT_EQ(TW.search.bestY, 7);
 }
 
 // With a five cell the first iteration is decided: the root reports
@@ -457,11 +452,11 @@ TEST_F(ThinkBudgetTest, DeepenTakesTheFiveAfterOneIteration) {
   for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
     prepare(rule, blackFour, 8);
     useFakeClock(0, 1);
-    EXPECT_EQ(deepen(BLACK), WIN_SCORE + 1) << "rule " << rule;
-    EXPECT_EQ(board.iterationDepth, 1);
-    EXPECT_EQ(search.finalValue, WIN_SCORE + 1);
-    EXPECT_EQ(search.bestX, 7) << "rule " << rule;
-    EXPECT_EQ(search.bestY, 8) << "rule " << rule;
+    EXPECT_EQ(TW.deepen(BLACK), WIN_SCORE + 1) << "rule " << rule;
+    EXPECT_EQ(TW.pos.board.iterationDepth, 1);
+    EXPECT_EQ(TW.pos.finalValue, WIN_SCORE + 1);
+    EXPECT_EQ(TW.search.bestX, 7) << "rule " << rule;
+    EXPECT_EQ(TW.search.bestY, 8) << "rule " << rule;
   }
 }
 
@@ -489,17 +484,17 @@ TEST_F(ThinkBudgetTest, DeepenTakesTheOpenFourAfterOneIteration) {
   // clang-format on
   prepare(RULE_FREESTYLE, openThree, 12);
   useFakeClock(0, 1);
-  EXPECT_EQ(deepen(BLACK), WIN_SCORE + 1);
-  EXPECT_EQ(board.iterationDepth, 1);
-  EXPECT_EQ(search.bestX, 4);
-  EXPECT_EQ(search.bestY, 10);
+  EXPECT_EQ(TW.deepen(BLACK), WIN_SCORE + 1);
+  EXPECT_EQ(TW.pos.board.iterationDepth, 1);
+  EXPECT_EQ(TW.search.bestX, 4);
+  EXPECT_EQ(TW.search.bestY, 10);
 
   prepare(RULE_RENJU, openThree, 12);
   useFakeClock(0, 1);
-  EXPECT_EQ(deepen(BLACK), WIN_SCORE + 1);
-  EXPECT_EQ(board.iterationDepth, 1);
-  EXPECT_EQ(search.bestX, 8);
-  EXPECT_EQ(search.bestY, 10);
+  EXPECT_EQ(TW.deepen(BLACK), WIN_SCORE + 1);
+  EXPECT_EQ(TW.pos.board.iterationDepth, 1);
+  EXPECT_EQ(TW.search.bestX, 8);
+  EXPECT_EQ(TW.search.bestY, 10);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 // from the board's score sums, room sums and cell weights. A slow reference
 // evaluator, written from the rules alone, is compared with the engine on
 // seeded random positions under all three rules.
-#include "search/threat_eval.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +19,7 @@
 
 #include "board/board.h"
 #include "board/pattern_tables.h"
-#include "board/renju.h"
-#include "control/think.h"
 #include "core/types.h"
-#include "protocol/settings.h"
 #include "test_support.h"
 
 namespace {
@@ -34,7 +30,7 @@ using testing_support::setIterationDepth;
 
 constexpr int ONE_PLY_LOSS = -9999999;
 
-bool member(int kind, int colour, int x, int y) { return (board.setRows[kind][colour - 1][x] >> y) & 1; }
+bool member(int kind, int colour, int x, int y) { return (TW.pos.board.setRows[kind][colour - 1][x] >> y) & 1; }
 
 // All cells of a set, scanned cell by cell (x, then y).
 std::vector<std::pair<int, int>> cellsOf(int kind, int colour) {
@@ -47,15 +43,15 @@ std::vector<std::pair<int, int>> cellsOf(int kind, int colour) {
 
 using Cells = std::vector<std::pair<int, int>>;
 
-int sum(int colour) { return board.scoreSum[colour - 1]; }
+int sum(int colour) { return TW.pos.board.scoreSum[colour - 1]; }
 
-// cellWeight at (x, y) for the colour's room sum there.
+// TW.pos.geometry.cellWeight at (x, y) for the colour's room sum there.
 int weightAt(int colour, int x, int y) {
   const int cell = cellIndex(x, y);
-  return cellWeight[board.cellInfo[cell].roomSum[colour - 1]][cell];
+  return TW.pos.geometry.cellWeight[TW.pos.board.cellInfo[cell].roomSum[colour - 1]][cell];
 }
 
-bool onTheBoard(int x, int y) { return x >= 0 && y >= 0 && x < settings.xExtent && y < settings.yExtent; }
+bool onTheBoard(int x, int y) { return x >= 0 && y >= 0 && x < TW.pos.xExtent && y < TW.pos.yExtent; }
 
 // ---------------------------------------------------------------------------
 // Reference evaluation, straight from the rules: every set is read cell by
@@ -81,19 +77,19 @@ int referenceSupport(int colour, int x, int y) {
 
 bool anyPlayable(int kind, int colour) {
   for (auto [x, y] : cellsOf(kind, colour))
-    if (!(builtRule == RULE_RENJU && colour == BLACK && isForbidden(cellIndex(x, y)))) return true;
+    if (!(TW.pos.builtRule == RULE_RENJU && colour == BLACK && TW.pos.isForbidden(cellIndex(x, y)))) return true;
   return false;
 }
 
 int referenceEval(int colour) {
   const int opponent = colour ^ 3;
   int e = sum(colour) - sum(opponent);
-  if (builtRule == RULE_RENJU) {
+  if (TW.pos.builtRule == RULE_RENJU) {
     for (int kind : {FourCells, ThreeCells})
       for (auto [x, y] : cellsOf(kind, WHITE)) {
         const int cell = cellIndex(x, y);
-        if (!isForbidden(cell)) continue;
-        const int t = CellValueTable[board.cellInfo[cell].patterns[0]];
+        if (!TW.pos.isForbidden(cell)) continue;
+        const int t = CellValueTable[TW.pos.board.cellInfo[cell].patterns[0]];
         const int term = t < 158 ? 200 : 120;
         e += colour == WHITE ? term : -term;
       }
@@ -108,7 +104,7 @@ int referenceEval(int colour) {
     int directions = 0;
     for (auto [x, y] : open) {
       e -= weightAt(opponent, x, y) * 30 * referenceSupport(opponent, x, y) / 64;
-      directions |= board.setCells[OpenFourCells][opponent - 1][cellIndex(x, y)];
+      directions |= TW.pos.board.setCells[OpenFourCells][opponent - 1][cellIndex(x, y)];
     }
     int bits = 0;
     for (int d = 0; d < 4; d++) bits += (directions >> d) & 1;
@@ -127,25 +123,25 @@ struct OnePlyChoice {
 OnePlyChoice referenceOnePly(int colour, bool skipForbidden = true) {
   const int opponent = colour ^ 3;
   OnePlyChoice best{1, -1, -1, NO_SCORE};
-  for (int x = 0; x < settings.xExtent; x++)
-    for (int y = 0; y < settings.yExtent; y++) {
+  for (int x = 0; x < TW.pos.xExtent; x++)
+    for (int y = 0; y < TW.pos.yExtent; y++) {
       const int cell = cellIndex(x, y);
-      if (board.cells[cell] != EMPTY) continue;
-      if (skipForbidden && builtRule == RULE_RENJU && colour == BLACK && isForbidden(cell)) continue;
-      placeStone(cell, colour);
+      if (TW.pos.board.cells[cell] != EMPTY) continue;
+      if (skipForbidden && TW.pos.builtRule == RULE_RENJU && colour == BLACK && TW.pos.isForbidden(cell)) continue;
+      TW.pos.placeStone(cell, colour);
       int v;
       const Cells opponentOpen = cellsOf(OpenFourCells, opponent);
       if (!cellsOf(FiveCells, opponent).empty()) {
         v = ONE_PLY_LOSS;
       } else if (!cellsOf(FiveCells, colour).empty() || opponentOpen.empty()) {
         v = -referenceEval(opponent);
-      } else if (builtRule == RULE_RENJU && colour == WHITE &&
-                 isForbidden(cellIndex(opponentOpen[0].first, opponentOpen[0].second))) {
+      } else if (TW.pos.builtRule == RULE_RENJU && colour == WHITE &&
+                 TW.pos.isForbidden(cellIndex(opponentOpen[0].first, opponentOpen[0].second))) {
         v = -referenceEval(opponent);
       } else {
         v = ONE_PLY_LOSS;
       }
-      removeStone(cell);
+      TW.pos.removeStone(cell);
       if (v > best.value) best = OnePlyChoice{0, x, y, v};
     }
   return best;
@@ -160,22 +156,22 @@ void randomPosition(std::mt19937& rng, int rule, int width, int height, int ston
     const int x = static_cast<int>(rng() % width), y = static_cast<int>(rng() % height);
     const int cell = cellIndex(x, y);
     const int colour = placed % 2 == 0 ? BLACK : WHITE;
-    if (board.cells[cell] != EMPTY || member(FiveCells, colour, x, y)) continue;
-    if (rule == RULE_RENJU && colour == BLACK && isForbidden(cell)) continue;
-    placeStone(cell, colour);
+    if (TW.pos.board.cells[cell] != EMPTY || member(FiveCells, colour, x, y)) continue;
+    if (rule == RULE_RENJU && colour == BLACK && TW.pos.isForbidden(cell)) continue;
+    TW.pos.placeStone(cell, colour);
     placed++;
   }
-  recordCount = placed;
+  TW.pos.recordCount = placed;
 }
 
 class ThreatEvalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    search.stopSearch = 0;
-    search.stopRequested = 0;
+    TW.search.stopSearch = 0;
+    TE.stopRequested = 0;
     setIterationDepth(4);
   }
-  void TearDown() override { recordCount = 0; }
+  void TearDown() override { TW.pos.recordCount = 0; }
 };
 
 // ---------------------------------------------------------------------------
@@ -209,8 +205,8 @@ TEST_F(ThreatEvalTest, QuietPositionIsScoreDifferencePlusTempo) {
     for (int colour : {BLACK, WHITE})
       for (int kind : {OpenFourCells, FourCells, ThreeCells}) ASSERT_TRUE(cellsOf(kind, colour).empty());
     for (int depth : {4, 0, -3}) {
-      EXPECT_EQ(threatEval(depth, BLACK), sum(BLACK) - sum(WHITE) + 50) << "rule " << rule;
-      EXPECT_EQ(threatEval(depth, WHITE), sum(WHITE) - sum(BLACK) + 50) << "rule " << rule;
+      EXPECT_EQ(TW.threatEval(depth, BLACK), sum(BLACK) - sum(WHITE) + 50) << "rule " << rule;
+      EXPECT_EQ(TW.threatEval(depth, WHITE), sum(WHITE) - sum(BLACK) + 50) << "rule " << rule;
     }
   }
 }
@@ -244,8 +240,8 @@ TEST_F(ThreatEvalTest, OpponentFourCellsAddHundred) {
     ASSERT_EQ(cellsOf(FourCells, BLACK), (Cells{{7, 8}, {7, 9}}));
     ASSERT_TRUE(cellsOf(ThreeCells, BLACK).empty());
     ASSERT_TRUE(cellsOf(OpenFourCells, BLACK).empty());
-    EXPECT_EQ(threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 100 + 50) << "rule " << rule;
-    EXPECT_EQ(threatEval(0, BLACK), sum(BLACK) - sum(WHITE) + 50) << "rule " << rule;
+    EXPECT_EQ(TW.threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 100 + 50) << "rule " << rule;
+    EXPECT_EQ(TW.threatEval(0, BLACK), sum(BLACK) - sum(WHITE) + 50) << "rule " << rule;
   }
 }
 
@@ -276,8 +272,8 @@ TEST_F(ThreatEvalTest, OpponentThreeCellsAddSixtyAndFoursTakePrecedence) {
     loadPosition(rule, openTwo);
     ASSERT_EQ(cellsOf(ThreeCells, BLACK), (Cells{{7, 4}, {7, 5}, {7, 8}, {7, 9}}));
     ASSERT_TRUE(cellsOf(FourCells, BLACK).empty());
-    EXPECT_EQ(threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 60 + 50) << "rule " << rule;
-    EXPECT_EQ(threatEval(0, BLACK), sum(BLACK) - sum(WHITE) + 50) << "rule " << rule;
+    EXPECT_EQ(TW.threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 60 + 50) << "rule " << rule;
+    EXPECT_EQ(TW.threatEval(0, BLACK), sum(BLACK) - sum(WHITE) + 50) << "rule " << rule;
   }
 
   // The capped three of row 2 shares no line with the open two closer than
@@ -304,7 +300,7 @@ TEST_F(ThreatEvalTest, OpponentThreeCellsAddSixtyAndFoursTakePrecedence) {
   loadPosition(RULE_FREESTYLE, both);
   ASSERT_EQ(cellsOf(FourCells, BLACK), (Cells{{2, 5}, {2, 6}}));
   ASSERT_FALSE(cellsOf(ThreeCells, BLACK).empty());
-  EXPECT_EQ(threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 100 + 50);
+  EXPECT_EQ(TW.threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 100 + 50);
 }
 
 // Black's open three on column 7, (6,7) (7,7) (8,7), with a supporting stone
@@ -343,9 +339,9 @@ TEST_F(ThreatEvalTest, OpenThreeIsWeighedByItsSupport) {
     const int wA = weightAt(BLACK, 5, 7), wB = weightAt(BLACK, 9, 7);
     const int expected =
         sum(WHITE) - sum(BLACK) + 100 - wA * 30 * 3 / 64 - wB * 30 * 3 / 64 + wA * 35 / 64 + wB * 35 / 64 + 50;
-    EXPECT_EQ(threatEval(0, WHITE), expected) << "rule " << rule;
+    EXPECT_EQ(TW.threatEval(0, WHITE), expected) << "rule " << rule;
     // Black to move sees no white threat.
-    EXPECT_EQ(threatEval(0, BLACK), sum(BLACK) - sum(WHITE) + 50) << "rule " << rule;
+    EXPECT_EQ(TW.threatEval(0, BLACK), sum(BLACK) - sum(WHITE) + 50) << "rule " << rule;
   }
 }
 
@@ -381,7 +377,7 @@ TEST_F(ThreatEvalTest, TwoOpenThreesInTwoDirections) {
   ASSERT_TRUE(cellsOf(ThreeCells, BLACK).empty());
   const int afterSupport =
       sum(WHITE) - sum(BLACK) + 100 - weightAt(BLACK, 2, 3) * 30 * 1 / 64 - weightAt(BLACK, 6, 3) * 30 * 1 / 64;
-  EXPECT_EQ(threatEval(0, WHITE), afterSupport - 150);
+  EXPECT_EQ(TW.threatEval(0, WHITE), afterSupport - 150);
 }
 
 // Two open threes in the same direction (both columns) are not a double
@@ -416,7 +412,7 @@ TEST_F(ThreatEvalTest, TwoOpenThreesInOneDirectionKeepTheCredit) {
   int expected = sum(WHITE) - sum(BLACK) + 100;
   for (auto [x, y] : open) expected -= weightAt(BLACK, x, y) * 30 * 1 / 64;
   for (auto [x, y] : open) expected += weightAt(BLACK, x, y) * 35 / 64;
-  EXPECT_EQ(threatEval(0, WHITE), expected + 50);
+  EXPECT_EQ(TW.threatEval(0, WHITE), expected + 50);
 }
 
 // Renju, strong case. Black (7,5) (7,6) and (5,7) (6,7) make (7,7) a double
@@ -447,22 +443,22 @@ TEST_F(ThreatEvalTest, RenjuWhiteFourOnForbiddenDoubleThree) {
   };
   // clang-format on
   loadPosition(RULE_RENJU, doubleThree);
-  ASSERT_TRUE(isForbidden(cellIndex(7, 7)));
-  ASSERT_FALSE(isForbidden(cellIndex(3, 11)));
+  ASSERT_TRUE(TW.pos.isForbidden(cellIndex(7, 7)));
+  ASSERT_FALSE(TW.pos.isForbidden(cellIndex(3, 11)));
   ASSERT_EQ(cellsOf(FourCells, WHITE), (Cells{{3, 11}, {7, 7}}));
   ASSERT_TRUE(cellsOf(ThreeCells, WHITE).empty());
   ASSERT_TRUE(cellsOf(OpenFourCells, WHITE).empty());
   ASSERT_TRUE(cellsOf(FourCells, BLACK).empty());
   ASSERT_TRUE(member(ThreeCells, BLACK, 7, 4));  // a playable black three cell
-  ASSERT_FALSE(isForbidden(cellIndex(7, 4)));
+  ASSERT_FALSE(TW.pos.isForbidden(cellIndex(7, 4)));
   ASSERT_TRUE(cellsOf(OpenFourCells, BLACK).empty());
-  ASSERT_GE(CellValueTable[board.cellInfo[cellIndex(7, 7)].patterns[0]], 158);
-  EXPECT_EQ(threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 120 + 60 + 50);
-  EXPECT_EQ(threatEval(0, BLACK), sum(BLACK) - sum(WHITE) - 120 + 100 + 50);
+  ASSERT_GE(CellValueTable[TW.pos.board.cellInfo[cellIndex(7, 7)].patterns[0]], 158);
+  EXPECT_EQ(TW.threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 120 + 60 + 50);
+  EXPECT_EQ(TW.threatEval(0, BLACK), sum(BLACK) - sum(WHITE) - 120 + 100 + 50);
 
   loadPosition(RULE_STANDARD, doubleThree);
-  EXPECT_EQ(threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 60 + 50);
-  EXPECT_EQ(threatEval(0, BLACK), sum(BLACK) - sum(WHITE) + 100 + 50);
+  EXPECT_EQ(TW.threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 60 + 50);
+  EXPECT_EQ(TW.threatEval(0, BLACK), sum(BLACK) - sum(WHITE) + 100 + 50);
 }
 
 // Renju, weak case. Black XX_XXX on row 7 makes (7,3) an overline point, whose
@@ -494,18 +490,18 @@ TEST_F(ThreatEvalTest, RenjuWhiteThreeOnForbiddenOverline) {
   loadPosition(RULE_RENJU, overline);
   ASSERT_EQ(cellsOf(ThreeCells, WHITE), (Cells{{3, 3}, {4, 3}, {7, 3}, {8, 3}}));
   ASSERT_TRUE(cellsOf(FourCells, WHITE).empty());
-  ASSERT_TRUE(isForbidden(cellIndex(7, 3)));
-  for (auto [x, y] : Cells{{3, 3}, {4, 3}, {8, 3}}) ASSERT_FALSE(isForbidden(cellIndex(x, y)));
-  ASSERT_LT(CellValueTable[board.cellInfo[cellIndex(7, 3)].patterns[0]], 158);
+  ASSERT_TRUE(TW.pos.isForbidden(cellIndex(7, 3)));
+  for (auto [x, y] : Cells{{3, 3}, {4, 3}, {8, 3}}) ASSERT_FALSE(TW.pos.isForbidden(cellIndex(x, y)));
+  ASSERT_LT(CellValueTable[TW.pos.board.cellInfo[cellIndex(7, 3)].patterns[0]], 158);
   ASSERT_EQ(cellsOf(FourCells, BLACK), (Cells{{7, 7}, {7, 8}}));
-  ASSERT_FALSE(isForbidden(cellIndex(7, 7)));
+  ASSERT_FALSE(TW.pos.isForbidden(cellIndex(7, 7)));
   ASSERT_TRUE(cellsOf(OpenFourCells, BLACK).empty());
-  EXPECT_EQ(threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 200 + 100 + 50);
-  EXPECT_EQ(threatEval(0, BLACK), sum(BLACK) - sum(WHITE) - 200 + 60 + 50);
+  EXPECT_EQ(TW.threatEval(0, WHITE), sum(WHITE) - sum(BLACK) + 200 + 100 + 50);
+  EXPECT_EQ(TW.threatEval(0, BLACK), sum(BLACK) - sum(WHITE) - 200 + 60 + 50);
 }
 
 // The reference evaluation against the engine on random middle games, both
-// sides to move, under each rule and on a rectangular board.
+// sides to move, under each rule and on a rectangular TW.pos.board.
 TEST_F(ThreatEvalTest, MatchesReferenceOnRandomPositions) {
   std::mt19937 rng(9172);
   struct Shape {
@@ -516,7 +512,7 @@ TEST_F(ThreatEvalTest, MatchesReferenceOnRandomPositions) {
     for (int round = 0; round < 30; round++) {
       randomPosition(rng, s.rule, s.width, s.height, 12 + round * 2);
       for (int colour : {BLACK, WHITE})
-        ASSERT_EQ(threatEval(0, colour), referenceEval(colour))
+        ASSERT_EQ(TW.threatEval(0, colour), referenceEval(colour))
             << "rule " << s.rule << " board " << s.width << "x" << s.height << " round " << round << " colour "
             << colour;
     }
@@ -551,17 +547,17 @@ TEST_F(ThreatEvalTest, OnePlyBlocksTheOpponentsFive) {
   for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
     loadPosition(rule, whiteFour);
     ASSERT_EQ(cellsOf(FiveCells, WHITE), (Cells{{7, 8}}));
-    search.bestX = search.bestY = -1;
-    EXPECT_EQ(onePlyPass(BLACK), 0);
-    EXPECT_EQ(search.bestX, 7) << "rule " << rule;
-    EXPECT_EQ(search.bestY, 8) << "rule " << rule;
+    TW.search.bestX = TW.search.bestY = -1;
+    EXPECT_EQ(TW.onePlyPass(BLACK), 0);
+    EXPECT_EQ(TW.search.bestX, 7) << "rule " << rule;
+    EXPECT_EQ(TW.search.bestY, 8) << "rule " << rule;
   }
 }
 
 // Black to move with a four. The pass has no rule of its own for a move that
 // completes five: such a move is scored by the evaluation after it like any
 // other, while the other moves keep the five cell (and its large score) on the
-// board. The think driver's root search, not this pass, is what finds the win
+// TW.pos.board. The think driver's root search, not this pass, is what finds the win
 // (see the think driver's tests). Here the pass must agree with the rules:
 // the same cell and value as the reference.
 TEST_F(ThreatEvalTest, OnePlyWithAFiveCellScoresByTheEvaluation) {
@@ -570,10 +566,10 @@ TEST_F(ThreatEvalTest, OnePlyWithAFiveCellScoresByTheEvaluation) {
     loadPosition(rule, blackFour);
     ASSERT_EQ(cellsOf(FiveCells, BLACK), (Cells{{7, 8}}));
     const OnePlyChoice expected = referenceOnePly(BLACK);
-    search.bestX = search.bestY = -1;
-    EXPECT_EQ(onePlyPass(BLACK), 0);
-    EXPECT_EQ(search.bestX, expected.x) << "rule " << rule;
-    EXPECT_EQ(search.bestY, expected.y) << "rule " << rule;
+    TW.search.bestX = TW.search.bestY = -1;
+    EXPECT_EQ(TW.onePlyPass(BLACK), 0);
+    EXPECT_EQ(TW.search.bestX, expected.x) << "rule " << rule;
+    EXPECT_EQ(TW.search.bestY, expected.y) << "rule " << rule;
   }
 }
 
@@ -601,16 +597,16 @@ TEST_F(ThreatEvalTest, OnePlyNeverPicksAForbiddenPoint) {
   };
   // clang-format on
   loadPosition(RULE_RENJU, tempting);
-  ASSERT_TRUE(isForbidden(cellIndex(7, 7)));
+  ASSERT_TRUE(TW.pos.isForbidden(cellIndex(7, 7)));
   const OnePlyChoice unrestricted = referenceOnePly(BLACK, false);
   ASSERT_EQ(unrestricted.x, 7);
   ASSERT_EQ(unrestricted.y, 7);
   const OnePlyChoice legal = referenceOnePly(BLACK);
-  search.bestX = search.bestY = -1;
-  EXPECT_EQ(onePlyPass(BLACK), 0);
-  EXPECT_FALSE(search.bestX == 7 && search.bestY == 7);
-  EXPECT_EQ(search.bestX, legal.x);
-  EXPECT_EQ(search.bestY, legal.y);
+  TW.search.bestX = TW.search.bestY = -1;
+  EXPECT_EQ(TW.onePlyPass(BLACK), 0);
+  EXPECT_FALSE(TW.search.bestX == 7 && TW.search.bestY == 7);
+  EXPECT_EQ(TW.search.bestX, legal.x);
+  EXPECT_EQ(TW.search.bestY, legal.y);
 }
 
 // White's straight four (7,4)-(7,7) leaves Black lost whatever it plays: every
@@ -637,10 +633,10 @@ TEST_F(ThreatEvalTest, OnePlyTakesALosingMoveOnlyWhenAllLose) {
   // clang-format on
   loadPosition(RULE_FREESTYLE, straightFour);
   ASSERT_EQ(cellsOf(FiveCells, WHITE), (Cells{{7, 3}, {7, 8}}));
-  search.bestX = search.bestY = -1;
-  EXPECT_EQ(onePlyPass(BLACK), 0);
-  EXPECT_EQ(search.bestX, 0);
-  EXPECT_EQ(search.bestY, 0);
+  TW.search.bestX = TW.search.bestY = -1;
+  EXPECT_EQ(TW.onePlyPass(BLACK), 0);
+  EXPECT_EQ(TW.search.bestX, 0);
+  EXPECT_EQ(TW.search.bestY, 0);
 
   // White's open three (7,6)-(7,8): a black move that neither blocks an end
   // nor makes a four leaves White a straight-four cell and scores -9,999,999.
@@ -670,11 +666,11 @@ TEST_F(ThreatEvalTest, OnePlyTakesALosingMoveOnlyWhenAllLose) {
   ASSERT_TRUE(cellsOf(FourCells, BLACK).empty());
   const OnePlyChoice expected = referenceOnePly(BLACK);
   ASSERT_GT(expected.value, ONE_PLY_LOSS);
-  EXPECT_EQ(onePlyPass(BLACK), 0);
-  EXPECT_TRUE((search.bestX == 7 && search.bestY == 5) || (search.bestX == 7 && search.bestY == 9))
-      << search.bestX << "," << search.bestY;
-  EXPECT_EQ(search.bestX, expected.x);
-  EXPECT_EQ(search.bestY, expected.y);
+  EXPECT_EQ(TW.onePlyPass(BLACK), 0);
+  EXPECT_TRUE((TW.search.bestX == 7 && TW.search.bestY == 5) || (TW.search.bestX == 7 && TW.search.bestY == 9))
+      << TW.search.bestX << "," << TW.search.bestY;
+  EXPECT_EQ(TW.search.bestX, expected.x);
+  EXPECT_EQ(TW.search.bestY, expected.y);
 }
 
 // Renju, White to move against Black's open three (10,8)-(10,10) whose
@@ -704,17 +700,17 @@ TEST_F(ThreatEvalTest, OnePlyRenjuWhiteMayLeaveAFalseThree) {
   // clang-format on
   loadPosition(RULE_RENJU, forbiddenEnds);
   ASSERT_EQ(cellsOf(OpenFourCells, BLACK), (Cells{{10, 7}, {10, 11}}));
-  ASSERT_TRUE(isForbidden(cellIndex(10, 7)));
+  ASSERT_TRUE(TW.pos.isForbidden(cellIndex(10, 7)));
   const OnePlyChoice expected = referenceOnePly(WHITE);
   ASSERT_GT(expected.value, ONE_PLY_LOSS);
-  placeStone(cellIndex(expected.x, expected.y), WHITE);
+  TW.pos.placeStone(cellIndex(expected.x, expected.y), WHITE);
   ASSERT_FALSE(cellsOf(OpenFourCells, BLACK).empty());
   ASSERT_TRUE(cellsOf(FiveCells, WHITE).empty());
-  removeStone(cellIndex(expected.x, expected.y));
-  search.bestX = search.bestY = -1;
-  EXPECT_EQ(onePlyPass(WHITE), 0);
-  EXPECT_EQ(search.bestX, expected.x);
-  EXPECT_EQ(search.bestY, expected.y);
+  TW.pos.removeStone(cellIndex(expected.x, expected.y));
+  TW.search.bestX = TW.search.bestY = -1;
+  EXPECT_EQ(TW.onePlyPass(WHITE), 0);
+  EXPECT_EQ(TW.search.bestX, expected.x);
+  EXPECT_EQ(TW.search.bestY, expected.y);
 }
 
 // No empty cell: the pass reports 1 and leaves the move alone.
@@ -730,11 +726,11 @@ TEST_F(ThreatEvalTest, OnePlyOnAFullBoardFindsNothing) {
   };
   // clang-format on
   loadPosition(RULE_FREESTYLE, full);
-  search.bestX = 3;
-  search.bestY = 4;
-  EXPECT_EQ(onePlyPass(BLACK), 1);
-  EXPECT_EQ(search.bestX, 3);
-  EXPECT_EQ(search.bestY, 4);
+  TW.search.bestX = 3;
+  TW.search.bestY = 4;
+  EXPECT_EQ(TW.onePlyPass(BLACK), 1);
+  EXPECT_EQ(TW.search.bestX, 3);
+  EXPECT_EQ(TW.search.bestY, 4);
 }
 
 // The pass against the reference on random positions: same cell, board left
@@ -746,17 +742,17 @@ TEST_F(ThreatEvalTest, OnePlyMatchesReferenceOnRandomPositions) {
       randomPosition(rng, rule, 15, 15, 10 + round * 5);
       const int colour = round % 2 == 0 ? BLACK : WHITE;
       static BoardBase before;
-      std::memcpy(&before, &board, sizeof board);
+      std::memcpy(&before, &TW.pos.board, sizeof TW.pos.board);
       const OnePlyChoice expected = referenceOnePly(colour);
-      search.bestX = search.bestY = -1;
-      EXPECT_EQ(onePlyPass(colour), expected.result);
-      EXPECT_EQ(search.bestX, expected.x) << "rule " << rule << " round " << round;
-      EXPECT_EQ(search.bestY, expected.y) << "rule " << rule << " round " << round;
+      TW.search.bestX = TW.search.bestY = -1;
+      EXPECT_EQ(TW.onePlyPass(colour), expected.result);
+      EXPECT_EQ(TW.search.bestX, expected.x) << "rule " << rule << " round " << round;
+      EXPECT_EQ(TW.search.bestY, expected.y) << "rule " << rule << " round " << round;
       // The stone list beyond stoneCount is scratch; everything else must be
       // exactly as before.
-      std::memcpy(board.stones + board.stoneCount, before.stones + before.stoneCount,
+      std::memcpy(TW.pos.board.stones + TW.pos.board.stoneCount, before.stones + before.stoneCount,
                   sizeof(int32_t) * (MAX_CELLS - before.stoneCount));
-      EXPECT_EQ(std::memcmp(&before, &board, sizeof board), 0);
+      EXPECT_EQ(std::memcmp(&before, &TW.pos.board, sizeof TW.pos.board), 0);
     }
   }
 }

@@ -1,0 +1,88 @@
+// The engine: one game, the tables every search of it shares, and the search
+// threads, behind the think that answers the manager.
+//
+// The Engine owns the rule's line tables, the transposition table, the
+// four-solver cache, the game position and the workers (one per search
+// thread). The front end above it changes the game and the limits and asks it
+// to think; the Engine writes its replies through `out`, the front end's
+// locked line printer, so that it never needs to know how lines travel.
+//
+// Threads. A think runs on the caller's thread (the front end's think
+// thread) as the main worker; with thread_num above 1 it starts helper
+// threads that search the same root on their own copies of the position and
+// share only the tables and the stop flags. The main worker owns the clock,
+// the stop and the answer; once its deepening loop ends it raises searchOver
+// and joins the helpers before it replies.
+//
+// Everything but `limits`, `rule`, `threadCount` and `stopRequested` must be
+// touched only while no think runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "board/board.h"
+#include "search/fours_solver.h"
+#include "search/hash_table.h"
+#include "search/search_clock.h"
+#include "search/worker.h"
+
+constexpr int MAX_THREADS = 64;
+
+// The rule's name as "MESSAGE Rule %s" prints it.
+const char* ruleName(int rule);
+
+class Engine {
+ public:
+  using Printer = int (*)(const char* format, ...);
+
+  Engine();
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  RuleTables* ruleTables;          // 32.5 MiB, on the heap
+  TranspositionTable tt;
+  FourCache fourCache;
+  Position game;
+  SearchLimits limits;
+  std::atomic<int32_t> rule{0};           // the rule in force, as INFO set it
+  std::atomic<int32_t> threadCount{1};    // search threads wanted, 1 ... MAX_THREADS
+  std::atomic<int32_t> stopRequested{0};  // the front end's request to end a think now
+  Printer out = nullptr;
+
+  // Builds the line tables for the rule in force and allocates the search
+  // tables, ahead of the first game.
+  void warmUp();
+
+  // Whole think: set-up, trivial cases or deepening search, reply (the move
+  // is played on the game and printed).
+  void think();
+
+  // The deepening search of the game position with `colour` to move on every
+  // thread, without the reply and without playing the move: the bench and
+  // the tests call it. `thinking` marks a real think (budget extensions).
+  // Returns the result value; the move is in the main worker's bestX, bestY.
+  int searchGame(int colour, bool thinking);
+
+  // The main worker (its counters and move describe the last search).
+  Worker& mainWorker() { return *workers[0]; }
+  // The main worker linked to the engine's tables, limits and stop flag, as
+  // a lone worker: what a think starts from, and what the tests search with.
+  Worker& linkMainWorker();
+  // Nodes of all workers of the last search.
+  int64_t totalNodes() const;
+
+  // True when some five-cell window can still become a winning five under
+  // Renju.
+  bool renjuWindowOpen() const;
+
+ private:
+  Worker* workers[MAX_THREADS] = {};
+  int workerCount = 0;
+  std::atomic<int32_t> searchOver{0};
+
+  void ensureWorkers(int count);
+  void prepareSearchTables();
+  void playCentre(Worker& w);
+};

@@ -1,0 +1,244 @@
+// The root of the search and the deepening loop around it.
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+#include "board/pattern_tables.h"
+#include "search/worker.h"
+
+namespace {
+
+constexpr int ROOT_CAP_MARGIN = 9999999;
+constexpr int START_DEPTH = 1;
+constexpr int DEPTH_CAP = MAX_CELLS;
+constexpr int VALUE_TERM_THRESHOLD = 150;
+constexpr int RENJU_VALUE_BIAS = 75;
+
+int clampTo(int v, int cap) { return std::max(-cap, std::min(cap, v)); }
+
+}  // namespace
+
+int Worker::currentBudget(int multiplier) const {
+  return budgetFor(links.limits->time_left.load(), links.limits->timeout_turn.load(), multiplier);
+}
+
+int Worker::raisedBudget(int drop, int newBest) const {
+  return currentBudget(1 + search.extendForValue + drop + newBest);
+}
+
+// The first root move lost value against the last iteration: think longer.
+void Worker::checkDrop(int v) {
+  if (!search.thinking) return;
+  if (search.stopSearch) {
+    search.extendForDrop = 0;
+    return;
+  }
+  const int last = search.lastValue;
+  const int threshold = std::abs(last) < 200 ? last - 50 : last - std::abs(last) / 4;
+  if (v <= threshold) {
+    search.extendForDrop = 1;
+    search.moveBudget = raisedBudget(1, search.extendForNewBest);
+  } else {
+    search.extendForDrop = 0;
+  }
+}
+
+// A later root move threatens to replace the best one: think longer.
+void Worker::noteNewBest() {
+  if (!search.thinking) return;
+  if (search.stopSearch) {
+    search.extendForNewBest = 0;
+    return;
+  }
+  search.extendForNewBest = 1;
+  search.moveBudget = raisedBudget(search.extendForDrop, 1);
+}
+
+// No move (-1) leaves both coordinates at -1, so the driver's fallback and any
+// pass line see "no move" rather than a made-up column.
+void Worker::setBest(int cell) {
+  search.bestX = cell < 0 ? -1 : cellX(cell);
+  search.bestY = cell < 0 ? -1 : cellY(cell);
+}
+
+int Worker::searchRoot(int depth, int alpha, int beta, int colour, int extension) {
+  if (nodeClockCheck()) return 0;
+  const int opponent = colour ^ 3;
+  if (!setEmpty(FiveCells, colour)) return WIN_SCORE + depth;
+  int forced = NO_CELL;
+  if (!setEmpty(FiveCells, opponent)) forced = firstSetCell(FiveCells, opponent);
+  else if (!setEmpty(OpenFourCells, colour) && openFourWins(colour)) return WIN_SCORE + depth;
+  advancePlyStamp(0);
+
+  const int effDepth = depth + (extension >> 1);
+  const int cap = pos.board.iterationDepth + ROOT_CAP_MARGIN;
+  int hashMoves[3] = {NO_CELL, NO_CELL, NO_CELL};
+  if (forced < 0) {
+    int result;
+    if (stageZeroMoves(effDepth, alpha, beta, colour, extension, true, depth - 3, hashMoves, result)) return 0;
+  }
+
+  MovePicker picker;
+  pickerInit(picker, NodeContext{depth, effDepth, 0, colour, true, NO_SCORE, 0}, forced, hashMoves);
+  BestMoves top{{NO_CELL, NO_CELL, NO_CELL}, {NO_SCORE, NO_SCORE, NO_SCORE}};
+  int best = NO_SCORE, bound = BOUND_UPPER, index = 0, nonLosingMoves = 0;
+  int nodeThreat = NO_SCORE;
+  double scale = -1;
+  for (int cell; (cell = nextMove(picker, best)) >= 0;) {
+    const MoveShape shape = moveShape(cell, depth, colour, true, nodeThreat, scale);
+    int penalty = shape.penalty;
+    if (pos.builtRule == RULE_RENJU) penalty += openness(cellX(cell), cellY(cell), colour);
+    int ext = shape.extension;
+    pos.placeStone(cell, colour);
+    if (depth >= -3 * pos.board.iterationDepth / 2 && shape.cellValue >= 8 && shape.cellValue <= 157) {
+      const int r = solveThreats(depth - 1, colour);
+      if (!search.stopSearch && r > 0) ext = std::min(ext + 1 + (shape.cellValue > 33 ? 1 : 0), 4);
+    }
+    const int childExt = extension + ext;
+    int v;
+    if (index == 0) {
+      v = penalty - alphaBeta(depth - 1, penalty - beta, penalty - alpha, opponent, childExt);
+      checkDrop(v);
+    } else {
+      v = penalty - alphaBeta(depth - 1, penalty - alpha - 1, penalty - alpha, opponent, childExt);
+      if (alpha < v && v < beta) {
+        noteNewBest();
+        if (!search.stopSearch) v = penalty - alphaBeta(depth - 1, penalty - beta, penalty - alpha, opponent, childExt);
+      }
+    }
+    pos.removeStone(cell);
+    if (search.stopSearch) {
+      // A cut-short iteration counts once two root moves are finished.
+      if (index <= 1) return 0;
+      setBest(top.cell[0]);
+      const int partial = clampTo(best, cap);
+      return partial == 0 ? 1 : partial;
+    }
+    if (v > -DECISIVE_SCORE) nonLosingMoves++;
+    best = std::max(best, v);
+    insertBest(top, (v >= DECISIVE_SCORE || v <= -DECISIVE_SCORE) ? v : std::max(v, alpha), cell);
+    if (v >= beta) {
+      const CellInfo& info = pos.board.cellInfo[cell];
+      if (CellValueTable[info.patterns[0]] <= 157 && CellValueTable[info.patterns[1]] <= 157)
+        recordKiller(depth, cell, colour);
+      setBest(top.cell[0]);
+      replaceHash(effDepth, v, BOUND_LOWER, colour, top.cell[0], top.cell[1], top.cell[2]);
+      return clampTo(v, cap);
+    }
+    if (v > alpha) {
+      alpha = v;
+      bound = BOUND_EXACT;
+    }
+    index++;
+  }
+
+  setBest(top.cell[0]);
+  search.singleReply = nonLosingMoves == 1 ? 1 : 0;
+  const bool full = pos.boardFull();
+  if (depth != 1)
+    replaceHash(effDepth, (index == 0 && full) ? 0 : (best == NO_SCORE ? alpha : best), bound, colour, top.cell[0],
+                top.cell[1], top.cell[2]);
+  alpha = std::min(alpha, cap);
+  if (index > 0) return best == NO_SCORE ? alpha : clampTo(best, cap);
+  return full ? 0 : std::max(alpha, -LOST_NO_MOVE - depth);
+}
+
+int Worker::playForcedWin(int colour) {
+  int32_t cells[MAX_CELLS];
+  int n = listSetCells(FiveCells, colour, cells);
+  if (n == 0) n = countPlayableOpenFours(colour, cells);
+  if (n == 0) return 0;
+  search.bestX = cellX(cells[0]);
+  search.bestY = cellY(cells[0]);
+  return 1;
+}
+
+void Worker::beginSearch(bool thinking) {
+  search.moveBudget = currentBudget(1);
+  search.thinking = thinking ? 1 : 0;
+  search.sameBestStreak = search.extendForValue = search.extendForDrop = search.extendForNewBest = 0;
+  search.nodeCount.store(0, std::memory_order_relaxed);
+  search.stopSearch = 0;
+  search.bestX = search.bestY = -1;
+  search.startTime = 0;
+}
+
+int Worker::deepen(int colour) {
+  const int n = pos.recordCount, cellCount = pos.xExtent * pos.yExtent;
+  const int64_t average = static_cast<int64_t>(links.limits->time_left.load()) / std::max(cellCount - n + 1, 1);
+  bool plentyOfTime = average >= search.moveBudget;
+  int& depth = pos.board.iterationDepth;
+
+  search.startTime = clockMs();
+  int result = onePlyPass(colour);
+  search.lastValue = result;
+  depth = START_DEPTH;
+  for (;;) {
+    if (depth > START_DEPTH) {
+      const int elapsed = clockMs() - search.startTime;
+      if (stopBeforeIteration(elapsed, search.moveBudget, plentyOfTime, depth, n, cellCount) ||
+          links.stopRequested->load() > 0)
+        break;
+    }
+    if (depth > DEPTH_CAP || (search.fixedDepth > 0 && depth > search.fixedDepth)) break;
+    search.iterationStartX = search.bestX;
+    search.iterationStartY = search.bestY;
+    search.singleReply = 0;
+    int v = search.lastValue;
+    if (pos.builtRule == RULE_RENJU) v += colour == BLACK ? -RENJU_VALUE_BIAS : RENJU_VALUE_BIAS;
+    search.extendForValue = std::abs(v) >= VALUE_TERM_THRESHOLD ? 1 : 0;
+    search.moveBudget = currentBudget(1 + search.extendForValue + search.extendForDrop + search.extendForNewBest);
+    if (average >= search.moveBudget) plentyOfTime = true;
+    clearKillers();
+
+    const int value = searchRoot(depth, -ROOT_WINDOW, ROOT_WINDOW, colour, 0);
+    if (search.stopSearch) {
+      if (value != 0) {
+        result = value;
+        depth++;
+      }
+      break;
+    }
+    result = value;
+    if (value >= DECISIVE_SCORE || value <= -DECISIVE_SCORE) {
+      depth++;
+      break;
+    }
+    if (search.singleReply && depth >= 5) {
+      depth++;
+      break;
+    }
+    search.lastValue = value;
+    if (search.bestX == search.iterationStartX && search.bestY == search.iterationStartY) {
+      search.sameBestStreak++;
+      if (stableEnough(search.sameBestStreak, plentyOfTime, clockMs() - search.startTime, search.moveBudget)) {
+        depth++;
+        break;
+      }
+    } else {
+      search.sameBestStreak = 0;
+    }
+    depth++;
+    if (average >= search.moveBudget) plentyOfTime = true;
+  }
+  search.startTime = clockMs() - search.startTime;
+  depth--;
+  pos.finalValue = result;
+  if (pos.finalValue - depth >= WIN_SCORE) playForcedWin(colour);
+  return result;
+}
+
+// A helper thread's deepening loop: the same root searched again and again,
+// one ply deeper each time, until the main worker's search is over. Helpers
+// with an odd number start a ply deeper, so that the threads spread over two
+// depths and fill the shared table with entries the main worker reaches next.
+// Nothing of a helper's result is used but what it leaves in the tables.
+void Worker::helperDeepen(int colour, int helperNumber) {
+  int& depth = pos.board.iterationDepth;
+  search.startTime = clockMs();
+  for (depth = START_DEPTH + (helperNumber & 1); depth <= DEPTH_CAP; depth++) {
+    clearKillers();
+    searchRoot(depth, -ROOT_WINDOW, ROOT_WINDOW, colour, 0);
+    if (search.stopSearch) break;
+  }
+}
