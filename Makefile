@@ -22,6 +22,7 @@ test: release sanitize tsan-engine
 	ctest --test-dir build/release --output-on-failure
 	ctest --test-dir build/sanitize --output-on-failure -j2 -R '^[A-Z]'
 	ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
+	RUVAN_ENGINE_PREAMBLE="INFO thread_num 2" ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
 	tools/bench_signature.sh build/release/ruvan-bench build/sanitize/ruvan-bench
 
 bench: release

@@ -52,6 +52,13 @@ class EngineSession:
         ]
         for reader in self._readers:
             reader.start()
+        # Lines every session starts with, from the environment (for example
+        # "INFO thread_num 2" to run the same transcripts on two search
+        # threads). Only INFO lines belong here: they have no reply, so every
+        # transcript stays exact.
+        preamble = os.environ.get("RUVAN_ENGINE_PREAMBLE", "")
+        for line in filter(None, preamble.split(";")):
+            self.process.stdin.write(line.encode() + b"\n")
 
     # -- reader threads -------------------------------------------------
 
