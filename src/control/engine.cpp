@@ -2,9 +2,29 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <thread>
+
+namespace {
+
+constexpr uint32_t DEFAULT_TT_BUCKETS = HASH_BUCKETS;   // 128 MiB for both tables
+constexpr uint32_t DEFAULT_CACHE_BUCKETS = 524288;      // 64 MiB for the four tables
+constexpr uint32_t MIN_BUCKETS = 1024;                  // 256 KiB + 128 KiB
+// What the process holds besides its tables and workers: code, libraries,
+// the two threads' stacks, the I/O buffers. Measured at about 4 MiB; the
+// margin keeps the limit a promise rather than a wish.
+constexpr int64_t PROCESS_BASE = 8 << 20;
+constexpr int PV_LIMIT = 24;
+
+uint32_t largestPowerOfTwoAtMost(int64_t n, uint32_t cap) {
+  uint32_t p = MIN_BUCKETS;
+  while (p < cap && 2 * static_cast<int64_t>(p) <= n) p *= 2;
+  return p;
+}
+
+}  // namespace
 
 const char* ruleName(int rule) {
   switch (rule) {
@@ -35,14 +55,105 @@ void Engine::ensureWorkers(int count) {
 void Engine::warmUp() {
   buildTables();
   ruleTables->build(rule.load());
-  const int r = rule.load();
-  tt.prepare(r);
-  fourCache.prepare(r);
+  // The tables are only mapped here: their pages cost resident memory once a
+  // search writes them, and a max_memory that arrives later can still shrink
+  // them before the first think.
+  applyMemoryLimit(maxMemory.load());
+}
+
+int64_t Engine::fixedMemory() const {
+  const int threads = std::max(workerCount, std::max(1, std::min<int>(threadCount.load(), MAX_THREADS)));
+  return PROCESS_BASE + static_cast<int64_t>(sizeof(RuleTables)) + static_cast<int64_t>(sizeof(Engine)) +
+         static_cast<int64_t>(threads) * static_cast<int64_t>(sizeof(Worker));
+}
+
+bool Engine::applyMemoryLimit(int64_t bytes) {
+  uint32_t ttBuckets = DEFAULT_TT_BUCKETS, cacheBuckets = DEFAULT_CACHE_BUCKETS;
+  bool enough = true;
+  if (bytes > 0) {
+    // Two thirds to the transposition table, a third to the solver cache,
+    // each rounded down to a power of two.
+    const int64_t room = bytes - fixedMemory();
+    const int64_t minimum = 2 * int64_t{MIN_BUCKETS} * static_cast<int64_t>(sizeof(HashBucket)) +
+                            FourCache::TABLES * int64_t{MIN_BUCKETS} * static_cast<int64_t>(sizeof(FourBucket));
+    enough = room >= minimum;
+    ttBuckets = largestPowerOfTwoAtMost(room * 2 / 3 / (2 * static_cast<int64_t>(sizeof(HashBucket))),
+                                        DEFAULT_TT_BUCKETS);
+    cacheBuckets = largestPowerOfTwoAtMost(
+        room / 3 / (FourCache::TABLES * static_cast<int64_t>(sizeof(FourBucket))), DEFAULT_CACHE_BUCKETS);
+  }
+  const int r = game.builtRule >= 0 ? game.builtRule : rule.load();
+  // A failed allocation keeps the tables as they were (or the smallest ones).
+  if (!tt.prepare(r, ttBuckets)) tt.prepare(r, MIN_BUCKETS);
+  if (!fourCache.prepare(r, cacheBuckets)) fourCache.prepare(r, MIN_BUCKETS);
+  appliedMemory = bytes;
+  return enough;
 }
 
 void Engine::prepareSearchTables() {
-  tt.prepare(game.builtRule);
-  fourCache.prepare(game.builtRule);
+  const int64_t wanted = maxMemory.load();
+  if (wanted != appliedMemory && !applyMemoryLimit(wanted))
+    out("MESSAGE max_memory %lld is below the minimum of %lld bytes: using the smallest tables",
+        static_cast<long long>(wanted), static_cast<long long>(fixedMemory() + 2 * MIN_BUCKETS * sizeof(HashBucket) +
+                                                               FourCache::TABLES * MIN_BUCKETS * sizeof(FourBucket)));
+  tt.prepare(game.builtRule, tt.bucketCount);
+  fourCache.prepare(game.builtRule, fourCache.bucketCount);
+}
+
+void Engine::principalVariation(Worker& w, int colour, char* text, int size) {
+  int length = 0;
+  text[0] = '\0';
+  Position& pos = w.pos;
+  int played[PV_LIMIT];
+  int count = 0;
+  int cell = w.search.bestX < 0 ? NO_CELL : cellIndex(w.search.bestX, w.search.bestY);
+  while (cell != NO_CELL && count < PV_LIMIT && pos.onBoard(cell) && pos.board.cells[cell] == EMPTY) {
+    length += std::snprintf(text + length, size - length, "%s%d,%d", count ? " " : "", cellX(cell), cellY(cell));
+    if (length >= size) break;
+    const bool five = (pos.board.setRows[FiveCells][colour - 1][cellX(cell)] >> cellY(cell)) & 1;
+    pos.placeStone(cell, colour);
+    played[count++] = cell;
+    colour ^= 3;
+    if (five) break;   // the game is over
+    int moves[3] = {NO_CELL, NO_CELL, NO_CELL};
+    cell = tt.peekMoves(pos.board.hashKey, colour, moves) ? moves[0] : NO_CELL;
+  }
+  while (count > 0) pos.removeStone(played[--count]);
+}
+
+// The analysis line of a finished iteration, and the REALTIME best move.
+void Engine::reportIteration(void* listener, Worker& w, int depth, int value) {
+  Engine& e = *static_cast<Engine*>(listener);
+  if (w.search.bestX < 0) return;   // nothing to show: no move left
+  char eval[24];
+  if (value >= DECISIVE_SCORE || value <= -DECISIVE_SCORE) {
+    // Plies to the five, the winning stone included.
+    const int plies = std::max(1, depth - (std::abs(value) - WIN_SCORE) + 1);
+    std::snprintf(eval, sizeof eval, "%cM%d", value > 0 ? '+' : '-', plies);
+  } else {
+    std::snprintf(eval, sizeof eval, "%d", value);
+  }
+  char pv[PV_LIMIT * 6 + 8];
+  const int colour = w.pos.recordCount % 2 == 0 ? BLACK : WHITE;
+  e.principalVariation(w, colour, pv, sizeof pv);
+  const int elapsed = clockMs() - w.search.startTime;
+  e.out("MESSAGE depth %d eval %s nodes %lld time %d pv %s", depth, eval, static_cast<long long>(w.totalNodes()),
+        elapsed, pv);
+  if ((e.showDetail.load() & SHOW_REALTIME) && w.search.bestX >= 0) {
+    e.out("MESSAGE REALTIME BEST %d,%d", w.search.bestX, w.search.bestY);
+    e.lastAnnounced = cellIndex(w.search.bestX, w.search.bestY);
+  }
+}
+
+void Engine::reportRootEvent(void* listener, int kind, int cell) {
+  Engine& e = *static_cast<Engine*>(listener);
+  if (!(e.showDetail.load() & SHOW_REALTIME) || cell < 0) return;
+  if (kind == ROOT_LOST) {
+    e.out("MESSAGE REALTIME LOST %d,%d", cellX(cell), cellY(cell));
+  } else if (cell != e.lastAnnounced) {
+    e.out("MESSAGE REALTIME BEST %d,%d", cellX(cell), cellY(cell));
+    e.lastAnnounced = cell;
+  }
 }
 
 int64_t Engine::totalNodes() const {
@@ -98,7 +209,7 @@ Worker& Engine::linkMainWorker() {
   return main;
 }
 
-int Engine::searchGame(int colour, bool thinking) {
+int Engine::searchGame(int colour, bool thinking, int origin) {
   const int threads = std::max(1, std::min<int>(threadCount.load(), MAX_THREADS));
   ensureWorkers(threads);
   const int helpers = std::min(threads, workerCount) - 1;
@@ -110,6 +221,13 @@ int Engine::searchGame(int colour, bool thinking) {
   main.beginSearch(thinking);
   main.search.fixedDepth = limits.max_depth.load();
   main.search.maxNodes = limits.max_node.load();
+  main.search.originTime = origin;
+  if (thinking) {
+    main.links.onIteration = reportIteration;
+    main.links.onRootEvent = reportRootEvent;
+    main.links.listener = this;
+    lastAnnounced = NO_CELL;
+  }
 
   searchOver = 0;
   std::thread threads_[MAX_THREADS];
@@ -153,7 +271,7 @@ void Engine::think() {
         out("MESSAGE Rule %s", ruleName(r));
         game.rebuild(r);
       }
-      searchGame(colour, true);
+      searchGame(colour, true, thinkOrigin.load());
       searched = true;
     }
   }

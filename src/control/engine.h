@@ -49,6 +49,14 @@ class Engine {
   std::atomic<int32_t> rule{0};           // the rule in force, as INFO set it
   std::atomic<int32_t> threadCount{1};    // search threads wanted, 1 ... MAX_THREADS
   std::atomic<int32_t> stopRequested{0};  // the front end's request to end a think now
+  // show_detail bits; SHOW_REALTIME asks for the REALTIME lines of boards that
+  // paint the search.
+  std::atomic<int32_t> showDetail{0};
+  // max_memory in bytes, 0 for no limit; applied at the start of the next think.
+  std::atomic<int64_t> maxMemory{0};
+  // Clock (clockMs) at which the command that asked for the next think
+  // arrived: the think's time counts from there.
+  std::atomic<int32_t> thinkOrigin{-1};
   Printer out = nullptr;
 
   // Builds the line tables for the rule in force and allocates the search
@@ -63,7 +71,7 @@ class Engine {
   // thread, without the reply and without playing the move: the bench and
   // the tests call it. `thinking` marks a real think (budget extensions).
   // Returns the result value; the move is in the main worker's bestX, bestY.
-  int searchGame(int colour, bool thinking);
+  int searchGame(int colour, bool thinking, int origin = -1);
 
   // The main worker (its counters and move describe the last search).
   Worker& mainWorker() { return *workers[0]; }
@@ -77,6 +85,13 @@ class Engine {
   // Renju.
   bool renjuWindowOpen() const;
 
+  // Sizes the search tables for the memory limit in force (at most `bytes` for
+  // the whole process; 0: the default sizes). Returns false when the limit is
+  // below the engine's minimum, which then uses its smallest tables.
+  bool applyMemoryLimit(int64_t bytes);
+  // The resident memory the engine needs besides its search tables.
+  int64_t fixedMemory() const;
+
  private:
   Worker* workers[MAX_THREADS] = {};
   int workerCount = 0;
@@ -85,4 +100,12 @@ class Engine {
   void ensureWorkers(int count);
   void prepareSearchTables();
   void playCentre(Worker& w);
+  int64_t appliedMemory = -1;      // the limit the tables are sized for
+  int lastAnnounced = NO_CELL;     // the last REALTIME BEST cell
+  static void reportIteration(void* listener, Worker& w, int depth, int value);
+  static void reportRootEvent(void* listener, int kind, int cell);
+  // The principal variation from the transposition table, as "x,y x,y ...".
+  void principalVariation(Worker& w, int colour, char* text, int size);
 };
+
+constexpr int SHOW_REALTIME = 2;

@@ -25,6 +25,7 @@ bool FrontEnd::readCommandLine() {
 
 void FrontEnd::startThinking() {
   engine.stopRequested = 0;
+  engine.thinkOrigin = commandTime;
   {
     // The think thread is waiting for `go` here; the lock only keeps the
     // hand-over visibly ordered for race checkers.

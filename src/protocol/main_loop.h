@@ -39,6 +39,7 @@ class FrontEnd {
   WorkerControl worker;
   char commandLine[COMMAND_LINE_SIZE];
   std::FILE* input = stdin;
+  int commandTime = 0;   // clock at which the line being handled arrived
 
   FrontEnd();
 
@@ -71,7 +72,8 @@ class FrontEnd {
   void commandTurn(const char* args);
   void commandPlay(const char* args);
   void commandBegin();
-  void commandBoard();
+  void commandBoard(bool thinking);
+  void commandStop();
   void commandTakeBack(const char* args);
   void commandShowForbid();
 };

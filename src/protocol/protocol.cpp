@@ -138,7 +138,9 @@ void FrontEnd::commandBegin() {
   startThinking();
 }
 
-void FrontEnd::commandBoard() {
+// BOARD, and YXBOARD (thinking false): the same block, which only BOARD
+// answers with a move.
+void FrontEnd::commandBoard(bool thinking) {
   stopThinking();
   ensureGame();
   for (;;) {
@@ -157,8 +159,12 @@ void FrontEnd::commandBoard() {
     if (!equalsIgnoreCase(commandLine, "DONE")) printLine("ERROR x,y,who or DONE expected after BOARD");
     break;
   }
-  startThinking();
+  if (thinking) startThinking();
 }
+
+// STOP and YXSTOP: the running think ends at once and answers with the best
+// move found so far. Without a think there is nothing to answer.
+void FrontEnd::commandStop() { engine.stopRequested = 1; }
 
 void FrontEnd::commandTakeBack(const char* args) {
   stopThinking();
@@ -190,15 +196,20 @@ void FrontEnd::commandShowForbid() {
 }
 
 bool FrontEnd::handleCommand() {
+  commandTime = clockMs();
   struct Command {
     const char* word;
     int id;
   };
-  enum { Info, Start, RectStart, Restart, Turn, Play, Begin, About, End, Board, TakeBack, ShowForbid };
+  enum {
+    Info, Start, RectStart, Restart, Turn, Play, Begin, About, End, Board, TakeBack, ShowForbid,
+    Stop, YxStop, YxBoard
+  };
   static const Command commands[] = {
       {"INFO", Info},   {"START", Start}, {"RECTSTART", RectStart}, {"RESTART", Restart},
       {"TURN", Turn},   {"PLAY", Play},   {"BEGIN", Begin},         {"ABOUT", About},
       {"END", End},     {"BOARD", Board}, {"TAKEBACK", TakeBack},   {"YXSHOWFORBID", ShowForbid},
+      {"STOP", Stop},   {"YXSTOP", YxStop}, {"YXBOARD", YxBoard},
   };
   for (const Command& command : commands) {
     if (!matchWord(commandLine, command.word)) continue;
@@ -217,7 +228,10 @@ bool FrontEnd::handleCommand() {
                   RUVAN_VERSION);
         break;
       case End: return true;
-      case Board: commandBoard(); break;
+      case Board: commandBoard(true); break;
+      case YxBoard: commandBoard(false); break;
+      case Stop:
+      case YxStop: commandStop(); break;
       case TakeBack: commandTakeBack(args); break;
       case ShowForbid: commandShowForbid(); break;
     }

@@ -13,6 +13,9 @@
 //   BOARD      ignored    yes             block of "x,y,who" ended by DONE, then a move
 //   TAKEBACK   "%d,%d"    yes             "OK" | "ERROR bad coordinates"
 //   YXSHOWFORBID ignored  yes             "FORBID xxyy....", Black's forbidden cells
+//   STOP       ignored    (ends it)       the running think answers at once; none if idle
+//   YXSTOP     ignored    (ends it)       as STOP
+//   YXBOARD    ignored    yes             block as BOARD, no move
 //   anything else                         "UNKNOWN command"
 //
 // Command words are matched as case-insensitive prefixes in the order above, so

@@ -38,7 +38,10 @@ static int32_t clampThreads(int32_t n) {
 void handleInfo(Engine& engine, const char* text) {
   SearchLimits& limits = engine.limits;
   const char* value;
-  if ((value = findKeyValue("max_memory", text)) != nullptr) return;
+  if ((value = findKeyValue("max_memory", text)) != nullptr) {
+    engine.maxMemory = std::max(0, parseInfoValue(value));
+    return;
+  }
   if ((value = findKeyValue("timeout_match", text)) != nullptr) {
     limits.timeout_match = parseInfoValue(value);
     return;
@@ -66,6 +69,10 @@ void handleInfo(Engine& engine, const char* text) {
   }
   if ((value = findKeyValue("max_depth", text)) != nullptr) {
     limits.max_depth = std::max(0, parseInfoValue(value));
+    return;
+  }
+  if ((value = findKeyValue("show_detail", text)) != nullptr) {
+    engine.showDetail = parseInfoValue(value);
     return;
   }
   // "folder" and every other key are accepted without effect.

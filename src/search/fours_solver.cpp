@@ -77,28 +77,36 @@ void FourCache::storeRaw(int table, uint64_t key, int stored, int count, int age
 }
 
 void FourCache::clear() {
-  for (FourBucket* table : tables)
-    if (table) std::memset(static_cast<void*>(table), 0, sizeof(FourBucket) * bucketCount);
+  for (int i = 0; i < TABLES; i++) {
+    if (!tables[i]) continue;
+    if (memory[i].allocate(sizeof(FourBucket) * bucketCount))
+      tables[i] = static_cast<FourBucket*>(memory[i].aligned);
+    else
+      std::memset(static_cast<void*>(tables[i]), 0, sizeof(FourBucket) * bucketCount);
+  }
 }
 
 void FourCache::release() {
-  for (FourBucket*& table : tables) {
-    delete[] table;
-    table = nullptr;
+  for (int i = 0; i < TABLES; i++) {
+    memory[i].release();
+    tables[i] = nullptr;
   }
 }
 
 bool FourCache::prepare(int rule, uint32_t buckets) {
   if (!tables[0] || buckets != bucketCount) {
-    FourBucket* fresh[TABLES] = {nullptr, nullptr, nullptr, nullptr};
+    TableMemory fresh[TABLES];
     bool ok = true;
-    for (FourBucket*& table : fresh) ok = ok && (table = new (std::nothrow) FourBucket[buckets]()) != nullptr;
+    for (TableMemory& m : fresh) ok = ok && m.allocate(sizeof(FourBucket) * buckets);
     if (!ok) {
-      for (FourBucket* table : fresh) delete[] table;
+      for (TableMemory& m : fresh) m.release();
       return false;
     }
     release();
-    for (int i = 0; i < TABLES; i++) tables[i] = fresh[i];
+    for (int i = 0; i < TABLES; i++) {
+      memory[i] = fresh[i];
+      tables[i] = static_cast<FourBucket*>(memory[i].aligned);
+    }
     bucketCount = buckets;
     clearedRule = rule;
     return true;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "search/hash_table.h"
+
 constexpr int FOUR_WIN = 10000484;   // win found at solver ply 0
 
 // One cached solver result. The lock is the position key XOR the value, so a
@@ -29,6 +31,7 @@ static_assert(sizeof(FourBucket) == 32, "a solver cache bucket is 32 bytes");
 struct FourCache {
   static constexpr int TABLES = 4;
   FourBucket* tables[TABLES] = {nullptr, nullptr, nullptr, nullptr};
+  TableMemory memory[TABLES];
   uint32_t bucketCount = 524288;   // a power of two
   int32_t clearedRule = -1;
 

@@ -1,33 +1,54 @@
 #include "search/hash_table.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "core/types.h"
 
+bool TableMemory::allocate(size_t bytes) {
+  void* block = std::calloc(bytes + 64, 1);
+  if (!block) return false;
+  release();
+  raw = block;
+  aligned = reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(block) + 63) & ~uintptr_t{63});
+  return true;
+}
+
+void TableMemory::release() {
+  std::free(raw);
+  raw = aligned = nullptr;
+}
+
 void TranspositionTable::clear() {
-  for (HashBucket* table : tables)
-    if (table) std::memset(static_cast<void*>(table), 0, sizeof(HashBucket) * bucketCount);
+  for (int i = 0; i < 2; i++) {
+    if (!tables[i]) continue;
+    if (memory[i].allocate(sizeof(HashBucket) * bucketCount))
+      tables[i] = static_cast<HashBucket*>(memory[i].aligned);
+    else
+      std::memset(static_cast<void*>(tables[i]), 0, sizeof(HashBucket) * bucketCount);
+  }
 }
 
 void TranspositionTable::release() {
-  for (HashBucket*& table : tables) {
-    delete[] table;
-    table = nullptr;
+  for (int i = 0; i < 2; i++) {
+    memory[i].release();
+    tables[i] = nullptr;
   }
 }
 
 bool TranspositionTable::prepare(int rule, uint32_t buckets) {
   if (!tables[0] || buckets != bucketCount) {
-    HashBucket* fresh[2] = {nullptr, nullptr};
-    for (HashBucket*& table : fresh) table = new (std::nothrow) HashBucket[buckets]();
-    if (!fresh[0] || !fresh[1]) {
-      for (HashBucket* table : fresh) delete[] table;
+    TableMemory fresh[2];
+    if (!fresh[0].allocate(sizeof(HashBucket) * buckets) || !fresh[1].allocate(sizeof(HashBucket) * buckets)) {
+      fresh[0].release();
+      fresh[1].release();
       return false;
     }
     release();
-    tables[0] = fresh[0];
-    tables[1] = fresh[1];
+    for (int i = 0; i < 2; i++) {
+      memory[i] = fresh[i];
+      tables[i] = static_cast<HashBucket*>(memory[i].aligned);
+    }
     bucketCount = buckets;
     clearedRule = rule;
     return true;

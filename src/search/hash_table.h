@@ -19,6 +19,7 @@
 //  22  move1, move2, move3 int16, then 4 bytes of padding
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct HashEntry {
@@ -45,8 +46,20 @@ constexpr int BOUND_UPPER = 1;
 constexpr int BOUND_LOWER = 2;
 constexpr int BOUND_EXACT = 3;
 
+// Zero-filled memory for a big table, aligned to 64 bytes. It comes from
+// calloc, so the pages of a large block are mapped fresh and cost no resident
+// memory until the search first writes them: a table sized for the default
+// costs only what a game uses of it. `raw` is what must be freed.
+struct TableMemory {
+  void* raw = nullptr;
+  void* aligned = nullptr;
+  bool allocate(size_t bytes);   // false (and nothing held) when out of memory
+  void release();
+};
+
 struct TranspositionTable {
   HashBucket* tables[2] = {nullptr, nullptr};
+  TableMemory memory[2];
   uint32_t bucketCount = HASH_BUCKETS;   // a power of two
   int32_t clearedRule = -1;
 
@@ -58,7 +71,8 @@ struct TranspositionTable {
   // Allocates both tables of `buckets` buckets (a power of two) when they are
   // not of that size yet, and clears them when the rule changed since their
   // last clearing. False when the memory could not be had (the tables then
-  // keep their old size, or stay unallocated).
+  // keep their old size, or stay unallocated). Clearing takes fresh zero
+  // pages rather than writing zeros, so it gives resident memory back.
   bool prepare(int rule, uint32_t buckets = HASH_BUCKETS);
   void clear();
   void release();

@@ -115,8 +115,11 @@ int Worker::searchRoot(int depth, int alpha, int beta, int colour, int extension
       return partial == 0 ? 1 : partial;
     }
     if (v > -DECISIVE_SCORE) nonLosingMoves++;
+    else if (links.onRootEvent) links.onRootEvent(links.listener, ROOT_LOST, cell);
     best = std::max(best, v);
+    const int leader = top.cell[0];
     insertBest(top, (v >= DECISIVE_SCORE || v <= -DECISIVE_SCORE) ? v : std::max(v, alpha), cell);
+    if (links.onRootEvent && top.cell[0] != leader) links.onRootEvent(links.listener, ROOT_NEW_BEST, top.cell[0]);
     if (v >= beta) {
       const CellInfo& info = pos.board.cellInfo[cell];
       if (CellValueTable[info.patterns[0]] <= 157 && CellValueTable[info.patterns[1]] <= 157)
@@ -169,7 +172,7 @@ int Worker::deepen(int colour) {
   bool plentyOfTime = average >= search.moveBudget;
   int& depth = pos.board.iterationDepth;
 
-  search.startTime = clockMs();
+  search.startTime = search.originTime >= 0 ? search.originTime : clockMs();
   int result = onePlyPass(colour);
   search.lastValue = result;
   depth = START_DEPTH;
@@ -200,6 +203,7 @@ int Worker::deepen(int colour) {
       break;
     }
     result = value;
+    if (links.onIteration) links.onIteration(links.listener, *this, depth, value);
     if (value >= DECISIVE_SCORE || value <= -DECISIVE_SCORE) {
       depth++;
       break;

@@ -98,6 +98,7 @@ struct SearchControl {
   int singleReply = 0;
   int fixedDepth = 0;            // >0: stop deepening after this depth (bench, tests)
   int64_t maxNodes = 0;          // >0: stop once this many nodes are searched
+  int originTime = -1;           // clock at which the think's command arrived; -1: now
 };
 
 // What the engine shares with each of its workers.
@@ -115,7 +116,16 @@ struct WorkerLinks {
   // budget and reports count too; none for a lone worker.
   Worker* const* peers = nullptr;
   int peerCount = 0;
+  // Reports of the main worker to whoever listens (null: nobody): a finished
+  // iteration with its value, and root events (ROOT_NEW_BEST when the best
+  // root move changes, ROOT_LOST for a root move proven to lose).
+  void (*onIteration)(void* listener, Worker& w, int depth, int value) = nullptr;
+  void (*onRootEvent)(void* listener, int kind, int cell) = nullptr;
+  void* listener = nullptr;
 };
+
+constexpr int ROOT_NEW_BEST = 1;
+constexpr int ROOT_LOST = 2;
 
 class Worker {
  public:

@@ -18,6 +18,7 @@ is killed, so a hanging engine fails a test instead of stalling the run.
 
 import os
 import queue
+import re
 import subprocess
 import threading
 import time
@@ -27,14 +28,23 @@ DEFAULT_TIMEOUT = float(os.environ.get("RUVAN_PROTOCOL_TIMEOUT", "60"))
 
 _EOF = object()
 
+# The analysis line the engine prints after every finished iteration. Lines of
+# exactly this form are set aside (in `analysis`) unless a session asks to
+# see them, so that the transcripts stay about replies; a line that starts
+# like one but breaks the form stays in the output, where it fails a test.
+ANALYSIS_RE = re.compile(
+    r"MESSAGE depth (\d+) eval ([+-]M\d+|-?\d+) nodes (\d+) time (\d+) pv \d+,\d+( \d+,\d+)*\Z")
+
 
 class EngineTimeout(AssertionError):
     """No line (or no exit) within the time allowed."""
 
 
 class EngineSession:
-    def __init__(self, binary, timeout=DEFAULT_TIMEOUT):
+    def __init__(self, binary, timeout=DEFAULT_TIMEOUT, keep_analysis=False):
         self.timeout = timeout
+        self.keep_analysis = keep_analysis
+        self.analysis = []
         self.process = subprocess.Popen(
             [binary],
             stdin=subprocess.PIPE,
@@ -124,6 +134,9 @@ class EngineSession:
         if item is _EOF:
             self._at_eof = True
             return None
+        if not self.keep_analysis and ANALYSIS_RE.match(item):
+            self.analysis.append(item)
+            return self.read_line(timeout)
         return item
 
     def read_lines(self, count, timeout=None):
