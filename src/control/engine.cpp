@@ -222,7 +222,7 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   main.search.fixedDepth = limits.max_depth.load();
   main.search.maxNodes = limits.max_node.load();
   main.search.originTime = origin;
-  if (thinking) {
+  if (thinking && out) {
     main.links.onIteration = reportIteration;
     main.links.onRootEvent = reportRootEvent;
     main.links.listener = this;
