@@ -13,13 +13,17 @@ constexpr int START_DEPTH = 1;
 constexpr int DEPTH_CAP = MAX_CELLS;
 constexpr int VALUE_TERM_THRESHOLD = 150;
 constexpr int RENJU_VALUE_BIAS = 75;
+// Depth of the searches that rank the moves of a lost position.
+constexpr int RESIST_SEARCH_DEPTH = 4;
 
 int clampTo(int v, int cap) { return std::max(-cap, std::min(cap, v)); }
 
 }  // namespace
 
 int Worker::currentBudget(int multiplier) const {
-  return budgetFor(links.limits->time_left.load(), links.limits->timeout_turn.load(), multiplier);
+  const int empty = pos.xExtent * pos.yExtent - pos.board.stoneCount - pos.blockCount;
+  return budgetFor(links.limits->time_left.load(), links.limits->timeout_turn.load(), multiplier,
+                   expectedMovesLeft(pos.recordCount, empty));
 }
 
 int Worker::raisedBudget(int drop, int newBest) const {
@@ -225,8 +229,9 @@ int Worker::deepen(int colour) {
     depth++;
     if (average >= search.moveBudget) plentyOfTime = true;
   }
-  search.startTime = clockMs() - search.startTime;
   depth--;
+  if (result <= -DECISIVE_SCORE && links.stopRequested->load() == 0) resistLoss(colour);
+  search.startTime = clockMs() - search.startTime;
   pos.finalValue = result;
   if (pos.finalValue - depth >= WIN_SCORE) playForcedWin(colour);
   return result;
@@ -245,4 +250,92 @@ void Worker::helperDeepen(int colour, int helperNumber) {
     searchRoot(depth, -ROOT_WINDOW, ROOT_WINDOW, colour, 0);
     if (search.stopSearch) break;
   }
+}
+
+// Every root move is proven lost: play the one that loses latest, and above
+// all one that stops the opponent's quick wins. A weaker opponent may never
+// find a long win; a five, an open four or a chain of fours it will.
+//
+// Each candidate (every legal cell near the stones) is made and judged by
+// how soon the opponent wins by force of fours: not at all, or in so many
+// plies. Moves that stop every such win are then ranked by a short search,
+// whose values keep the distance to the loss; when none does, the move that
+// delays the chain longest is played. The root's own choice stays unless a
+// candidate is judged better, and the step stops with the best so far when
+// the clock runs out.
+void Worker::resistLoss(int colour) {
+  const int opponent = colour ^ 3;
+  const int savedDepth = pos.board.iterationDepth;
+  const bool renjuBlack = pos.builtRule == RULE_RENJU && colour == BLACK;
+  search.stopSearch = 0;
+
+  struct Candidate {
+    int cell;
+    int quickWin;   // plies to the opponent's forced five by fours; 0: none found
+  };
+  static thread_local Candidate candidates[MAX_CELLS];
+  int count = 0;
+  for (int x = 0; x < pos.xExtent; x++)
+    for (int y = 0; y < pos.yExtent; y++) {
+      const int cell = cellIndex(x, y);
+      if (pos.board.cells[cell] != EMPTY || !neighbourhood(x, y, fullSquare)) continue;
+      if (renjuBlack && pos.isForbidden(cell)) continue;
+      candidates[count++] = Candidate{cell, 0};
+    }
+  if (count == 0) return;
+
+  // Judged one ply below the root.
+  pos.board.iterationDepth = RESIST_SEARCH_DEPTH + 1;
+  for (int i = 0; i < count && !search.stopSearch; i++) {
+    Candidate& c = candidates[i];
+    pos.placeStone(c.cell, colour);
+    if (!setEmpty(FiveCells, colour)) {
+      c.quickWin = 0;   // our four: the opponent must answer it first
+      const int r = solveThreats(RESIST_SEARCH_DEPTH, opponent);
+      if (r > 0) c.quickWin = FOUR_WIN - r + 2;
+    } else if (!setEmpty(FiveCells, opponent)) {
+      c.quickWin = 1;
+    } else {
+      const int r = solveThreats(RESIST_SEARCH_DEPTH, opponent);
+      if (r > 0) c.quickWin = FOUR_WIN - r + 1;
+    }
+    pos.removeStone(c.cell);
+  }
+
+  int bestCell = search.bestX >= 0 ? cellIndex(search.bestX, search.bestY) : NO_CELL;
+  int bestQuick = -1, bestValue = NO_SCORE;
+  // The root's choice first, so that a candidate must be strictly better.
+  for (int i = 0; i < count; i++)
+    if (candidates[i].cell == bestCell) bestQuick = candidates[i].quickWin;
+  bool anySafe = false;
+  for (int i = 0; i < count; i++) anySafe = anySafe || candidates[i].quickWin == 0;
+  if (anySafe) {
+    if (bestQuick != 0) bestCell = NO_CELL;
+    for (int i = 0; i < count && !search.stopSearch; i++) {
+      const Candidate& c = candidates[i];
+      if (c.quickWin != 0) continue;
+      pos.placeStone(c.cell, colour);
+      clearKillers();
+      const int v = -alphaBeta(RESIST_SEARCH_DEPTH, -ROOT_WINDOW, ROOT_WINDOW, opponent, 0);
+      pos.removeStone(c.cell);
+      if (search.stopSearch) break;
+      if (v > bestValue) {
+        bestValue = v;
+        bestCell = c.cell;
+      }
+    }
+    if (bestCell == NO_CELL) {
+      for (int i = 0; i < count && bestCell == NO_CELL; i++)
+        if (candidates[i].quickWin == 0) bestCell = candidates[i].cell;
+    }
+  } else {
+    for (int i = 0; i < count; i++)
+      if (candidates[i].quickWin > bestQuick) {
+        bestQuick = candidates[i].quickWin;
+        bestCell = candidates[i].cell;
+      }
+  }
+  pos.board.iterationDepth = savedDepth;
+  search.stopSearch = 0;
+  setBest(bestCell);
 }

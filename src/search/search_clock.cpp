@@ -7,6 +7,9 @@
 namespace {
 
 constexpr int STABILITY_STREAK = 5;
+constexpr int MOVES_LEFT_START = 30;
+constexpr int MOVES_LEFT_MIN = 10;
+constexpr int64_t RESERVE_CAP = 1000;
 
 }  // namespace
 
@@ -21,14 +24,22 @@ int steadyClockMs() {
 }
 
 bool stopBeforeIteration(int elapsed, int moveBudget, bool plentyOfTime, int depth, int moves, int cellCount) {
-  return (4LL * elapsed >= moveBudget && !plentyOfTime) || depth + moves > cellCount;
+  return (2LL * elapsed >= moveBudget && !plentyOfTime) || depth + moves > cellCount;
 }
+
+int expectedMovesLeft(int movesPlayed, int emptyCells) {
+  const int byLength = std::max(MOVES_LEFT_MIN, MOVES_LEFT_START - movesPlayed / 4);
+  return std::max(1, std::min(byLength, (emptyCells + 1) / 2));
+}
+
+int64_t timeReserve(int64_t timeLeft) { return std::max<int64_t>(0, std::min(timeLeft / 20, RESERVE_CAP)); }
 
 bool stableEnough(int streak, bool plentyOfTime, int elapsed, int moveBudget) {
   return streak >= STABILITY_STREAK && !plentyOfTime && 8LL * elapsed > moveBudget;
 }
 
-int budgetFor(int64_t timeLeft, int64_t timeoutTurn, int multiplier) {
-  const int64_t budget = std::min(timeLeft * multiplier / 24, timeoutTurn);
+int budgetFor(int64_t timeLeft, int64_t timeoutTurn, int multiplier, int movesLeft) {
+  const int64_t share = (timeLeft - timeReserve(timeLeft)) * multiplier / std::max(movesLeft, 1);
+  const int64_t budget = std::min(share, timeoutTurn);
   return static_cast<int>(std::max<int64_t>(std::min<int64_t>(budget, INT_MAX), INT_MIN));
 }

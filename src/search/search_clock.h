@@ -24,11 +24,25 @@ struct SearchLimits {
   std::atomic<int32_t> max_depth{0};
 };
 
-// Time budget of one move: min(time_left x multiplier / 24, timeout_turn),
-// computed in 64 bits.
-int budgetFor(int64_t timeLeft, int64_t timeoutTurn, int multiplier);
+// How many more moves of its own the engine expects to play: about 30 at the
+// start of a game, falling by one every four stones to at least 10, and never
+// more than half the empty cells (rounded up). The match clock is spread over
+// these.
+int expectedMovesLeft(int movesPlayed, int emptyCells);
+
+// The part of time_left a move may never touch: a twentieth of it, at most a
+// second, so that the replies of a long game never run the clock out.
+int64_t timeReserve(int64_t timeLeft);
+
+// Time budget of one move: min((time_left - reserve) x multiplier / movesLeft,
+// timeout_turn), computed in 64 bits. The multiplier (1 ... 4) grows when the
+// value or the best move is unsettled.
+int budgetFor(int64_t timeLeft, int64_t timeoutTurn, int multiplier, int movesLeft);
 
 // The stop rules of the deepening loop: before an iteration (not the first),
-// and after an iteration whose best move held for `streak` iterations.
+// and after an iteration whose best move held for `streak` iterations. A new
+// iteration starts only while less than half the budget is gone (it takes
+// about as long as all before it together, and the clock check ends it at the
+// budget in any case), unless time is plentiful.
 bool stopBeforeIteration(int elapsed, int moveBudget, bool plentyOfTime, int depth, int moves, int cellCount);
 bool stableEnough(int streak, bool plentyOfTime, int elapsed, int moveBudget);

@@ -142,6 +142,9 @@ class Worker {
   // The deepening loop alone on the worker's position (no reply, no move
   // played). Returns the search's result value; the move is in bestX, bestY.
   int deepen(int colour);
+  // When every root move is proven lost: the move that loses latest, among
+  // those that stop the opponent's quick wins (into bestX, bestY).
+  void resistLoss(int colour);
   // A helper thread's loop over the same root until the main worker is done.
   void helperDeepen(int colour, int helperNumber);
   // Searches the position with `colour` to move to `depth` plies, leaves the

@@ -82,7 +82,7 @@ class RootSearch : public ::testing::Test {
     savedClock_ = clockSource;
     savedTimeLeft_ = TE.limits.time_left.load();
     savedTimeout_ = TE.limits.timeout_turn.load();
-    TE.limits.time_left = 240000;  // budget(k) = min(10,000 k, timeout_turn)
+    TE.limits.time_left = 301000;  // budget(k) = min(300,000 k / 30, timeout_turn)
     TE.limits.timeout_turn = 1000000;
     TW.search.thinking = 0;
     TW.search.moveBudget = 555555;
@@ -372,7 +372,7 @@ TEST_F(RootSearch, ExtendForDropRaisesTheBudget) {
   };
   // clang-format off
   const Case cases[] = {
-      {-8000001, 0, 0, 1000000, 20000},   // 240,000 x 2 / 24
+      {-8000001, 0, 0, 1000000, 20000},   // (301,000 - 1,000) x 2 / 30
       {-8000001, 1, 0, 1000000, 30000},
       {-8000001, 1, 1, 1000000, 40000},
       {-8000001, 1, 1, 25000, 25000},     // timeout_turn is the cap

@@ -783,7 +783,7 @@ TEST_F(SearchTest, FixedDepthSearchIsDeterministicAndLegal) {
       for (int run = 0; run < 2; run++) {
         forget();
         TW.search.fixedDepth = 3;
-        TW.search.moveBudget = budgetFor(TE.limits.time_left.load(), TE.limits.timeout_turn.load(), 1);
+        TW.search.moveBudget = TW.currentBudget(1);
         TW.search.nodeCount = 0;
         TW.search.stopSearch = 0;
         TW.search.bestX = TW.search.bestY = -1;

@@ -87,7 +87,7 @@ class ThinkBudgetTest : public ::testing::Test {
     TW.pos.recordCount = moves;
     TE.tt.clear();
     TE.fourCache.clear();
-    TW.search.moveBudget = budgetFor(TE.limits.time_left.load(), TE.limits.timeout_turn.load(), 1);
+    TW.search.moveBudget = TW.currentBudget(1);
     TW.search.sameBestStreak = 0;
     TW.search.extendForValue = TW.search.extendForDrop = TW.search.extendForNewBest = 0;
     TW.search.nodeCount = 0;
@@ -104,52 +104,78 @@ class ThinkBudgetTest : public ::testing::Test {
 // ---------------------------------------------------------------------------
 // The budget formula.
 
-// time_left 24,000 ms with two stones on 15 x 15: 24,000 / 24 = 1,000 ms, below
-// timeout_turn; the defaults give 100,000,000 / 24 = 4,166,666, capped at
-// timeout_turn = 30,000; the multiplier scales the share before the cap.
+// time_left 24,000 ms: a twentieth is kept back, at most a second, so 1,000;
+// the other 23,000 over 23 expected moves is 1,000 ms a move, below
+// timeout_turn. The defaults give 99,999,000 / 30, capped at timeout_turn =
+// 30,000; the multiplier scales the share before the cap.
 TEST_F(ThinkBudgetTest, BudgetIsTheTimeShareCappedByTheTurnLimit) {
-  EXPECT_EQ(budgetFor(24000, 30000, 1), 1000);
-  EXPECT_EQ(budgetFor(24000, 30000, 2), 2000);
-  EXPECT_EQ(budgetFor(24000, 30000, 4), 4000);
-  EXPECT_EQ(budgetFor(24000, 1500, 2), 1500);
-  EXPECT_EQ(budgetFor(100000000, 30000, 1), 30000);
-  EXPECT_EQ(budgetFor(23, 30000, 1), 0);  // truncation toward zero
-  EXPECT_EQ(budgetFor(47, 30000, 1), 1);
+  EXPECT_EQ(budgetFor(24000, 30000, 1, 23), 1000);
+  EXPECT_EQ(budgetFor(24000, 30000, 2, 23), 2000);
+  EXPECT_EQ(budgetFor(24000, 30000, 4, 23), 4000);
+  EXPECT_EQ(budgetFor(24000, 1500, 2, 23), 1500);
+  EXPECT_EQ(budgetFor(100000000, 30000, 1, 30), 30000);
+  // 2,000 ms keeps 100 back: 1,900 / 19 = 100.
+  EXPECT_EQ(budgetFor(2000, 30000, 1, 19), 100);
+  EXPECT_EQ(budgetFor(23, 30000, 1, 24), 0);  // truncation toward zero
+  EXPECT_EQ(budgetFor(48, 30000, 1, 24), 1);  // 48 - 2 = 46, / 24
+}
+
+// The reserve: a twentieth of time_left, never more than a second, never
+// negative.
+TEST_F(ThinkBudgetTest, ReserveIsATwentiethCappedAtASecond) {
+  EXPECT_EQ(timeReserve(24000), 1000);
+  EXPECT_EQ(timeReserve(2000), 100);
+  EXPECT_EQ(timeReserve(19), 0);
+  EXPECT_EQ(timeReserve(-500), 0);
+  EXPECT_EQ(timeReserve(INT32_MAX), 1000);
+}
+
+// 30 moves expected at the start, one fewer every four stones, at least 10,
+// and at most half the empty cells, rounded up (at least 1).
+TEST_F(ThinkBudgetTest, ExpectedMovesLeftShrinksWithTheGame) {
+  EXPECT_EQ(expectedMovesLeft(0, 225), 30);
+  EXPECT_EQ(expectedMovesLeft(3, 222), 30);
+  EXPECT_EQ(expectedMovesLeft(4, 221), 29);
+  EXPECT_EQ(expectedMovesLeft(40, 185), 20);
+  EXPECT_EQ(expectedMovesLeft(100, 125), 10);
+  EXPECT_EQ(expectedMovesLeft(210, 15), 8);
+  EXPECT_EQ(expectedMovesLeft(224, 1), 1);
+  EXPECT_EQ(expectedMovesLeft(225, 0), 1);
 }
 
 // In 32 bits 2,000,000,000 x 4 wraps to a negative number; the budget must be
-// worked out in 64 bits: 8,000,000,000 / 24 = 333,333,333 and
-// 2,147,483,647 x 4 / 24 = 357,913,941.
+// worked out in 64 bits: 1,999,999,000 x 4 / 24 = 333,333,166 and
+// 2,147,482,647 x 4 / 24 = 357,913,774.
 TEST_F(ThinkBudgetTest, BudgetArithmeticDoesNotOverflow) {
-  EXPECT_EQ(budgetFor(2000000000, INT32_MAX, 4), 333333333);
-  EXPECT_EQ(budgetFor(2000000000, INT32_MAX, 3), 250000000);
-  EXPECT_EQ(budgetFor(INT32_MAX, INT32_MAX, 4), 357913941);
-  EXPECT_EQ(budgetFor(INT32_MAX, 30000, 4), 30000);
-  for (int m = 1; m <= 4; m++) EXPECT_GT(budgetFor(INT32_MAX - 7, INT32_MAX, m), 0) << "multiplier " << m;
+  EXPECT_EQ(budgetFor(2000000000, INT32_MAX, 4, 24), 333333166);
+  EXPECT_EQ(budgetFor(2000000000, INT32_MAX, 3, 24), 249999875);
+  EXPECT_EQ(budgetFor(INT32_MAX, INT32_MAX, 4, 24), 357913774);
+  EXPECT_EQ(budgetFor(INT32_MAX, 30000, 4, 24), 30000);
+  for (int m = 1; m <= 4; m++) EXPECT_GT(budgetFor(INT32_MAX - 7, INT32_MAX, m, 1), 0) << "multiplier " << m;
 }
 
 // A negative turn limit is taken as it is: the budget is negative.
 TEST_F(ThinkBudgetTest, NegativeTurnLimitGivesANegativeBudget) {
-  EXPECT_EQ(budgetFor(24000, -1, 1), -1);
-  EXPECT_EQ(budgetFor(24000, -250, 4), -250);
+  EXPECT_EQ(budgetFor(24000, -1, 1, 30), -1);
+  EXPECT_EQ(budgetFor(24000, -250, 4, 30), -250);
 }
 
 // ---------------------------------------------------------------------------
 // The stop rules on their own.
 
-// Budget 1,000: a new iteration needs 4 x elapsed < 1,000, so 249 ms still
-// allows one and 250 ms does not, unless time is plentiful. The iteration
+// Budget 1,000: a new iteration needs 2 x elapsed < 1,000, so 499 ms still
+// allows one and 500 ms does not, unless time is plentiful. The iteration
 // depth plus the moves played may not exceed the cells of the TW.pos.board.
 TEST_F(ThinkBudgetTest, StopBeforeIterationFollowsTheQuarterBudget) {
-  EXPECT_FALSE(stopBeforeIteration(249, 1000, false, 2, 2, 225));
-  EXPECT_TRUE(stopBeforeIteration(250, 1000, false, 2, 2, 225));
+  EXPECT_FALSE(stopBeforeIteration(499, 1000, false, 2, 2, 225));
+  EXPECT_TRUE(stopBeforeIteration(500, 1000, false, 2, 2, 225));
   EXPECT_TRUE(stopBeforeIteration(900, 1000, false, 2, 2, 225));
-  EXPECT_FALSE(stopBeforeIteration(250, 1000, true, 2, 2, 225));
+  EXPECT_FALSE(stopBeforeIteration(500, 1000, true, 2, 2, 225));
   EXPECT_FALSE(stopBeforeIteration(100000, 1000, true, 2, 2, 225));
   EXPECT_FALSE(stopBeforeIteration(0, 1000, true, 223, 2, 225));
   EXPECT_TRUE(stopBeforeIteration(0, 1000, true, 224, 2, 225));
-  // 4 x elapsed is not cut to 32 bits.
-  EXPECT_TRUE(stopBeforeIteration(600000000, INT32_MAX, false, 2, 2, 225));
+  // 2 x elapsed is not cut to 32 bits.
+  EXPECT_TRUE(stopBeforeIteration(1100000000, INT32_MAX, false, 2, 2, 225));
 }
 
 // Five iterations with the same best move end the think once 8 x elapsed
@@ -166,27 +192,28 @@ TEST_F(ThinkBudgetTest, StableEnoughNeedsFiveIterationsAndAnEighth) {
 // ---------------------------------------------------------------------------
 // The deepening loop with an injected clock.
 
-// With 250 ms gone after the start, only the first iteration runs (it always
-// does); with 249 ms the loop goes on until the fixed depth.
-TEST_F(ThinkBudgetTest, DeepenStartsNoIterationAfterAQuarterOfTheBudget) {
-  TE.limits.time_left = 24000;
+// With 500 ms gone after the start, only the first iteration runs (it always
+// does); with 499 ms the loop goes on until the fixed depth. time_left 31,000
+// keeps 1,000 back and spreads 30,000 over 30 moves: a budget of 1,000.
+TEST_F(ThinkBudgetTest, DeepenStartsNoIterationAfterHalfTheBudget) {
+  TE.limits.time_left = 31000;
   prepare(RULE_FREESTYLE, kTwoStones, 2);
   ASSERT_EQ(TW.search.moveBudget, 1000);
   TW.search.fixedDepth = 3;
-  useFakeClock(5000, 5250);
+  useFakeClock(5000, 5500);
   TW.deepen(BLACK);
   EXPECT_EQ(TW.search.moveBudget, 1000) << "a value term raised the budget; the position is not quiet enough";
   EXPECT_EQ(TW.pos.board.iterationDepth, 1);
-  EXPECT_EQ(TW.search.startTime, 250);  // replaced by the elapsed time
+  EXPECT_EQ(TW.search.startTime, 500);  // replaced by the elapsed time
   EXPECT_TRUE(legalEmpty(TW.search.bestX, TW.search.bestY));
 
   prepare(RULE_FREESTYLE, kTwoStones, 2);
   TW.search.fixedDepth = 3;
-  useFakeClock(5000, 5249);
+  useFakeClock(5000, 5499);
   TW.deepen(BLACK);
   EXPECT_EQ(TW.search.moveBudget, 1000);
   EXPECT_EQ(TW.pos.board.iterationDepth, 3);
-  EXPECT_EQ(TW.search.startTime, 249);
+  EXPECT_EQ(TW.search.startTime, 499);
 }
 
 // With the defaults the budget is 30,000 ms and time is plentiful
@@ -207,7 +234,8 @@ TEST_F(ThinkBudgetTest, DefaultsLeavePlentyOfTime) {
 // ends right there. At exactly 125 ms it does not, and the loop goes one
 // iteration further. On this 10 x 10 board Black has to answer White's open
 // three and keeps its answer from the first iteration on; the budget is
-// 24,000 / 24 = 1,000 and time is not plentiful (24,000 / 95 = 252 < 1,000).
+// (30,000 - 1,000) / 29 = 1,000 (29 moves expected after six stones) and time
+// is not plentiful (30,000 / 95 = 315 < 1,000).
 TEST_F(ThinkBudgetTest, StableBestMoveEndsTheThink) {
   // clang-format off
   const std::vector<std::string> mustAnswer = {
@@ -223,7 +251,7 @@ TEST_F(ThinkBudgetTest, StableBestMoveEndsTheThink) {
       "..........",
   };
   // clang-format on
-  TE.limits.time_left = 24000;
+  TE.limits.time_left = 30000;
   const int cap = 12;
   prepare(RULE_FREESTYLE, mustAnswer, 6);
   TW.search.fixedDepth = cap;
@@ -312,7 +340,7 @@ TEST_F(ThinkBudgetTest, HugeTimeLeftKeepsTheBudgetPositive) {
   TE.limits.time_left = INT32_MAX;
   TE.limits.timeout_turn = INT32_MAX;
   prepare(RULE_FREESTYLE, kTwoStones, 2);
-  EXPECT_EQ(TW.search.moveBudget, INT32_MAX / 24);
+  EXPECT_EQ(TW.search.moveBudget, (INT32_MAX - 1000) / 30);
   TW.search.fixedDepth = 3;
   useFakeClock(0, 10);
   TW.deepen(BLACK);
