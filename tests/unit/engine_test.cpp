@@ -1,0 +1,143 @@
+// Engines as objects: two games held and searched alternately in one process
+// must give exactly what each gives alone, and a search on helper threads must
+// leave the game as it found it and answer with a legal move.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "control/engine.h"
+#include "test_support.h"
+
+namespace {
+
+struct Game {
+  int rule, width, height;
+  std::vector<std::pair<int, int>> moves;
+};
+
+// Two games that share nothing: another rule, another board.
+const Game kFreestyle = {RULE_FREESTYLE, 15, 15, {{7, 7}, {8, 8}, {7, 8}, {6, 9}, {8, 6}, {9, 5}, {6, 7}}};
+const Game kRenju = {RULE_RENJU, 20, 15, {{10, 7}, {11, 8}, {9, 8}, {10, 9}, {11, 6}, {12, 5}}};
+
+struct Result {
+  int value, x, y, depth;
+  int64_t nodes;
+  bool operator==(const Result& o) const {
+    return value == o.value && x == o.x && y == o.y && depth == o.depth && nodes == o.nodes;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Result& r) {
+  return out << "value " << r.value << " move " << r.x << "," << r.y << " depth " << r.depth << " nodes " << r.nodes;
+}
+
+std::unique_ptr<Engine> newEngine(const Game& g) {
+  testing_support::testEngine();   // the keys are drawn once, before any engine
+  std::unique_ptr<Engine> e(new Engine);
+  e->rule = g.rule;
+  e->limits.timeout_turn = 1000000;
+  e->limits.time_left = 2000000000;
+  e->limits.max_depth = 5;
+  e->game.startGame(g.width, g.height, g.rule);
+  for (size_t i = 0; i + 1 < g.moves.size(); i++)
+    EXPECT_EQ(e->game.playOpponentMove(g.moves[i].first, g.moves[i].second, g.rule), BoardDone);
+  e->game.rebuild(g.rule);
+  return e;
+}
+
+// Plays the game's next scripted move and searches the position after it.
+Result step(Engine& e, const Game& g) {
+  const auto& m = g.moves[e.game.recordCount];
+  EXPECT_EQ(e.game.playOpponentMove(m.first, m.second, g.rule), BoardDone);
+  const int colour = e.game.recordCount % 2 == 0 ? BLACK : WHITE;
+  const int value = e.searchGame(colour, false);
+  Worker& w = e.mainWorker();
+  return Result{value, w.search.bestX, w.search.bestY, e.game.board.iterationDepth, e.totalNodes()};
+}
+
+TEST(EngineObjects, TwoGamesSearchedAlternatelyGiveWhatEachGivesAlone) {
+  // Each game on its own: its next move searched, then its own move played
+  // back and the game taken one step further by a take-back and a new move.
+  auto sequence = [](Engine& e, const Game& g, std::vector<Result>& out) {
+    out.push_back(step(e, g));
+    const Worker& w = e.mainWorker();
+    EXPECT_EQ(e.game.playOwnMove(w.search.bestX, w.search.bestY, g.rule), BoardDone);
+    EXPECT_EQ(e.game.takeBackMove(w.search.bestX, w.search.bestY, g.rule), BoardDone);
+    EXPECT_EQ(e.game.takeBackMove(g.moves.back().first, g.moves.back().second, g.rule), BoardDone);
+    out.push_back(step(e, g));
+  };
+  std::vector<Result> aloneA, aloneB;
+  {
+    auto a = newEngine(kFreestyle);
+    sequence(*a, kFreestyle, aloneA);
+  }
+  {
+    auto b = newEngine(kRenju);
+    sequence(*b, kRenju, aloneB);
+  }
+
+  // Both at once, each step of one between two steps of the other.
+  auto a = newEngine(kFreestyle);
+  auto b = newEngine(kRenju);
+  std::vector<Result> bothA, bothB;
+  bothA.push_back(step(*a, kFreestyle));
+  bothB.push_back(step(*b, kRenju));
+  {
+    const Worker& w = a->mainWorker();
+    ASSERT_EQ(a->game.playOwnMove(w.search.bestX, w.search.bestY, kFreestyle.rule), BoardDone);
+  }
+  {
+    const Worker& w = b->mainWorker();
+    ASSERT_EQ(b->game.playOwnMove(w.search.bestX, w.search.bestY, kRenju.rule), BoardDone);
+  }
+  ASSERT_EQ(a->game.takeBackMove(bothA[0].x, bothA[0].y, kFreestyle.rule), BoardDone);
+  ASSERT_EQ(b->game.takeBackMove(bothB[0].x, bothB[0].y, kRenju.rule), BoardDone);
+  ASSERT_EQ(a->game.takeBackMove(kFreestyle.moves.back().first, kFreestyle.moves.back().second, kFreestyle.rule),
+            BoardDone);
+  ASSERT_EQ(b->game.takeBackMove(kRenju.moves.back().first, kRenju.moves.back().second, kRenju.rule), BoardDone);
+  bothB.push_back(step(*b, kRenju));
+  bothA.push_back(step(*a, kFreestyle));
+
+  ASSERT_EQ(aloneA.size(), bothA.size());
+  for (size_t i = 0; i < aloneA.size(); i++) {
+    EXPECT_EQ(aloneA[i], bothA[i]) << "free-style search " << i;
+    EXPECT_EQ(aloneB[i], bothB[i]) << "Renju search " << i;
+  }
+  EXPECT_GT(aloneA[0].nodes, 1000);
+  EXPECT_GT(aloneB[0].nodes, 1000);
+  EXPECT_TRUE(a->game.boardIsConsistent());
+  EXPECT_TRUE(b->game.boardIsConsistent());
+}
+
+TEST(EngineObjects, HelperThreadsLeaveTheGameAsFoundAndAnswerLegally) {
+  for (const Game* g : {&kFreestyle, &kRenju}) {
+    auto e = newEngine(*g);
+    e->threadCount = 2;
+    const auto& m = g->moves.back();
+    ASSERT_EQ(e->game.playOpponentMove(m.first, m.second, g->rule), BoardDone);
+    static BoardBase before;
+    before = e->game.board;
+    const int colour = e->game.recordCount % 2 == 0 ? BLACK : WHITE;
+    e->searchGame(colour, false);
+    const Worker& w = e->mainWorker();
+    ASSERT_TRUE(e->game.onBoard(cellIndex(w.search.bestX, w.search.bestY)));
+    EXPECT_EQ(e->game.board.cells[cellIndex(w.search.bestX, w.search.bestY)], EMPTY);
+    if (g->rule == RULE_RENJU && colour == BLACK) {
+      EXPECT_FALSE(e->game.isForbidden(cellIndex(w.search.bestX, w.search.bestY)));
+    }
+    // Only the depth reached changes; the helpers searched copies.
+    before.iterationDepth = e->game.board.iterationDepth;
+    EXPECT_EQ(std::memcmp(&before, &e->game.board, offsetof(BoardBase, stones)), 0);
+    EXPECT_TRUE(e->game.boardIsConsistent());
+    // Nodes of both workers are counted.
+    EXPECT_GT(e->totalNodes(), w.search.nodeCount.load());
+  }
+}
+
+}  // namespace
