@@ -387,7 +387,7 @@ def classify_failure(player, error, waited_s, wait_s):
         pass
     if proc.poll() is not None:
         return "crash", "exit code %d (%s)" % (proc.returncode, error)
-    if waited_s >= wait_s:
+    if waited_s >= wait_s - 0.05:   # the wait ran to its deadline
         return "hang", "no reply in %.1f s" % waited_s
     return "protocol", str(error)
 
