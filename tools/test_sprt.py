@@ -446,6 +446,25 @@ class Games(unittest.TestCase):
         self.assertEqual(logged.count('[Counted "yes"]'), 4)
         self.assertEqual(logged.count('[Rule "renju"]'), 2)
 
+    def test_the_test_stops_at_the_first_crossing(self):
+        # Against elo1 = 400 (s1 = 0.9091) a won pair gains log(0.9091 / 0.5) = 0.598, so the
+        # fifth pair crosses 2.944; with elo0 = -400 a lost pair loses as much the other way.
+        # Two games at a time: a game still running at the stop is not counted.
+        good = "%s %s column=0" % (sys.executable, self.brain)
+        bad = "%s %s column=14 crash=2" % (sys.executable, self.brain)
+        for candidate, base, elo0, elo1, verdict, score in (
+                (good, bad, "0", "400", "H1 accepted", "W-L-D 10-0-0"),
+                (bad, good, "-400", "0", "H0 accepted", "W-L-D 0-10-0")):
+            args = sprt.parse_args([candidate, base, "--games", "40", "--turn-ms", "500", "--concurrency", "2",
+                                    "--elo0", elo0, "--elo1", elo1])
+            out = io.StringIO()
+            with contextlib.redirect_stdout(out):
+                sprt.run(args)
+            text = out.getvalue()
+            self.assertIn("games 10 (5 pairs)  %s" % score, text)
+            self.assertIn("verdict: %s" % verdict, text)
+            self.assertIn("LLR %+.3f" % (2.989 if elo0 == "0" else -2.989), text)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
