@@ -29,6 +29,7 @@ import argparse
 import math
 import os
 import queue
+import signal
 import subprocess
 import sys
 import threading
@@ -377,10 +378,10 @@ def board_block(moves, colour):
     return lines
 
 
-def classify_failure(player, error, waited_s, wait_s):
+def classify_failure(engine, error, waited_s, wait_s):
     """Why a reply never came: the process ended (crash), the wait ran out
     (hang) or something else came back (protocol)."""
-    proc = player.engine.proc
+    proc = engine.proc
     try:
         proc.wait(timeout=0.5)
     except subprocess.TimeoutExpired:
@@ -433,7 +434,7 @@ def play_game(black, white, rule, width, height, opening, limits, move_cap=0, pa
                 sent = engine.send("TURN %d,%d" % moves[-1])
             x, y, seconds = engine.await_move(sent, wait_s)
         except (ProtocolError, OSError) as error:
-            outcome, detail = classify_failure(player, error, time.monotonic() - sent, wait_s)
+            outcome, detail = classify_failure(engine, error, time.monotonic() - sent, wait_s)
             player.discard()
             return record.lose(colour, outcome, "ply %d: %s" % (len(moves) + 1, detail))
         ms = seconds * 1000.0
@@ -512,13 +513,19 @@ class Tally:
 
 class JobSource:
     """Hands out (pair, slot) jobs to the workers, pair by pair, until the
-    limit on games or a stop."""
+    limit on games or a stop. It also knows every worker's players, so that
+    an interrupted run can end the games in progress at once."""
 
     def __init__(self, max_pairs):
         self.max_pairs = max_pairs
         self.next = 0
         self.lock = threading.Lock()
         self.stopped = False
+        self.players = []
+
+    def register(self, *players):
+        with self.lock:
+            self.players.extend(players)
 
     def take(self):
         with self.lock:
@@ -532,10 +539,20 @@ class JobSource:
         with self.lock:
             self.stopped = True
 
+    def abort(self):
+        """Stops, and kills the engine processes: a game waiting on one ends
+        at once as a crash, which is not counted after the stop."""
+        self.stop()
+        with self.lock:
+            engines = [player.engine for player in self.players if player.engine is not None]
+        for engine in engines:
+            engine.kill()
+
 
 def worker(jobs, results, args, limits, openings):
     candidate = Player("candidate", args.candidate)
     base = Player("base", args.base)
+    jobs.register(candidate, base)
     try:
         while True:
             job = jobs.take()
@@ -575,7 +592,14 @@ def status_line(tally, args, bounds):
                llr(n, mean, var, args.elo0, args.elo1), bounds[0], bounds[1]))
 
 
+def _interrupt(signum, frame):
+    raise KeyboardInterrupt
+
+
 def run(args):
+    # A polite kill (a time limit around the run, say) still gets the report.
+    if threading.current_thread() is threading.main_thread():
+        signal.signal(signal.SIGTERM, _interrupt)
     openings = load_openings(args.openings, args.width, args.height)
     limits = Limits(args.turn_ms, args.match_ms, args.inc_ms, args.nodes, args.threads,
                     args.tolerance_ms, not args.no_forfeit)
@@ -644,9 +668,9 @@ def run(args):
             if verdict:
                 jobs.stop()
     except KeyboardInterrupt:
-        jobs.stop()
         verdict = verdict or "interrupted"
-        print("interrupted: finishing the games in progress")
+        print("interrupted: the games in progress are not counted")
+        jobs.abort()
         for thread in threads:
             thread.join()
     elapsed = time.monotonic() - started
@@ -660,7 +684,9 @@ def run(args):
     if error:
         print("harness fault:\n" + error, file=sys.stderr)
     report(tally, args, bounds, verdict, elapsed, limits, finished_after_stop)
-    return 2 if error else 0
+    if error:
+        return 2
+    return 130 if verdict == "interrupted" else 0
 
 
 def report(tally, args, bounds, verdict, elapsed, limits, uncounted):
