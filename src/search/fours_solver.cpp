@@ -77,13 +77,8 @@ void FourCache::storeRaw(int table, uint64_t key, int stored, int count, int age
 }
 
 void FourCache::clear() {
-  for (int i = 0; i < TABLES; i++) {
-    if (!tables[i]) continue;
-    if (memory[i].allocate(sizeof(FourBucket) * bucketCount))
-      tables[i] = static_cast<FourBucket*>(memory[i].aligned);
-    else
-      std::memset(static_cast<void*>(tables[i]), 0, sizeof(FourBucket) * bucketCount);
-  }
+  for (FourBucket* table : tables)
+    if (table) std::memset(static_cast<void*>(table), 0, sizeof(FourBucket) * bucketCount);
 }
 
 void FourCache::release() {

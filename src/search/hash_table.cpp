@@ -20,13 +20,8 @@ void TableMemory::release() {
 }
 
 void TranspositionTable::clear() {
-  for (int i = 0; i < 2; i++) {
-    if (!tables[i]) continue;
-    if (memory[i].allocate(sizeof(HashBucket) * bucketCount))
-      tables[i] = static_cast<HashBucket*>(memory[i].aligned);
-    else
-      std::memset(static_cast<void*>(tables[i]), 0, sizeof(HashBucket) * bucketCount);
-  }
+  for (HashBucket* table : tables)
+    if (table) std::memset(static_cast<void*>(table), 0, sizeof(HashBucket) * bucketCount);
 }
 
 void TranspositionTable::release() {

@@ -71,8 +71,8 @@ struct TranspositionTable {
   // Allocates both tables of `buckets` buckets (a power of two) when they are
   // not of that size yet, and clears them when the rule changed since their
   // last clearing. False when the memory could not be had (the tables then
-  // keep their old size, or stay unallocated). Clearing takes fresh zero
-  // pages rather than writing zeros, so it gives resident memory back.
+  // keep their old size, or stay unallocated). A fresh table costs no
+  // resident memory until it is written; clearing writes it whole.
   bool prepare(int rule, uint32_t buckets = HASH_BUCKETS);
   void clear();
   void release();
