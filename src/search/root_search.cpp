@@ -265,53 +265,61 @@ void Worker::helperDeepen(int colour, int helperNumber) {
 // the clock runs out.
 void Worker::resistLoss(int colour) {
   const int opponent = colour ^ 3;
+  // A five to stop leaves one move, and the root has played it.
+  if (!setEmpty(FiveCells, opponent)) return;
   const int savedDepth = pos.board.iterationDepth;
   const bool renjuBlack = pos.builtRule == RULE_RENJU && colour == BLACK;
+  const int rootChoice = search.bestX >= 0 ? cellIndex(search.bestX, search.bestY) : NO_CELL;
   search.stopSearch = 0;
 
+  constexpr int UNJUDGED = -1;
   struct Candidate {
     int cell;
-    int quickWin;   // plies to the opponent's forced five by fours; 0: none found
+    int quickWin;   // plies to the opponent's forced five by fours; 0: none; -1: not judged
   };
   static thread_local Candidate candidates[MAX_CELLS];
   int count = 0;
+  // The root's own choice first, so that it is judged before the clock can
+  // stop the others.
+  if (rootChoice != NO_CELL) candidates[count++] = Candidate{rootChoice, UNJUDGED};
   for (int x = 0; x < pos.xExtent; x++)
     for (int y = 0; y < pos.yExtent; y++) {
       const int cell = cellIndex(x, y);
-      if (pos.board.cells[cell] != EMPTY || !neighbourhood(x, y, fullSquare)) continue;
+      if (cell == rootChoice || pos.board.cells[cell] != EMPTY || !neighbourhood(x, y, fullSquare)) continue;
       if (renjuBlack && pos.isForbidden(cell)) continue;
-      candidates[count++] = Candidate{cell, 0};
+      candidates[count++] = Candidate{cell, UNJUDGED};
     }
-  if (count == 0) return;
 
   // Judged one ply below the root.
   pos.board.iterationDepth = RESIST_SEARCH_DEPTH + 1;
-  for (int i = 0; i < count && !search.stopSearch; i++) {
+  for (int i = 0; i < count; i++) {
     Candidate& c = candidates[i];
     pos.placeStone(c.cell, colour);
-    if (!setEmpty(FiveCells, colour)) {
-      c.quickWin = 0;   // our four: the opponent must answer it first
-      const int r = solveThreats(RESIST_SEARCH_DEPTH, opponent);
-      if (r > 0) c.quickWin = FOUR_WIN - r + 2;
-    } else if (!setEmpty(FiveCells, opponent)) {
-      c.quickWin = 1;
+    int quick = 0;
+    if (!setEmpty(FiveCells, opponent)) {
+      quick = 1;
     } else {
+      // After our four the opponent must answer it first: the chain, if
+      // any, starts one ply later.
       const int r = solveThreats(RESIST_SEARCH_DEPTH, opponent);
-      if (r > 0) c.quickWin = FOUR_WIN - r + 1;
+      if (r > 0) quick = FOUR_WIN - r + (setEmpty(FiveCells, colour) ? 1 : 2);
     }
     pos.removeStone(c.cell);
+    if (search.stopSearch) break;   // this one not judged after all
+    c.quickWin = quick;
   }
 
-  int bestCell = search.bestX >= 0 ? cellIndex(search.bestX, search.bestY) : NO_CELL;
-  int bestQuick = -1, bestValue = NO_SCORE;
-  // The root's choice first, so that a candidate must be strictly better.
-  for (int i = 0; i < count; i++)
-    if (candidates[i].cell == bestCell) bestQuick = candidates[i].quickWin;
+  int bestCell = rootChoice, bestQuick = UNJUDGED, bestValue = NO_SCORE;
   bool anySafe = false;
-  for (int i = 0; i < count; i++) anySafe = anySafe || candidates[i].quickWin == 0;
-  if (anySafe) {
+  for (int i = 0; i < count; i++) {
+    anySafe = anySafe || candidates[i].quickWin == 0;
+    if (candidates[i].cell == rootChoice) bestQuick = candidates[i].quickWin;
+  }
+  if (anySafe && !search.stopSearch) {
+    // Rank the moves that stop every quick win by a short search, whose
+    // values keep the distance to the loss.
     if (bestQuick != 0) bestCell = NO_CELL;
-    for (int i = 0; i < count && !search.stopSearch; i++) {
+    for (int i = 0; i < count; i++) {
       const Candidate& c = candidates[i];
       if (c.quickWin != 0) continue;
       pos.placeStone(c.cell, colour);
@@ -324,11 +332,17 @@ void Worker::resistLoss(int colour) {
         bestCell = c.cell;
       }
     }
-    if (bestCell == NO_CELL) {
-      for (int i = 0; i < count && bestCell == NO_CELL; i++)
-        if (candidates[i].quickWin == 0) bestCell = candidates[i].cell;
-    }
-  } else {
+    for (int i = 0; i < count && bestCell == NO_CELL; i++)
+      if (candidates[i].quickWin == 0) bestCell = candidates[i].cell;
+  } else if (anySafe) {
+    if (bestQuick != 0)
+      for (int i = 0; i < count; i++)
+        if (candidates[i].quickWin == 0) {
+          bestCell = candidates[i].cell;
+          break;
+        }
+  } else if (bestQuick != UNJUDGED) {
+    // Every judged move allows a chain of fours: the one that delays it most.
     for (int i = 0; i < count; i++)
       if (candidates[i].quickWin > bestQuick) {
         bestQuick = candidates[i].quickWin;
