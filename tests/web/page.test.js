@@ -73,6 +73,10 @@ async function openPage(query) {
   page.on('pageerror', (e) => problems.push('page error: ' + e.message));
   page.on('console', (m) => { if (m.type() === 'error') problems.push('console: ' + m.text()); });
   page.problems = problems;
+  // Everything the page loads comes from the local server: it works offline.
+  page.on('request', (r) => {
+    if (!r.url().startsWith(baseUrl) && !r.url().startsWith('data:')) problems.push('outside request: ' + r.url());
+  });
   page.opened = Date.now();
   await page.goto(baseUrl + query);
   await waitIdle(page);
@@ -377,6 +381,47 @@ test('undo takes back the engine reply with your move, or the one last move', { 
   await waitIdle(page);
   await assertCleanLog(page);
   await shot(page, 'undo');
+  await page.close();
+});
+
+test('a rectangular board, and a new game while the engine thinks', { timeout: 120000 }, async () => {
+  const page = await openPage('?w=12&h=7&rule=1&time=1500');
+  const grid = await page.$$eval('#board .grid line', (ls) => ls.length);
+  assert.equal(grid, 12 + 7);
+  // White's four down column 5 ends on the bottom edge, with Black above it:
+  // dead on this board, a win at 5,7 for an engine that believed the board
+  // went on below.
+  await page.fill('#record', '0,0 5,3 5,2 5,4 11,0 5,5 0,6 5,6');
+  await page.click('#import');
+  await waitIdle(page);
+  await clickCell(page, 11, 6);
+  await waitIdle(page);
+  assert.equal(await phase(page), 'human', await status(page));
+  const list = await stones(page);
+  assert.equal(list.length, 10);
+  assert.deepEqual([list[8].x, list[8].y], [11, 6]);
+  assert.ok(list[9].x < 12 && list[9].y < 7, 'the reply lies on the board');
+
+  // New game on 9 x 9 while the engine still thinks about the old one: its
+  // late reply must not land on the new board.
+  await page.click('#new-game');
+  await waitIdle(page);
+  await clickCell(page, 5, 3);
+  assert.equal(await phase(page), 'thinking');
+  await page.selectOption('#width', '9');
+  await page.selectOption('#height', '9');
+  await page.click('#new-game');
+  await waitIdle(page);
+  assert.deepEqual(await stones(page), []);
+  assert.equal(await page.$$eval('#board .grid line', (ls) => ls.length), 18);
+  await clickCell(page, 4, 4);
+  await page.waitForFunction(() => document.querySelectorAll('#board .stone').length === 2);
+  await waitIdle(page);
+  // Two stones only: the old game's reply was dropped.
+  await page.waitForTimeout(300);
+  assert.equal((await stones(page)).length, 2);
+  await assertCleanLog(page);
+  await shot(page, 'rectangular-new-game');
   await page.close();
 });
 
