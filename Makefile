@@ -49,12 +49,13 @@ serve-web: web
 	@echo "Ruvan: http://localhost:$(PORT)/"
 	python3 -m http.server $(PORT) --bind 127.0.0.1 --directory build/web
 
-# Browser tests: Debian's Chromium driven by playwright-core (pinned in
+# The WebAssembly engine's replies against the native engine's, then the
+# browser tests: Debian's Chromium driven by playwright-core (pinned in
 # tests/web/package-lock.json), against the page served from build/web.
-web-test: web
+web-test: web release
 	@command -v chromium >/dev/null || { echo "make web-test needs chromium (Debian package chromium)"; exit 1; }
 	@[ -d tests/web/node_modules/playwright-core ] || (cd tests/web && npm ci --no-audit --no-fund)
-	cd tests/web && node --test page.test.js
+	cd tests/web && node --test transport.test.js page.test.js
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

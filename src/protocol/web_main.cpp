@@ -9,12 +9,12 @@
 // move is what bounds a think here.
 //
 // BOARD and YXBOARD read the lines of their block themselves. The block comes
-// in as separate calls, so it is collected until its closing line (the first
-// one that is not "x,y,who") and then handed to the ordinary handler through
-// an in-memory file standing in for standard input. Whatever the handler
-// leaves unread (it stops early at a bad line, exactly as it would on
-// standard input) is fed back as ordinary lines, so a page sees the same
-// replies a manager would.
+// in as separate calls, so it is collected until the line the handler stops
+// at (DONE, or any line that is not a stone on the board) and then handed to
+// the ordinary handler through an in-memory file standing in for standard
+// input, which it reads to the end. A page thus sees the same replies a
+// manager would, in the same order; only the refusal of a stone inside a
+// block comes when the block is closed rather than at once.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -38,12 +38,16 @@ bool ended = false;
 bool collecting = false;   // inside a BOARD or YXBOARD block
 std::string block;         // the block's lines so far, each ended by LF
 
+// A line the BOARD handler reads as a stone and goes on after: "x,y,who" on
+// the board the block will be played on (20 x 20 when no game is set up yet,
+// as the handler then starts one).
 bool isBlockLine(const char* line) {
   int x, y, who;
-  return std::sscanf(line, "%d,%d,%d", &x, &y, &who) == 3;
+  if (std::sscanf(line, "%d,%d,%d", &x, &y, &who) != 3) return false;
+  const Position& game = frontEnd->engine.game;
+  const int width = game.xExtent > 0 ? game.xExtent : 20, height = game.xExtent > 0 ? game.yExtent : 20;
+  return x >= 0 && y >= 0 && x < width && y < height && who >= 1 && who <= 3;
 }
-
-void feedLine(const char* line);
 
 // The collected block, read by the front end as it would read standard input.
 void runBlock() {
@@ -59,20 +63,8 @@ void runBlock() {
   std::FILE* previous = frontEnd->input;
   frontEnd->input = memory;
   if (frontEnd->readCommandLine()) ended = frontEnd->handleCommand();
-  // What the handler did not read: the lines after a bad one.
-  std::string rest;
-  while (frontEnd->readCommandLine()) {
-    rest.append(frontEnd->commandLine);
-    rest.push_back('\n');
-  }
   frontEnd->input = previous;
   std::fclose(memory);
-  for (size_t start = 0; start < rest.size() && !ended;) {
-    const size_t end = rest.find('\n', start);
-    rest[end] = '\0';
-    feedLine(rest.c_str() + start);
-    start = end + 1;
-  }
 }
 
 void feedLine(const char* line) {
