@@ -32,15 +32,30 @@ class EngineLink {
     this.onLog = onLog;
     this.waiting = [];
     this.ready = new Promise((resolve) => { this.markReady = resolve; });
-    this.worker = new Worker('engine-worker.js');
+    try {
+      this.worker = new Worker('engine-worker.js');
+    } catch (e) {
+      // Pages opened from a file may not start workers.
+      this.onLog('! ' + e.message);
+      this.onFail();
+      return;
+    }
     this.worker.onmessage = (event) => this.receive(event.data);
-    this.worker.onerror = (event) => this.onLog('! ' + (event.message || 'worker error'));
+    this.worker.onerror = (event) => {
+      this.onLog('! ' + (event.message || 'worker error'));
+      this.onFail();
+    };
+  }
+
+  onFail() {
+    state.note = 'The engine could not start: serve the page over http (make serve-web).';
+    render();
   }
 
   // Lines without a reply (INFO, STOP).
   post(...lines) {
     for (const line of lines) this.onLog('> ' + line);
-    this.worker.postMessage(lines.join('\n'));
+    if (this.worker) this.worker.postMessage(lines.join('\n'));
   }
 
   // Lines whose last reply is of `kind`; resolves with {line, ms}, where ms is
@@ -54,7 +69,11 @@ class EngineLink {
 
   receive(data) {
     if (data.ready) { this.markReady(); return; }
-    if (data.error !== undefined) { this.onLog('! ' + data.error); return; }
+    if (data.error !== undefined) {
+      this.onLog('! ' + data.error);
+      if (data.error.startsWith('engine failed to load')) this.onFail();
+      return;
+    }
     if (data.line === undefined) return;
     const line = data.line;
     if (line === '') return;
@@ -566,7 +585,14 @@ function bindInput() {
     if ((before && before.x) !== (cell && cell.x) || (before && before.y) !== (cell && cell.y)) render();
   });
   svg.addEventListener('mouseleave', () => { state.hover = null; render(); });
-  svg.addEventListener('keydown', (event) => {
+  // The arrow keys move the cursor wherever the focus is but in a form
+  // field; Enter and Space play only from the board (or with nothing
+  // focused), since on a button they press it.
+  document.addEventListener('keydown', (event) => {
+    const target = event.target;
+    if (target.closest && target.closest('select, textarea, input')) return;
+    const onBoard = target === svg || target === document.body;
+    if (!onBoard && !event.key.startsWith('Arrow')) return;
     const steps = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] };
     if (steps[event.key]) {
       const [dx, dy] = steps[event.key];

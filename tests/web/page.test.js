@@ -428,6 +428,15 @@ test('a rectangular board, and a new game while the engine thinks', { timeout: 1
 test('the engine answers within its time per move; keyboard play', { timeout: 180000 }, async () => {
   const TIME = 300;
   const page = await openPage(`?size=15&rule=0&time=${TIME}`);
+  // The arrows move the cursor from a button too; Enter there presses the
+  // button rather than playing.
+  const cursorAt = () => page.$eval('#board .cursor', (n) => `${n.dataset.x},${n.dataset.y}`);
+  await page.focus('#export');
+  await page.keyboard.press('ArrowLeft');
+  assert.equal(await cursorAt(), '6,7');
+  await page.keyboard.press('Enter');
+  assert.equal((await stones(page)).length, 0);
+  await page.keyboard.press('ArrowRight');
   await page.focus('#board');
   const replies = [];
   // Cursor starts on the centre; each turn moves it and plays with Enter or Space.
