@@ -16,6 +16,7 @@ const MIN_SIDE = 5, MAX_SIDE = 22;
 const MEMORY_BYTES = 64 * 1024 * 1024;   // the engine sizes its tables within this
 const CELL = 32, MARGIN = 36;             // board drawing units
 const colourName = (c) => (c === BLACK ? 'Black' : 'White');
+const seconds = (ms) => `${Number((ms / 1000).toFixed(2))} s`;
 
 // ---------------------------------------------------------------------------
 // The engine link.
@@ -367,10 +368,12 @@ async function engineMove(...lines) {
   const replyTime = $('reply-time');
   replyTime.dataset.ms = Math.round(reply.ms);
   replyTime.dataset.count = Number(replyTime.dataset.count || 0) + 1;
-  replyTime.textContent = `The engine replied in ${(reply.ms / 1000).toFixed(2)} s (limit ${(state.timeMs / 1000).toFixed(1)} s).`;
-  if (x < 0 || occupant(x, y) || x >= state.width || y >= state.height) {
-    // No move (a full board) or a move the page cannot place.
-    state.result = { text: `Draw: the engine passed (${reply.line})`, cells: [], winner: 0 };
+  replyTime.textContent = `The engine replied in ${(reply.ms / 1000).toFixed(2)} s (limit ${seconds(state.timeMs)}).`;
+  if (x < 0) {
+    // No move: the board is full.
+    state.result = { text: 'Draw: the engine passed', cells: [], winner: 0 };
+  } else if (occupant(x, y) || x >= state.width || y >= state.height) {
+    state.result = { text: `The engine's move ${reply.line} cannot be played`, cells: [], winner: 0 };
   } else {
     const forbiddenBefore = state.forbidden;
     state.record.push({ x, y });
@@ -411,7 +414,17 @@ async function humanMove(x, y) {
     render();
     return;
   }
-  await engineMove(`TURN ${x},${y}`);
+  if (state.rule === RENJU && state.engineColour === BLACK) {
+    // The engine's move is judged against Black's forbidden points of the
+    // position it moves in, so they are asked for before it thinks.
+    state.phase = 'starting';
+    render();
+    await refreshForbidden('YXBOARD', `${x},${y},2`, 'DONE');
+    if (game !== state.game) return;
+    await engineMove('BOARD', 'DONE');
+  } else {
+    await engineMove(`TURN ${x},${y}`);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -640,7 +653,7 @@ function readAddress() {
   const time = Number(params.get('time'));
   if (Number.isInteger(time) && time > 0) {
     if (![...$('time').options].some((o) => o.value === String(time))) {
-      $('time').add(new Option((time / 1000).toFixed(2).replace(/\.?0+$/, '') + ' s', String(time)), 0);
+      $('time').add(new Option(seconds(time), String(time)), 0);
     }
     $('time').value = String(time);
   } else {

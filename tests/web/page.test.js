@@ -215,7 +215,7 @@ async function playUntilOver(page, width, height, cap = 60) {
 
 // ---------------------------------------------------------------------------
 
-for (const [rule, name, engineSide] of [[FREESTYLE, 'free style', 'white'], [STANDARD, 'standard', 'black'], [RENJU, 'renju', 'white']]) {
+for (const [rule, name, engineSide] of [[FREESTYLE, 'free style', 'white'], [STANDARD, 'standard', 'white'], [RENJU, 'renju', 'black']]) {
   test(`a whole game against the engine under ${name}, judged by the page`, { timeout: 240000 }, async () => {
     const page = await openPage(`?w=9&h=9&rule=${rule}&time=150&engine=${engineSide}`);
     const played = await playUntilOver(page, 9, 9);
