@@ -1,7 +1,7 @@
 # Front door. `make` builds the release engine at build/release/ruvan.
 PRESETS := release debug sanitize tsan
 
-.PHONY: all run test bench format clean tsan-engine $(PRESETS)
+.PHONY: all run test bench format clean tsan-engine web serve-web web-test $(PRESETS)
 
 all: release
 
@@ -24,10 +24,38 @@ test: release sanitize tsan-engine
 	ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
 	RUVAN_ENGINE_PREAMBLE="INFO thread_num 2" ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
 	tools/bench_signature.sh build/release/ruvan-bench build/sanitize/ruvan-bench
+	$(MAKE) --no-print-directory web-test
 
 bench: release
 	./build/release/ruvan-bench
 	@if [ -x build/release/ruvan-micro ]; then ./build/release/ruvan-micro --benchmark_min_time=0.2; fi
+
+# The engine as WebAssembly with the board page, in build/web. Debian's
+# emscripten runs its JavaScript optimiser under node, which finds the acorn
+# parser only among Debian's node modules.
+EMENV := NODE_PATH=/usr/share/nodejs
+WEB_PAGE := $(wildcard web/*.html web/*.css web/*.js)
+
+web:
+	@command -v em++ >/dev/null || { echo "make web needs em++ (Debian package emscripten)"; exit 1; }
+	@$(EMENV) emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DRUVAN_TESTS=OFF -DRUVAN_BENCH=OFF >/dev/null
+	@$(EMENV) cmake --build build/web-cmake -j2
+	@mkdir -p build/web
+	cp build/web-cmake/ruvan.js build/web-cmake/ruvan.wasm $(WEB_PAGE) build/web/
+
+PORT ?= 8000
+serve-web: web
+	@echo "Ruvan: http://localhost:$(PORT)/"
+	python3 -m http.server $(PORT) --bind 127.0.0.1 --directory build/web
+
+# The WebAssembly engine's replies against the native engine's, then the
+# browser tests: Debian's Chromium driven by playwright-core (pinned in
+# tests/web/package-lock.json), against the page served from build/web.
+web-test: web release
+	@command -v chromium >/dev/null || { echo "make web-test needs chromium (Debian package chromium)"; exit 1; }
+	@[ -d tests/web/node_modules/playwright-core ] || (cd tests/web && npm ci --no-audit --no-fund)
+	cd tests/web && node --test transport.test.js page.test.js
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -23,6 +23,22 @@ bool FrontEnd::readCommandLine() {
   return true;
 }
 
+#ifdef RUVAN_SINGLE_THREAD
+
+// One thread only (the WebAssembly build in a browser worker): a think runs
+// inline on the caller and is over when startThinking returns, so there is
+// never anything to stop or wait for. STOP cannot reach such a think; the
+// time per move is what bounds it.
+void FrontEnd::startThinking() {
+  engine.stopRequested = 0;
+  engine.thinkOrigin = commandTime;
+  engine.think();
+}
+
+void FrontEnd::stopThinking() {}
+
+#else
+
 void FrontEnd::startThinking() {
   engine.stopRequested = 0;
   engine.thinkOrigin = commandTime;
@@ -95,3 +111,5 @@ int runEngine() {
   std::unique_ptr<FrontEnd> frontEnd(new FrontEnd);
   return frontEnd->run();
 }
+
+#endif  // RUVAN_SINGLE_THREAD

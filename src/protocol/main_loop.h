@@ -9,6 +9,11 @@
 // held while the engine thinks. Every startThinking follows a stopThinking on
 // the reader, so the think thread is waiting for `go` whenever `idle` is
 // cleared.
+//
+// Built with RUVAN_SINGLE_THREAD (the WebAssembly build for a web page) there
+// is no think thread: startThinking runs the think inline and stopThinking
+// has nothing to wait for; run, workerLoop, shutDown and runEngine do not
+// exist there, and web_main.cpp feeds handleCommand instead.
 #pragma once
 
 #include <condition_variable>
