@@ -127,8 +127,13 @@ void Engine::reportIteration(void* listener, Worker& w, int depth, int value) {
   if (w.search.bestX < 0) return;   // nothing to show: no move left
   char eval[24];
   if (value >= DECISIVE_SCORE || value <= -DECISIVE_SCORE) {
-    // Plies to the five, the winning stone included.
-    const int plies = std::max(1, depth - (std::abs(value) - WIN_SCORE) + 1);
+    // Plies to the five, the winning stone included. A root won in hand
+    // counts its own way: a five now is one ply, an open four three.
+    int plies = std::max(1, depth - (std::abs(value) - WIN_SCORE) + 1);
+    if (value > 0 && value - depth >= WIN_SCORE) {
+      const int mover = w.pos.recordCount % 2 == 0 ? BLACK : WHITE;
+      plies = w.setEmpty(FiveCells, mover) ? 3 : 1;
+    }
     std::snprintf(eval, sizeof eval, "%cM%d", value > 0 ? '+' : '-', plies);
   } else {
     std::snprintf(eval, sizeof eval, "%d", value);

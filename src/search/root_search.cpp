@@ -207,11 +207,15 @@ int Worker::deepen(int colour) {
       break;
     }
     result = value;
-    if (links.onIteration) links.onIteration(links.listener, *this, depth, value);
     if (value >= DECISIVE_SCORE || value <= -DECISIVE_SCORE) {
+      // A root that is won in hand names no move: the five or the open four
+      // is picked here, before the iteration is reported.
+      if (value - depth >= WIN_SCORE) playForcedWin(colour);
+      if (links.onIteration) links.onIteration(links.listener, *this, depth, value);
       depth++;
       break;
     }
+    if (links.onIteration) links.onIteration(links.listener, *this, depth, value);
     if (search.singleReply && depth >= 5) {
       depth++;
       break;

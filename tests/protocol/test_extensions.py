@@ -63,6 +63,10 @@ class ExtensionCase(ProtocolCase):
         self.assertTrue(move, "expected the move")
         x, y = int(move.group(1)), int(move.group(2))
         self.check_analysis(analysis, position)
+        if analysis and ANALYSIS_RE.match(analysis[-1]).group(2).startswith("+M"):
+            # A proven win is played as announced.
+            first = analysis[-1].split(" pv ")[1].split()[0]
+            self.assertEqual(first, "%d,%d" % (x, y), analysis[-1])
         for event in realtime:
             self.assertTrue(position.empty(int(event.group(2)), int(event.group(3))), event.group(0))
         self.assertTrue(position.empty(x, y), "move %d,%d" % (x, y))
@@ -260,6 +264,23 @@ class AnalysisTest(ExtensionCase):
         self.assertRegex(analysis[-1].group(2), r"\+M\d+\Z")
         self.assertLessEqual(int(analysis[-1].group(2)[2:]), 5)
         self.assertIn(move, [(7, 4), (7, 8), (7, 3), (7, 9)])
+        self.finish(e)
+
+    def test_a_win_in_hand_is_announced_with_its_length_and_played(self):
+        # An open three to move on 9 x 9: the open four comes first, so the
+        # win is three plies away, and the line starts with that four.
+        e = self.analysing_engine()
+        p = Position(9)
+        e.send("START 9", "INFO timeout_turn 150")
+        self.expect(e, NEW_GAME)
+        stones = [(4, 4, 1), (0, 0, 2), (5, 5, 1), (1, 0, 2), (4, 5, 1), (2, 0, 2), (3, 5, 1), (3, 0, 2), (4, 0, 1),
+                  (5, 0, 2)]
+        for x, y, _ in stones:
+            p.play(x, y)
+        e.send("BOARD", *["%d,%d,%d" % s for s in stones], "DONE")
+        analysis, _, move = self.read_think(e, p, rule_line=FREESTYLE)
+        self.assertEqual(analysis[-1].group(2), "+M3")
+        self.assertIn(move, [(2, 5), (6, 5)])
         self.finish(e)
 
     def test_a_lost_position_reports_a_loss(self):
