@@ -1,0 +1,486 @@
+#include "search/threat_solver.h"
+
+#include <new>
+
+#include "board/board.h"
+#include "board/pattern_update.h"
+#include "board/renju.h"
+#include "search/moves.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Board access. The solver reads and changes the position only through these
+// helpers: the stones, the per-cell pattern words, the threat-cell sets, the
+// light make and unmake, the Renju test, the position key and the rule.
+
+inline int cellAt(int cell) { return board.cells[cell]; }
+inline bool cellOnBoard(int cell) { return onBoard(cell); }
+inline int patternsOf(int cell, int colour) { return board.cellInfo[cell].patterns[colour - 1]; }
+inline uint32_t setSummaryOf(int kind, int colour) { return static_cast<uint32_t>(board.setSummary[kind][colour - 1]); }
+inline uint32_t setRowOf(int kind, int colour, int x) { return static_cast<uint32_t>(board.setRows[kind][colour - 1][x]); }
+// Directions (bit 1 row, 2 column, 4 x+y, 8 x-y) that put the cell in the set.
+inline int setDirectionsOf(int kind, int colour, int cell) { return board.setCells[kind][colour - 1][cell]; }
+inline bool inSetOf(int kind, int colour, int cell) { return inSet(kind, colour, cell); }
+inline void makeMove(int cell, int colour) { placeStoneLight(cell, colour); }
+inline void unmakeMove(int cell) { removeStoneLight(cell); }
+inline bool renjuForbidden(int cell) { return isForbidden(cell) != 0; }
+inline uint64_t positionKey() { return board.hashKey; }
+inline int boardRule() { return builtRule; }
+
+// ---------------------------------------------------------------------------
+
+constexpr int ATTACK_NODE = 0;
+constexpr int DEFEND_NODE = 1;
+
+// Length of the win when the defender's move does not touch the attacker's
+// open-four cell: the defender's move, the open four, a block, the five.
+constexpr int OPEN_FOUR_FOLLOW_UP = 4;
+
+// Reach of a line pattern: the value of a cell in one direction depends on the
+// five cells to each side of it and nothing else.
+constexpr int PATTERN_REACH = 5;
+
+inline uint64_t mix64(uint64_t z) {
+  z += 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+inline uint64_t nodeSalt(int kind, int attacker, int rule) {
+  return mix64(static_cast<uint64_t>(1 + kind + 2 * attacker + 8 * (rule + 1)));
+}
+
+inline int patternIn(int patterns, int dir) { return (patterns >> (NIBBLE_BITS * dir)) & NIBBLE_MASK; }
+
+// Ordering weights by pattern value: a move is tried earlier the stronger the
+// shapes it makes for the attacker and the more it takes from the defender.
+constexpr int16_t orderWeight[16] = {0, 0, 0, 1, 1, 2, 2, 6, 7, 10, 10, 40, 100, 0, 0, 0};
+
+inline int cellOrderKey(int cell, int mover, int other) {
+  const int own = patternsOf(cell, mover), opp = patternsOf(cell, other);
+  int key = 0;
+  for (int dir = 0; dir < DIRECTIONS; dir++) key += 2 * orderWeight[patternIn(own, dir)] + orderWeight[patternIn(opp, dir)];
+  return key;
+}
+
+// Counts the cells of a set, stopping at `limit`; the first one goes to *first.
+inline int countSet(int kind, int colour, int limit, int* first) {
+  uint32_t summary = setSummaryOf(kind, colour);
+  int n = 0;
+  while (summary && n < limit) {
+    const int x = __builtin_ctz(summary);
+    summary &= summary - 1;
+    const uint32_t row = setRowOf(kind, colour, x);
+    if (n == 0) *first = cellIndex(x, __builtin_ctz(row));
+    n += __builtin_popcount(row);
+  }
+  return n;
+}
+
+inline void sortByKey(ThreatMove* list, int n) {
+  for (int i = 1; i < n; i++) {
+    const ThreatMove m = list[i];
+    int j = i;
+    while (j > 0 && list[j - 1].key < m.key) {
+      list[j] = list[j - 1];
+      j--;
+    }
+    list[j] = m;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Cache.
+
+ThreatCache::~ThreatCache() { delete[] buckets; }
+
+bool ThreatCache::init(size_t bytes) {
+  delete[] buckets;
+  buckets = nullptr;
+  bucketMask = 0;
+  uint64_t count = 1;
+  while (count * 2 * sizeof(ThreatBucket) <= bytes) count *= 2;
+  buckets = new (std::nothrow) ThreatBucket[count]();
+  if (!buckets) return false;
+  bucketMask = count - 1;
+  clear();
+  return true;
+}
+
+void ThreatCache::clear() {
+  if (!buckets) return;
+  for (uint64_t i = 0; i <= bucketMask; i++)
+    for (ThreatEntry& e : buckets[i].entry) {
+      e.lock.store(0, std::memory_order_relaxed);
+      e.data.store(0, std::memory_order_relaxed);
+    }
+  generation = 0;
+}
+
+namespace {
+
+inline uint64_t packFacts(const ThreatFacts& f, uint32_t generation) {
+  const uint64_t move = f.move == NO_CELL ? 0 : static_cast<uint64_t>(f.move + 1);
+  return static_cast<uint64_t>(f.winPlies) << TE_WIN_SHIFT | static_cast<uint64_t>(f.failPlies) << TE_FAIL_SHIFT |
+         (move & TE_MOVE_MASK) << TE_MOVE_SHIFT | (generation & TE_GENERATION_MASK) << TE_GENERATION_SHIFT;
+}
+
+inline ThreatFacts unpackFacts(uint64_t data) {
+  ThreatFacts f;
+  f.winPlies = static_cast<int>((data >> TE_WIN_SHIFT) & TE_PLIES_MASK);
+  f.failPlies = static_cast<int>((data >> TE_FAIL_SHIFT) & TE_PLIES_MASK);
+  f.move = static_cast<int>((data >> TE_MOVE_SHIFT) & TE_MOVE_MASK) - 1;
+  return f;
+}
+
+// How much work an entry saves: the depth of what it knows.
+inline int entryWorth(uint64_t data, uint32_t generation) {
+  const ThreatFacts f = unpackFacts(data);
+  const int fail = f.failPlies == TE_FAIL_ALWAYS ? 1 : f.failPlies;
+  const bool current = ((data >> TE_GENERATION_SHIFT) & TE_GENERATION_MASK) == generation;
+  return (f.winPlies > fail ? f.winPlies : fail) + (current ? 256 : 0);
+}
+
+}  // namespace
+
+bool ThreatCache::probe(uint64_t key, ThreatFacts& facts) const {
+  const ThreatBucket& bucket = buckets[key & bucketMask];
+  for (const ThreatEntry& e : bucket.entry) {
+    const uint64_t data = e.data.load(std::memory_order_relaxed);
+    const uint64_t lock = e.lock.load(std::memory_order_relaxed);
+    if (data != 0 && (lock ^ data) == key) {
+      facts = unpackFacts(data);
+      return true;
+    }
+  }
+  return false;
+}
+
+void ThreatCache::store(uint64_t key, const ThreatFacts& facts) {
+  ThreatBucket& bucket = buckets[key & bucketMask];
+  ThreatEntry* target = nullptr;
+  ThreatFacts merged = facts;
+  int worst = 1 << 30;
+  for (ThreatEntry& e : bucket.entry) {
+    const uint64_t data = e.data.load(std::memory_order_relaxed);
+    const uint64_t lock = e.lock.load(std::memory_order_relaxed);
+    if (data != 0 && (lock ^ data) == key) {
+      const ThreatFacts old = unpackFacts(data);
+      if (old.winPlies != 0 && (merged.winPlies == 0 || old.winPlies < merged.winPlies)) {
+        merged.winPlies = old.winPlies;
+        merged.move = old.move;
+      }
+      if (old.failPlies > merged.failPlies) merged.failPlies = old.failPlies;
+      target = &e;
+      break;
+    }
+    const int worth = data == 0 ? -1 : entryWorth(data, generation);
+    if (worth < worst) {
+      worst = worth;
+      target = &e;
+    }
+  }
+  const uint64_t data = packFacts(merged, generation);
+  target->data.store(data, std::memory_order_relaxed);
+  target->lock.store(key ^ data, std::memory_order_relaxed);
+}
+
+// ---------------------------------------------------------------------------
+// The solver.
+
+namespace {
+
+// Solver-wide questions about the position, with the solver's colours.
+struct Query {
+  const ThreatSolver& s;
+
+  bool forbiddenFor(int colour, int cell) const {
+    return s.rule == RULE_RENJU && colour == BLACK && renjuForbidden(cell);
+  }
+
+  // The first cell of a set of `owner` that `mover` may play, or NO_CELL.
+  int firstPlayable(int kind, int owner, int mover) const {
+    uint32_t summary = setSummaryOf(kind, owner);
+    while (summary) {
+      const int x = __builtin_ctz(summary);
+      summary &= summary - 1;
+      uint32_t row = setRowOf(kind, owner, x);
+      while (row) {
+        const int cell = cellIndex(x, __builtin_ctz(row));
+        row &= row - 1;
+        if (!forbiddenFor(mover, cell)) return cell;
+      }
+    }
+    return NO_CELL;
+  }
+
+  int playableOpenFour(int colour) const { return firstPlayable(OpenFourCells, colour, colour); }
+
+  // A witness of the attacker's three: an open-four cell that stays playable
+  // whatever the defender does away from its line. Under Renju a black cell
+  // qualifies only when it makes no other three or four and no overline, for
+  // then no white stone can make it forbidden; elsewhere any open-four cell.
+  int threeWitness() const {
+    if (!(s.rule == RULE_RENJU && s.attacker == BLACK)) {
+      int first = NO_CELL;
+      return countSet(OpenFourCells, s.attacker, 1, &first) > 0 ? first : NO_CELL;
+    }
+    uint32_t summary = setSummaryOf(OpenFourCells, BLACK);
+    while (summary) {
+      const int x = __builtin_ctz(summary);
+      summary &= summary - 1;
+      uint32_t row = setRowOf(OpenFourCells, BLACK, x);
+      while (row) {
+        const int cell = cellIndex(x, __builtin_ctz(row));
+        row &= row - 1;
+        const int patterns = patternsOf(cell, BLACK);
+        int threats = 0;
+        bool overline = false;
+        for (int dir = 0; dir < DIRECTIONS; dir++) {
+          const int v = patternIn(patterns, dir);
+          if (v >= PatThreeSplit && v <= PatFourOpen) threats++;
+          if (v == PatOverline) overline = true;
+        }
+        if (threats == 1 && !overline) return cell;
+      }
+    }
+    return NO_CELL;
+  }
+};
+
+}  // namespace
+
+int ThreatSolver::attackNode(int ply, int remaining) {
+  if (remaining < 1) return THREAT_FAIL_LIMIT;
+  if (++nodes > nodeBudget) {
+    aborted = true;
+    return THREAT_UNKNOWN;
+  }
+  const Query q{*this};
+  int first = NO_CELL;
+  if (countSet(FiveCells, attacker, 1, &first) > 0) {
+    winMove[ply] = first;
+    return 1;
+  }
+  if (remaining < 3 || ply + 1 >= THREAT_STACK) return THREAT_FAIL_LIMIT;
+
+  const uint64_t key = positionKey() ^ nodeSalt(ATTACK_NODE, attacker, rule);
+  ThreatFacts facts;
+  if (cache->probe(key, facts)) {
+    if (facts.winPlies != 0 && facts.winPlies <= remaining && facts.move >= 0 && cellAt(facts.move) == EMPTY) {
+      winMove[ply] = facts.move;
+      return facts.winPlies;
+    }
+    if (facts.failPlies >= remaining) return facts.failPlies == TE_FAIL_ALWAYS ? THREAT_FAIL_ALWAYS : THREAT_FAIL_LIMIT;
+  }
+  auto fail = [&](bool limited) {
+    cache->store(key, ThreatFacts{0, limited ? remaining : TE_FAIL_ALWAYS, NO_CELL});
+    return limited ? THREAT_FAIL_LIMIT : THREAT_FAIL_ALWAYS;
+  };
+
+  ThreatMove* list = lists[ply];
+  int n = 0;
+  bool limited = false;
+  int block = NO_CELL;
+  const int defenderFives = countSet(FiveCells, defender, 2, &block);
+  if (defenderFives >= 2) return fail(false);
+  if (defenderFives == 1) {
+    // The attacker must block; the sequence goes on only if the block is
+    // itself a threat, which the defender's node finds out.
+    if (q.forbiddenFor(attacker, block)) return fail(false);
+    list[n++] = ThreatMove{static_cast<int16_t>(block), 0};
+  } else {
+    const int openFour = q.playableOpenFour(attacker);
+    if (openFour != NO_CELL) {
+      cache->store(key, ThreatFacts{3, 0, openFour});
+      winMove[ply] = openFour;
+      return 3;
+    }
+    // A three needs five plies to win (three, reply, open four, block, five).
+    const bool threes = remaining >= 5;
+    uint32_t summary = setSummaryOf(FourCells, attacker) | setSummaryOf(OpenFourCells, attacker);
+    const uint32_t threeSummary = setSummaryOf(ThreeCells, attacker);
+    if (threes) summary |= threeSummary;
+    else limited = threeSummary != 0;
+    while (summary) {
+      const int x = __builtin_ctz(summary);
+      summary &= summary - 1;
+      uint32_t row = setRowOf(FourCells, attacker, x) | setRowOf(OpenFourCells, attacker, x);
+      if (threes) row |= setRowOf(ThreeCells, attacker, x);
+      while (row) {
+        const int cell = cellIndex(x, __builtin_ctz(row));
+        row &= row - 1;
+        if (q.forbiddenFor(attacker, cell)) continue;
+        list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(cellOrderKey(cell, attacker, defender))};
+      }
+    }
+    sortByKey(list, n);
+  }
+
+  for (int i = 0; i < n; i++) {
+    const int cell = list[i].cell;
+    makeMove(cell, attacker);
+    const int r = defendNode(ply + 1, remaining - 1);
+    unmakeMove(cell);
+    if (aborted) return THREAT_UNKNOWN;
+    if (r > 0) {
+      cache->store(key, ThreatFacts{r + 1, 0, cell});
+      winMove[ply] = cell;
+      return r + 1;
+    }
+    if (r == THREAT_FAIL_LIMIT) limited = true;
+  }
+  return fail(limited);
+}
+
+int ThreatSolver::defendNode(int ply, int remaining) {
+  if (remaining < 2) return THREAT_FAIL_LIMIT;
+  if (++nodes > nodeBudget) {
+    aborted = true;
+    return THREAT_UNKNOWN;
+  }
+  const Query q{*this};
+  int five = NO_CELL;
+  const int fives = countSet(FiveCells, attacker, 2, &five);
+  if (fives >= 2) {
+    // Two cells to complete five: one block cannot stop both.
+    winMove[ply] = q.firstPlayable(FiveCells, attacker, defender);
+    return 2;
+  }
+  if (fives == 1 && q.forbiddenFor(defender, five)) {
+    winMove[ply] = NO_CELL;
+    return 2;
+  }
+  if (fives == 0 && remaining < OPEN_FOUR_FOLLOW_UP) return THREAT_FAIL_LIMIT;
+  if (ply + 1 >= THREAT_STACK) return THREAT_FAIL_LIMIT;
+
+  const uint64_t key = positionKey() ^ nodeSalt(DEFEND_NODE, attacker, rule);
+  ThreatFacts facts;
+  if (cache->probe(key, facts)) {
+    if (facts.winPlies != 0 && facts.winPlies <= remaining && (facts.move < 0 || cellAt(facts.move) == EMPTY)) {
+      winMove[ply] = facts.move;
+      return facts.winPlies;
+    }
+    if (facts.failPlies >= remaining) return facts.failPlies == TE_FAIL_ALWAYS ? THREAT_FAIL_ALWAYS : THREAT_FAIL_LIMIT;
+  }
+  auto fail = [&](bool limited) {
+    cache->store(key, ThreatFacts{0, limited ? remaining : TE_FAIL_ALWAYS, NO_CELL});
+    return limited ? THREAT_FAIL_LIMIT : THREAT_FAIL_ALWAYS;
+  };
+
+  ThreatMove* list = lists[ply];
+  int n = 0;
+  // The length of the win if the defender plays a move left out of the list.
+  int best = 0;
+  if (fives == 1) {
+    // A four: the block is the only reply.
+    list[n++] = ThreatMove{static_cast<int16_t>(five), 0};
+  } else {
+    const int witness = q.threeWitness();
+    if (witness == NO_CELL) return fail(false);   // not a three the model knows
+    if (q.playableOpenFour(defender) != NO_CELL) return fail(false);   // he makes an open four first
+    best = OPEN_FOUR_FOLLOW_UP;
+
+    // Fours of his own: the attacker must answer them.
+    uint32_t summary = setSummaryOf(FourCells, defender) | setSummaryOf(OpenFourCells, defender);
+    while (summary) {
+      const int x = __builtin_ctz(summary);
+      summary &= summary - 1;
+      uint32_t row = setRowOf(FourCells, defender, x) | setRowOf(OpenFourCells, defender, x);
+      while (row) {
+        const int cell = cellIndex(x, __builtin_ctz(row));
+        row &= row - 1;
+        if (q.forbiddenFor(defender, cell)) continue;
+        list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(1000 + cellOrderKey(cell, defender, attacker))};
+      }
+    }
+    // Moves that take the witness's open four away: only cells within the
+    // pattern's reach on its line can, and a cell counts when after it the
+    // attacker has no playable open-four cell anywhere.
+    const int dirs = setDirectionsOf(OpenFourCells, attacker, witness);
+    const int step = DIR_STEP[__builtin_ctz(static_cast<uint32_t>(dirs))];
+    for (int j = -PATTERN_REACH; j <= PATTERN_REACH; j++) {
+      const int cell = witness + j * step;
+      if (!cellOnBoard(cell) || cellAt(cell) != EMPTY) continue;
+      // His fours are in the list already; Black may not defend on a
+      // forbidden point.
+      if (inSetOf(FourCells, defender, cell) || inSetOf(OpenFourCells, defender, cell)) continue;
+      if (q.forbiddenFor(defender, cell)) continue;
+      makeMove(cell, defender);
+      const bool stops = q.playableOpenFour(attacker) == NO_CELL;
+      unmakeMove(cell);
+      if (stops) list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(cellOrderKey(cell, defender, attacker))};
+    }
+    sortByKey(list, n);
+  }
+
+  int bestMove = NO_CELL;
+  for (int i = 0; i < n; i++) {
+    const int cell = list[i].cell;
+    makeMove(cell, defender);
+    const int r = attackNode(ply + 1, remaining - 1);
+    unmakeMove(cell);
+    if (aborted) return THREAT_UNKNOWN;
+    if (r <= 0) return fail(r == THREAT_FAIL_LIMIT);
+    if (r + 1 > best) {
+      best = r + 1;
+      bestMove = cell;
+    }
+  }
+  cache->store(key, ThreatFacts{best, 0, bestMove});
+  winMove[ply] = bestMove;
+  return best;
+}
+
+int ThreatSolver::solve(int attackerColour, int64_t budget, int maxPlies, int* firstMove) {
+  attacker = attackerColour;
+  defender = attackerColour ^ 3;
+  rule = boardRule();
+  nodes = 0;
+  nodeBudget = budget;
+  aborted = false;
+  lastWin = 0;
+  lastKey = positionKey();
+  if (!cache || !cache->buckets) return 0;
+  if (maxPlies > THREAT_MAX_PLIES) maxPlies = THREAT_MAX_PLIES;
+  for (int limit = 1; limit <= maxPlies; limit += 2) {
+    const int r = attackNode(0, limit);
+    if (aborted) return 0;
+    if (r > 0) {
+      lastWin = r;
+      if (firstMove) *firstMove = winMove[0];
+      return r;
+    }
+    if (r == THREAT_FAIL_ALWAYS) return 0;
+  }
+  return 0;
+}
+
+int ThreatSolver::principalLine(int* out, int maxMoves, int64_t budget) {
+  if (lastWin == 0 || positionKey() != lastKey || !cache || !cache->buckets) return 0;
+  nodes = 0;
+  nodeBudget = budget;
+  aborted = false;
+  int placed[THREAT_STACK];
+  int placedCount = 0, n = 0, remaining = lastWin;
+  bool attackerToMove = true;
+  while (n < maxMoves && remaining > 0 && placedCount < THREAT_STACK) {
+    const int r = attackerToMove ? attackNode(0, remaining) : defendNode(0, remaining);
+    if (r <= 0) break;
+    const int cell = winMove[0];
+    out[n++] = cell;
+    if (attackerToMove && r == 1) break;   // the five
+    if (cell != NO_CELL) {
+      makeMove(cell, attackerToMove ? attacker : defender);
+      placed[placedCount++] = cell;
+    }
+    remaining = r - 1;
+    attackerToMove = !attackerToMove;
+  }
+  while (placedCount > 0) unmakeMove(placed[--placedCount]);
+  return n;
+}
