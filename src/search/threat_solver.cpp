@@ -221,9 +221,12 @@ struct Query {
   int playableOpenFour(int colour) const { return firstPlayable(OpenFourCells, colour, colour); }
 
   // A witness of the attacker's three: an open-four cell that stays playable
-  // whatever the defender does away from its line. Under Renju a black cell
-  // qualifies only when it makes no other three or four and no overline, for
-  // then no white stone can make it forbidden; elsewhere any open-four cell.
+  // whatever the defender does away from its line. Elsewhere any open-four
+  // cell will do. Under Renju a black cell qualifies when it is not forbidden
+  // now and makes at most one three: white stones only ever lower Black's
+  // line values, so they can take away fours and threes but never add one,
+  // and the one way they can make a point forbidden (turning a second three
+  // real by freeing its straight-four point) needs two threes at the cell.
   int threeWitness() const {
     if (!(s.rule == RULE_RENJU && s.attacker == BLACK)) {
       int first = NO_CELL;
@@ -238,14 +241,12 @@ struct Query {
         const int cell = cellIndex(x, __builtin_ctz(row));
         row &= row - 1;
         const int patterns = patternsOf(cell, BLACK);
-        int threats = 0;
-        bool overline = false;
+        int threes = 0;
         for (int dir = 0; dir < DIRECTIONS; dir++) {
           const int v = patternIn(patterns, dir);
-          if (v >= PatThreeSplit && v <= PatFourOpen) threats++;
-          if (v == PatOverline) overline = true;
+          if (v == PatThreeSplit || v == PatThreeOpen) threes++;
         }
-        if (threats == 1 && !overline) return cell;
+        if (threes <= 1 && !renjuForbidden(cell)) return cell;
       }
     }
     return NO_CELL;

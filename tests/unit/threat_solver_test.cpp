@@ -1,0 +1,417 @@
+// The threat-sequence solver against known answers and against the slow
+// reference of threat_reference.h. The solver may miss wins, but every win it
+// claims must be one the reference confirms within the claimed length.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "board/renju.h"
+#include "search/moves.h"
+#include "search/threat_solver.h"
+#include "test_support.h"
+#include "threat_reference.h"
+
+namespace {
+
+using testing_support::loadPosition;
+using testing_support::ThreatReference;
+using Diagram = std::vector<std::string>;
+
+// ---------------------------------------------------------------------------
+// Running the solver.
+
+ThreatCache& sharedCache() {
+  static ThreatCache cache;
+  if (!cache.buckets) cache.init(size_t{1} << 22);
+  return cache;
+}
+
+ThreatSolver& solver() {
+  static std::unique_ptr<ThreatSolver> s(new ThreatSolver);
+  s->cache = &sharedCache();
+  return *s;
+}
+
+std::string dump() {
+  std::string s;
+  for (int x = 0; x < settings.xExtent; x++) {
+    for (int y = 0; y < settings.yExtent; y++) s += ".XO#"[board.cells[cellIndex(x, y)]];
+    s += '\n';
+  }
+  return s;
+}
+
+std::string cellName(int cell) {
+  if (cell == NO_CELL) return "(any)";
+  return "(" + std::to_string(cellX(cell)) + "," + std::to_string(cellY(cell)) + ")";
+}
+
+// The stone list past stoneCount is scratch that every make writes and no
+// unmake clears; everything else must match byte for byte.
+bool sameBoard(const BoardBase& before, const BoardBase& after) {
+  static BoardBase masked;
+  masked = after;
+  if (masked.stoneCount == before.stoneCount && masked.stoneCount >= 0 && masked.stoneCount <= MAX_CELLS)
+    std::memcpy(masked.stones + masked.stoneCount, before.stones + before.stoneCount,
+                sizeof(int32_t) * (MAX_CELLS - masked.stoneCount));
+  return std::memcmp(&before, &masked, sizeof masked) == 0;
+}
+
+// Solves with a fresh cache and checks what every call must keep: the board
+// exactly as found and consistent, an odd length within the limit, a first
+// move on an empty cell, and the same answer again from the filled cache.
+int solveChecked(int attacker, int maxPlies, int64_t budget = 2000000, int* firstMove = nullptr) {
+  ThreatSolver& s = solver();
+  s.cache->clear();
+  static BoardBase before;
+  before = board;
+  int move = NO_CELL;
+  const int value = s.solve(attacker, budget, maxPlies, &move);
+  EXPECT_TRUE(sameBoard(before, board)) << "board changed by the solver\n" << dump();
+  EXPECT_TRUE(boardIsConsistent());
+  if (value > 0) {
+    EXPECT_EQ(1, value % 2) << value;
+    EXPECT_LE(value, maxPlies);
+    EXPECT_TRUE(onBoard(move) && board.cells[move] == EMPTY) << cellName(move);
+    int again = NO_CELL;
+    EXPECT_EQ(value, s.solve(attacker, budget, maxPlies, &again)) << "second call\n" << dump();
+  }
+  if (firstMove) *firstMove = move;
+  return value;
+}
+
+// Plays the solver's line on the engine board and checks that it is a game:
+// the attacker's moves are legal threats (after each the defender must
+// answer a five cell or the attacker has a legal move to two five cells), the
+// defender's moves are legal, and the line ends with the attacker's five.
+// A defender move the model leaves open is played as the first legal cell
+// after which the attacker keeps a move to two five cells.
+void checkLine(int attacker, int claimed) {
+  ThreatSolver& s = solver();
+  int line[THREAT_STACK];
+  const int n = s.principalLine(line, THREAT_STACK, 2000000);
+  ASSERT_GT(n, 0) << "no line for a claimed win\n" << dump();
+  EXPECT_EQ(claimed, n) << "line length differs from the claim\n" << dump();
+  ThreatReference ref;
+  const int defender = attacker ^ 3;
+  std::vector<int> placed;
+  std::string text;
+  bool fived = false;
+  for (int i = 0; i < n && !fived; i++) {
+    const int colour = i % 2 == 0 ? attacker : defender;
+    int cell = line[i];
+    if (cell == NO_CELL) {
+      ASSERT_EQ(defender, colour) << "the attacker's move is missing";
+      for (int c = 0; c < CELL_SLOTS && cell == NO_CELL; c++) {
+        if (!onBoard(c) || board.cells[c] != EMPTY || !ref.legal(defender, c)) continue;
+        if (ref.makesFive(cellX(c), cellY(c), defender)) continue;
+        ref.place(c, defender);
+        int f = NO_CELL;
+        bool keeps = false;
+        for (int e = 0; e < CELL_SLOTS && !keeps; e++) {
+          if (!onBoard(e) || board.cells[e] != EMPTY || !ref.legal(attacker, e)) continue;
+          ref.place(e, attacker);
+          keeps = ref.fiveCells(attacker, 2, &f) >= 2;
+          ref.remove(e);
+        }
+        ref.remove(c);
+        if (keeps) cell = c;
+      }
+      if (cell == NO_CELL) continue;   // no such cell: the defender passes in effect
+    }
+    text += cellName(cell) + " ";
+    ASSERT_TRUE(onBoard(cell) && board.cells[cell] == EMPTY) << text << "\n" << dump();
+    ASSERT_TRUE(ref.legal(colour, cell)) << "illegal move in line " << text << "\n" << dump();
+    ASSERT_FALSE(colour == defender && ref.makesFive(cellX(cell), cellY(cell), defender)) << text;
+    if (colour == attacker && ref.makesFive(cellX(cell), cellY(cell), attacker)) {
+      fived = true;
+      EXPECT_EQ(n - 1, i) << "five before the end of the line " << text;
+      break;
+    }
+    ref.place(cell, colour);
+    placed.push_back(cell);
+    if (colour == attacker) {
+      int f = NO_CELL;
+      const bool four = ref.fiveCells(attacker, 1, &f) > 0;
+      bool three = false;
+      for (int e = 0; e < CELL_SLOTS && !four && !three; e++) {
+        if (!onBoard(e) || board.cells[e] != EMPTY || !ref.legal(attacker, e)) continue;
+        ref.place(e, attacker);
+        three = ref.fiveCells(attacker, 2, &f) >= 2;
+        ref.remove(e);
+      }
+      EXPECT_TRUE(four || three) << "attacker's move is no threat: " << text << "\n" << dump();
+    }
+  }
+  EXPECT_TRUE(fived) << "the line does not end with a five: " << text << "\n" << dump();
+  while (!placed.empty()) {
+    ref.remove(placed.back());
+    placed.pop_back();
+  }
+  EXPECT_TRUE(boardIsConsistent());
+}
+
+// A position with a known length (0: no win within maxPlies): the solver's
+// answer, the reference's confirmation, and the line.
+void expectSolve(int rule, const Diagram& rows, int attacker, int maxPlies, int expected) {
+  loadPosition(rule, rows);
+  SCOPED_TRACE("rule " + std::to_string(rule) + ", attacker " + std::to_string(attacker) + "\n" + dump());
+  const int value = solveChecked(attacker, maxPlies);
+  EXPECT_EQ(expected, value);
+  ThreatReference ref;
+  if (expected > 0) {
+    EXPECT_EQ(1, ref.wins(attacker, expected)) << "the reference does not find the win";
+    EXPECT_EQ(0, ThreatReference().wins(attacker, expected - 2)) << "the reference finds a shorter win";
+    if (value == expected) checkLine(attacker, value);
+  } else {
+    EXPECT_EQ(0, ref.wins(attacker, maxPlies)) << "the known answer assumes no win";
+  }
+}
+
+Diagram swapColours(Diagram rows) {
+  for (std::string& row : rows)
+    for (char& c : row) c = c == 'X' ? 'O' : c == 'O' ? 'X' : c;
+  return rows;
+}
+
+// ---------------------------------------------------------------------------
+// Known answers.
+
+// Black's four on row 5: five at once.
+const Diagram fourOnBoard = {
+    "...........", "...........", "...........", "...........", "...O.......", "..OXXXX....",
+    "...........", "...........", "...........", "...........", "...........",
+};
+
+// Black's open three on row 5: open four, block, five.
+const Diagram openThree = {
+    "...........", "...........", "...........", "...........", "...........", "....XXX....",
+    "...........", "........O..", "..O........", "...........", "...........",
+};
+
+// Black plays (5,5): open threes on row 5 and column 5 at once. White has
+// nothing to answer with, so the double three wins in five plies.
+const Diagram doubleThree = {
+    "...........", "...........", "...........", ".....X.....", ".....X.....", "...XX......",
+    "...........", "........O..", ".O.........", "...........", "..........O",
+};
+
+// As doubleThree, but White has an open three of his own: any black three is
+// met by White's open four, and Black has no four to play.
+const Diagram doubleThreeAgainstThree = {
+    "...........", "...........", "...........", ".....X.....", ".....X.....", "...XX......",
+    "...........", "...........", "...........", "...OOO.....", "...........",
+};
+
+// Black plays (5,6): a four on row 5 (XXX_X, five cell (5,5)) and a four on
+// column 6 closed at (1,6) (five cell (6,6)). White's stones at (3,5) and
+// (4,5) leave Black nothing else.
+const Diagram doubleFour = {
+    "...........", "......O....", "......X....", ".....OX....", ".....OX....", ".OXXX......",
+    "...........", "...........", "..........O", "...........", "...........",
+};
+
+// Black plays (5,5): a four on row 5 (five cell (5,6)) and an open three on
+// column 5; White's block at (5,6) leaves the three, which becomes an open
+// four.
+const Diagram fourThree = {
+    "...........", "...........", "...........", ".....X.....", ".....X.....", ".OXXX......",
+    "...........", "...........", "..........O", "...........", "...........",
+};
+
+// fourThree with a second three through (5,5) on the x-y diagonal, (6,6) and
+// (7,7): a four and two threes, which under Renju is a forbidden double three.
+const Diagram fourThreeThree = {
+    "...........", "...........", "...........", ".....X.....", ".....X.....", ".OXXX......",
+    "...O..X....", ".......X...", "..........O", "...........", "...........",
+};
+
+// Black to move. (5,4) would make five, but with the stone at (5,6) it makes
+// six: a win in free style, nothing under the exact-five rules, where Black
+// has no other threat.
+const Diagram overlineOnly = {
+    "...........", "...........", "...........", "...........", "...........", "..XX.XXXO..",
+    "...........", "...........", "...........", "...........", "...........",
+};
+
+// White to move plays (3,6): a four on row 3 closed by Black at (3,2), whose
+// only five cell (3,7) is a double-three point of Black (column 7 and the
+// x+y diagonal). Under Renju Black cannot block there.
+const Diagram blockOnForbidden = {
+    "...........", "...........", "...........", "..XOOO.....", "......XX...", ".....X.X...",
+    "...........", "...........", "..........O", "...........", "...........",
+};
+
+}  // namespace
+
+TEST(ThreatSolver, FiveAndOpenFourAtOnce) {
+  for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
+    expectSolve(rule, fourOnBoard, BLACK, 9, 1);
+    expectSolve(rule, openThree, BLACK, 9, 3);
+    expectSolve(rule, swapColours(openThree), WHITE, 9, 3);
+  }
+}
+
+TEST(ThreatSolver, DoubleThreeWinsExceptForBlackUnderRenju) {
+  expectSolve(RULE_FREESTYLE, doubleThree, BLACK, 9, 5);
+  expectSolve(RULE_STANDARD, doubleThree, BLACK, 9, 5);
+  expectSolve(RULE_RENJU, swapColours(doubleThree), WHITE, 9, 5);
+  // Under Renju (5,5) is a forbidden double three for Black.
+  loadPosition(RULE_RENJU, doubleThree);
+  ASSERT_EQ(1, isForbidden(cellIndex(5, 5)));
+  expectSolve(RULE_RENJU, doubleThree, BLACK, 7, 0);
+}
+
+TEST(ThreatSolver, CounterFourRefutesThrees) {
+  for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) expectSolve(rule, doubleThreeAgainstThree, BLACK, 7, 0);
+}
+
+TEST(ThreatSolver, DoubleFourIsForbiddenForBlackUnderRenju) {
+  expectSolve(RULE_FREESTYLE, doubleFour, BLACK, 9, 3);
+  expectSolve(RULE_STANDARD, doubleFour, BLACK, 9, 3);
+  expectSolve(RULE_RENJU, swapColours(doubleFour), WHITE, 9, 3);
+  loadPosition(RULE_RENJU, doubleFour);
+  ASSERT_EQ(1, isForbidden(cellIndex(5, 6)));
+  expectSolve(RULE_RENJU, doubleFour, BLACK, 11, 0);
+}
+
+TEST(ThreatSolver, FourThreeWinsUnderEveryRule) {
+  for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
+    expectSolve(rule, fourThree, BLACK, 9, 5);
+    expectSolve(rule, swapColours(fourThree), WHITE, 9, 5);
+  }
+  loadPosition(RULE_RENJU, fourThree);
+  EXPECT_EQ(0, isForbidden(cellIndex(5, 5)));
+}
+
+TEST(ThreatSolver, OverlineWinsOnlyInFreeStyle) {
+  expectSolve(RULE_FREESTYLE, overlineOnly, BLACK, 9, 1);
+  expectSolve(RULE_STANDARD, overlineOnly, BLACK, 9, 0);
+  expectSolve(RULE_RENJU, overlineOnly, BLACK, 9, 0);
+}
+
+TEST(ThreatSolver, BlackCannotDefendOnForbiddenPoint) {
+  loadPosition(RULE_RENJU, blockOnForbidden);
+  ASSERT_EQ(1, isForbidden(cellIndex(3, 7)));
+  expectSolve(RULE_RENJU, blockOnForbidden, WHITE, 9, 3);
+  // The same stones in free style: Black blocks, and the four alone wins
+  // nothing in three plies.
+  loadPosition(RULE_FREESTYLE, blockOnForbidden);
+  const int value = solveChecked(WHITE, 9);
+  EXPECT_NE(3, value);
+  if (value > 0) {
+    EXPECT_EQ(1, ThreatReference().wins(WHITE, value));
+  }
+}
+
+// Under Renju Black still has longer wins here, by fours and threes around
+// the forbidden point; whichever the solver claims must not begin there, and
+// must be real.
+TEST(ThreatSolver, FourThreeThreeIsForbiddenForBlackUnderRenju) {
+  expectSolve(RULE_FREESTYLE, fourThreeThree, BLACK, 9, 5);
+  loadPosition(RULE_RENJU, fourThreeThree);
+  ASSERT_EQ(1, isForbidden(cellIndex(5, 5)));
+  ASSERT_EQ(0, ThreatReference().wins(BLACK, 5));
+  int move = NO_CELL;
+  const int value = solveChecked(BLACK, 11, 2000000, &move);
+  EXPECT_TRUE(value == 0 || value >= 7) << value;
+  if (value > 0) {
+    EXPECT_NE(cellIndex(5, 5), move);
+    EXPECT_EQ(1, ThreatReference().wins(BLACK, value));
+    checkLine(BLACK, value);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Random positions against the reference.
+
+namespace {
+
+// A crowded random position on a small board: stones of both colours dropped
+// next to earlier ones, none completing five, so that threats of every kind
+// (and Renju forbidden points) are common.
+void randomPosition(std::mt19937& rng, int rule, int width, int height, int stones) {
+  testing_support::emptyBoard(rule, width, height);
+  int colour = BLACK;
+  for (int placed = 0, tries = 0; placed < stones && tries < 20 * stones; tries++) {
+    int cell;
+    if (placed == 0) {
+      cell = cellIndex(width / 2, height / 2);
+    } else {
+      const int anchor = board.stones[rng() % board.stoneCount];
+      const int x = cellX(anchor) + static_cast<int>(rng() % 5) - 2, y = cellY(anchor) + static_cast<int>(rng() % 5) - 2;
+      if (x < 0 || y < 0 || x >= width || y >= height) continue;
+      cell = cellIndex(x, y);
+    }
+    if (board.cells[cell] != EMPTY || inSet(FiveCells, colour, cell)) continue;
+    placeStone(cell, colour);
+    placed++;
+    colour ^= 3;
+  }
+}
+
+struct Tally {
+  int claims = 0, confirmed = 0, undecided = 0, refuted = 0;
+  int shorterExists = 0;   // the reference wins in fewer plies than claimed
+  int noClaim = 0, missed = 0;
+  int byLength[THREAT_STACK] = {};
+};
+
+}  // namespace
+
+// Every claimed win is confirmed by the reference within the claimed length.
+// The reference's defender tries every legal move, so a confirmation proves
+// the claim without any theory of which defences matter.
+TEST(ThreatSolver, RandomClaimsAreRealWins) {
+  std::mt19937 rng(testing_support::TEST_SEED);
+  const int sizes[][2] = {{9, 9}, {10, 10}, {11, 9}, {12, 12}};
+  constexpr int ROUNDS = 120, MAX_PLIES = 11, MISS_PLIES = 7;
+  Tally all[3];
+  for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
+    Tally& t = all[rule];
+    for (int round = 0; round < ROUNDS; round++) {
+      const int* size = sizes[round % 4];
+      randomPosition(rng, rule, size[0], size[1], 10 + static_cast<int>(rng() % 22));
+      // Positions with a four or an open three on the board are decided in
+      // one or three plies; the interesting ones have neither.
+      if (!setEmpty(FiveCells, BLACK) || !setEmpty(FiveCells, WHITE) || !setEmpty(OpenFourCells, BLACK) ||
+          !setEmpty(OpenFourCells, WHITE))
+        continue;
+      ThreatReference probe;
+      if (probe.hasFiveOnBoard()) continue;
+      for (int attacker : {BLACK, WHITE}) {
+        SCOPED_TRACE("rule " + std::to_string(rule) + ", attacker " + std::to_string(attacker) + "\n" + dump());
+        const int value = solveChecked(attacker, MAX_PLIES, 20000);
+        if (value > 0) {
+          t.claims++;
+          t.byLength[value]++;
+          const int verdict = ThreatReference().wins(attacker, value);
+          if (verdict == 1) t.confirmed++;
+          if (verdict == -1) t.undecided++;
+          if (verdict == 0) t.refuted++;
+          EXPECT_NE(0, verdict) << "claimed a win in " << value << " plies that is not there";
+          if (value >= 3 && ThreatReference().wins(attacker, value - 2) == 1) t.shorterExists++;
+          if (verdict == 1) checkLine(attacker, value);
+        } else if (!solver().aborted) {
+          t.noClaim++;
+          if (ThreatReference().wins(attacker, MISS_PLIES, 400000) == 1) t.missed++;
+        }
+      }
+    }
+    printf("rule %d: %d claims, %d confirmed, %d undecided, %d refuted, %d with a shorter win; "
+           "%d without a claim, %d of them won within %d plies by the reference\n",
+           rule, t.claims, t.confirmed, t.undecided, t.refuted, t.shorterExists, t.noClaim, t.missed, MISS_PLIES);
+    printf("  claims by length:");
+    for (int n = 1; n <= MAX_PLIES; n += 2) printf(" %d: %d", n, t.byLength[n]);
+    printf("\n");
+    EXPECT_GE(t.confirmed, 10) << "too few wins to test";
+    EXPECT_GE(t.byLength[7] + t.byLength[9], 3) << "too few long wins to test";
+    EXPECT_LE(t.undecided * 10, t.claims);
+  }
+}
