@@ -3,6 +3,7 @@
 #include <new>
 
 #include "board/board.h"
+#include "board/pattern_tables.h"
 #include "board/pattern_update.h"
 #include "board/renju.h"
 #include "search/moves.h"
@@ -26,7 +27,15 @@ inline void makeMove(int cell, int colour) { placeStoneLight(cell, colour); }
 inline void unmakeMove(int cell) { removeStoneLight(cell); }
 inline bool renjuForbidden(int cell) { return isForbidden(cell) != 0; }
 inline uint64_t positionKey() { return board.hashKey; }
+inline uint64_t stoneKey(int cell, int colour) { return zobristKeys[cell][colour - 1]; }
 inline int boardRule() { return builtRule; }
+// The line word through a cell, the cell's position on it, and the pattern of
+// `colour` at the centre of an 11-cell window of a line word.
+inline uint64_t lineWordAt(int cell, int dir) { return lineWordOf(cell, dir); }
+inline int linePositionOf(int cell, int dir) { return linePosition(cell, dir); }
+inline int windowPattern(uint64_t word, int position, int colour) {
+  return lineTable[(word >> (2 * position)) & WINDOW_MASK].pattern[colour - 1];
+}
 
 // ---------------------------------------------------------------------------
 
@@ -194,6 +203,18 @@ void ThreatCache::store(uint64_t key, const ThreatFacts& facts) {
 
 namespace {
 
+// An open-four cell of the attacker: directions (bit per direction, as the
+// sets keep them) and whether it stays playable whatever the defender does.
+struct OpenFourCell {
+  int cell;
+  int dirs;
+  bool steady;
+};
+
+// Most open-four cells a three node lists before it tests defences by making
+// them on the board instead.
+constexpr int OPEN_FOUR_LIST = 24;
+
 // Solver-wide questions about the position, with the solver's colours.
 struct Query {
   const ThreatSolver& s;
@@ -220,36 +241,55 @@ struct Query {
 
   int playableOpenFour(int colour) const { return firstPlayable(OpenFourCells, colour, colour); }
 
-  // A witness of the attacker's three: an open-four cell that stays playable
-  // whatever the defender does away from its line. Elsewhere any open-four
-  // cell will do. Under Renju a black cell qualifies when it is not forbidden
-  // now and makes at most one three: white stones only ever lower Black's
-  // line values, so they can take away fours and threes but never add one,
-  // and the one way they can make a point forbidden (turning a second three
-  // real by freeing its straight-four point) needs two threes at the cell.
-  int threeWitness() const {
-    if (!(s.rule == RULE_RENJU && s.attacker == BLACK)) {
-      int first = NO_CELL;
-      return countSet(OpenFourCells, s.attacker, 1, &first) > 0 ? first : NO_CELL;
-    }
-    uint32_t summary = setSummaryOf(OpenFourCells, BLACK);
+  // Lists the attacker's open-four cells with their directions, at most
+  // `limit` (returns limit + 1 when there are more). Under Renju a black
+  // cell is marked steady when it is not forbidden now and makes at most one
+  // three: white stones only ever lower Black's line values, so they can take
+  // away fours and threes but never add one, and the one way they can make a
+  // point forbidden (turning a second three real by freeing its straight-four
+  // point) needs two threes at the cell. Elsewhere every open-four cell is
+  // steady: it stays playable whatever the defender does.
+  int listOpenFours(OpenFourCell* out, int limit) const {
+    const bool renjuBlack = s.rule == RULE_RENJU && s.attacker == BLACK;
+    uint32_t summary = setSummaryOf(OpenFourCells, s.attacker);
+    int n = 0;
     while (summary) {
       const int x = __builtin_ctz(summary);
       summary &= summary - 1;
-      uint32_t row = setRowOf(OpenFourCells, BLACK, x);
+      uint32_t row = setRowOf(OpenFourCells, s.attacker, x);
       while (row) {
         const int cell = cellIndex(x, __builtin_ctz(row));
         row &= row - 1;
-        const int patterns = patternsOf(cell, BLACK);
-        int threes = 0;
-        for (int dir = 0; dir < DIRECTIONS; dir++) {
-          const int v = patternIn(patterns, dir);
-          if (v == PatThreeSplit || v == PatThreeOpen) threes++;
+        if (n == limit) return limit + 1;
+        bool steady = true;
+        if (renjuBlack) {
+          const int patterns = patternsOf(cell, BLACK);
+          int threes = 0;
+          for (int dir = 0; dir < DIRECTIONS; dir++) {
+            const int v = patternIn(patterns, dir);
+            if (v == PatThreeSplit || v == PatThreeOpen) threes++;
+          }
+          steady = threes <= 1 && !renjuForbidden(cell);
         }
-        if (threes <= 1 && !renjuForbidden(cell)) return cell;
+        out[n++] = OpenFourCell{cell, setDirectionsOf(OpenFourCells, s.attacker, cell), steady};
       }
     }
-    return NO_CELL;
+    return n;
+  }
+
+  // True when the attacker's open four at `f` in direction `dir` survives a
+  // defender's stone on the empty `cell`: the value is read from the line word
+  // with that stone written in, since a line value depends on nothing else.
+  bool keepsOpenFour(int f, int dir, int cell) const {
+    uint64_t word = lineWordAt(f, dir);
+    const int step = DIR_STEP[dir];
+    for (int j = -PATTERN_REACH; j <= PATTERN_REACH; j++) {
+      if (j != 0 && f + j * step == cell) {
+        word |= static_cast<uint64_t>(s.defender) << (2 * linePositionOf(cell, dir) + LINE_OFFSET);
+        break;
+      }
+    }
+    return windowPattern(word, linePositionOf(f, dir), s.attacker) == PatFourOpen;
   }
 };
 
@@ -322,8 +362,10 @@ int ThreatSolver::attackNode(int ply, int remaining) {
     sortByKey(list, n);
   }
 
+  const uint64_t childSalt = nodeSalt(DEFEND_NODE, attacker, rule);
   for (int i = 0; i < n; i++) {
     const int cell = list[i].cell;
+    cache->prefetch(positionKey() ^ stoneKey(cell, attacker) ^ childSalt);
     makeMove(cell, attacker);
     const int r = defendNode(ply + 1, remaining - 1);
     unmakeMove(cell);
@@ -336,6 +378,87 @@ int ThreatSolver::attackNode(int ply, int remaining) {
     if (r == THREAT_FAIL_LIMIT) limited = true;
   }
   return fail(limited);
+}
+
+int ThreatSolver::threeReplies(ThreatMove* list) {
+  const Query q{*this};
+  OpenFourCell opens[OPEN_FOUR_LIST + 1];
+  const int openCount = q.listOpenFours(opens, OPEN_FOUR_LIST);
+  const bool listed = openCount <= OPEN_FOUR_LIST;
+  // The witness: a steady open-four cell. A defender's move off its line
+  // leaves it, so every defence lies on that line within the pattern's reach.
+  int witness = NO_CELL, witnessDirs = 0;
+  if (listed) {
+    for (int i = 0; i < openCount && witness == NO_CELL; i++)
+      if (opens[i].steady) {
+        witness = opens[i].cell;
+        witnessDirs = opens[i].dirs;
+      }
+  } else {
+    witness = q.firstPlayable(OpenFourCells, attacker, attacker);
+    if (witness != NO_CELL && rule == RULE_RENJU && attacker == BLACK) witness = NO_CELL;
+    if (witness != NO_CELL) witnessDirs = setDirectionsOf(OpenFourCells, attacker, witness);
+  }
+  if (witness == NO_CELL) return -1;   // not a three the model knows
+  if (q.playableOpenFour(defender) != NO_CELL) return -1;   // he makes an open four first
+
+  int n = 0;
+  // Fours of his own: the attacker must answer them.
+  uint32_t summary = setSummaryOf(FourCells, defender) | setSummaryOf(OpenFourCells, defender);
+  while (summary) {
+    const int x = __builtin_ctz(summary);
+    summary &= summary - 1;
+    uint32_t row = setRowOf(FourCells, defender, x) | setRowOf(OpenFourCells, defender, x);
+    while (row) {
+      const int cell = cellIndex(x, __builtin_ctz(row));
+      row &= row - 1;
+      if (q.forbiddenFor(defender, cell)) continue;
+      list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(1000 + cellOrderKey(cell, defender, attacker))};
+    }
+  }
+  // Moves that leave the attacker no playable open-four cell.
+  const int step = DIR_STEP[__builtin_ctz(static_cast<uint32_t>(witnessDirs))];
+  for (int j = -PATTERN_REACH; j <= PATTERN_REACH; j++) {
+    const int cell = witness + j * step;
+    if (!cellOnBoard(cell) || cellAt(cell) != EMPTY) continue;
+    // His fours are in the list already; Black may not defend on a
+    // forbidden point.
+    if (inSetOf(FourCells, defender, cell) || inSetOf(OpenFourCells, defender, cell)) continue;
+    if (q.forbiddenFor(defender, cell)) continue;
+    bool stops = true, doubtful = !listed;
+    for (int i = 0; i < openCount && listed && stops; i++) {
+      const OpenFourCell& f = opens[i];
+      if (f.cell == cell) continue;
+      bool kept = false;
+      for (int dirs = f.dirs; dirs && !kept; dirs &= dirs - 1) kept = q.keepsOpenFour(f.cell, __builtin_ctz(static_cast<uint32_t>(dirs)), cell);
+      if (!kept) continue;
+      if (f.steady) stops = false;
+      else doubtful = true;   // may or may not stay playable: ask the board
+    }
+    if (stops && doubtful) {
+      makeMove(cell, defender);
+      stops = q.playableOpenFour(attacker) == NO_CELL;
+      unmakeMove(cell);
+    }
+    if (stops) list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(cellOrderKey(cell, defender, attacker))};
+  }
+  sortByKey(list, n);
+  return n;
+}
+
+int ThreatSolver::defenderReplies(int* out) {
+  int five = NO_CELL;
+  const int fives = countSet(FiveCells, attacker, 2, &five);
+  if (fives >= 2) return -1;
+  if (fives == 1) {
+    if (rule == RULE_RENJU && defender == BLACK && renjuForbidden(five)) return -1;
+    out[0] = five;
+    return 1;
+  }
+  ThreatMove list[MAX_CELLS];
+  const int n = threeReplies(list);
+  for (int i = 0; i < n; i++) out[i] = list[i].cell;
+  return n;
 }
 
 int ThreatSolver::defendNode(int ply, int remaining) {
@@ -381,47 +504,16 @@ int ThreatSolver::defendNode(int ply, int remaining) {
     // A four: the block is the only reply.
     list[n++] = ThreatMove{static_cast<int16_t>(five), 0};
   } else {
-    const int witness = q.threeWitness();
-    if (witness == NO_CELL) return fail(false);   // not a three the model knows
-    if (q.playableOpenFour(defender) != NO_CELL) return fail(false);   // he makes an open four first
+    n = threeReplies(list);
+    if (n < 0) return fail(false);
     best = OPEN_FOUR_FOLLOW_UP;
-
-    // Fours of his own: the attacker must answer them.
-    uint32_t summary = setSummaryOf(FourCells, defender) | setSummaryOf(OpenFourCells, defender);
-    while (summary) {
-      const int x = __builtin_ctz(summary);
-      summary &= summary - 1;
-      uint32_t row = setRowOf(FourCells, defender, x) | setRowOf(OpenFourCells, defender, x);
-      while (row) {
-        const int cell = cellIndex(x, __builtin_ctz(row));
-        row &= row - 1;
-        if (q.forbiddenFor(defender, cell)) continue;
-        list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(1000 + cellOrderKey(cell, defender, attacker))};
-      }
-    }
-    // Moves that take the witness's open four away: only cells within the
-    // pattern's reach on its line can, and a cell counts when after it the
-    // attacker has no playable open-four cell anywhere.
-    const int dirs = setDirectionsOf(OpenFourCells, attacker, witness);
-    const int step = DIR_STEP[__builtin_ctz(static_cast<uint32_t>(dirs))];
-    for (int j = -PATTERN_REACH; j <= PATTERN_REACH; j++) {
-      const int cell = witness + j * step;
-      if (!cellOnBoard(cell) || cellAt(cell) != EMPTY) continue;
-      // His fours are in the list already; Black may not defend on a
-      // forbidden point.
-      if (inSetOf(FourCells, defender, cell) || inSetOf(OpenFourCells, defender, cell)) continue;
-      if (q.forbiddenFor(defender, cell)) continue;
-      makeMove(cell, defender);
-      const bool stops = q.playableOpenFour(attacker) == NO_CELL;
-      unmakeMove(cell);
-      if (stops) list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(cellOrderKey(cell, defender, attacker))};
-    }
-    sortByKey(list, n);
   }
 
   int bestMove = NO_CELL;
+  const uint64_t childSalt = nodeSalt(ATTACK_NODE, attacker, rule);
   for (int i = 0; i < n; i++) {
     const int cell = list[i].cell;
+    cache->prefetch(positionKey() ^ stoneKey(cell, defender) ^ childSalt);
     makeMove(cell, defender);
     const int r = attackNode(ply + 1, remaining - 1);
     unmakeMove(cell);

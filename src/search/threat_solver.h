@@ -92,6 +92,8 @@ struct ThreatCache {
   void nextGeneration() { generation = (generation + 1) & TE_GENERATION_MASK; }
 
   bool probe(uint64_t key, ThreatFacts& facts) const;
+  // Starts loading the bucket of a key that will soon be probed.
+  void prefetch(uint64_t key) const { __builtin_prefetch(&buckets[key & bucketMask]); }
   // Merges the facts into the entry of the key (the smaller win, the larger
   // failure), or replaces the least useful entry of the bucket.
   void store(uint64_t key, const ThreatFacts& facts);
@@ -132,9 +134,17 @@ struct ThreatSolver {
   // longer in the cache within `budget` nodes. Returns the number of moves.
   int principalLine(int* out, int maxMoves, int64_t budget);
 
+  // The defender's modelled replies in the current position, the attacker
+  // having just moved (colours from the last solve, or set by the caller):
+  // the block of a four, or against a three his fours and the moves that
+  // leave the attacker no playable open-four cell. Returns -1 when the
+  // position is no threat the model knows, or the defender has lost anyway.
+  int defenderReplies(int* out);
+
   // Internal nodes, exposed for the line extraction and the tests.
   int attackNode(int ply, int remaining);
   int defendNode(int ply, int remaining);
+  int threeReplies(ThreatMove* list);
 };
 
 // Results of the node functions besides a win length (> 0).

@@ -129,20 +129,6 @@ class ThreatReference {
     return overflow_ ? -1 : won ? 1 : 0;
   }
 
- private:
-  int run(int x, int y, int dx, int dy, int colour) const {
-    int n = 0;
-    for (x += dx, y += dy; at(x, y) == colour; x += dx, y += dy) n++;
-    return n;
-  }
-
-  bool exactFor(int colour) const { return rule_ == RULE_STANDARD || (rule_ == RULE_RENJU && colour == BLACK); }
-  bool fiveLength(int n, int colour) const { return exactFor(colour) ? n == 5 : n >= 5; }
-
-  bool fiveInLine(int x, int y, int dx, int dy, int colour) const {
-    return fiveLength(1 + run(x, y, dx, dy, colour) + run(x, y, -dx, -dy, colour), colour);
-  }
-
   // Five cells of `colour` after its stone on the empty (x, y), when it had
   // none before: they all lie on the four lines through (x, y), each in the
   // line's own direction.
@@ -159,12 +145,50 @@ class ThreatReference {
     return n;
   }
 
+  // A legal move of `colour` to a straight four: two five cells on one line,
+  // five apart, with the four stones between them (when it has no five cell).
+  bool hasOpenFourMove(int colour) {
+    static const int dirs[4][2] = {{0, 1}, {1, 0}, {1, -1}, {1, 1}};
+    for (int x = 0; x < width_; x++)
+      for (int y = 0; y < height_; y++) {
+        if (cells_[x][y] != EMPTY) continue;
+        cells_[x][y] = colour;
+        bool straight = false;
+        for (const auto& d : dirs) {
+          int first = 99;
+          for (int k = -4; k <= 4 && !straight; k++) {
+            const int u = x + k * d[0], v = y + k * d[1];
+            if (k == 0 || at(u, v) != EMPTY || !fiveInLine(u, v, d[0], d[1], colour)) continue;
+            if (first != 99 && k - first == 5) straight = true;
+            if (first == 99) first = k;
+          }
+        }
+        cells_[x][y] = EMPTY;
+        if (straight && legal(colour, cellIndex(x, y))) return true;
+      }
+    return false;
+  }
+
   // A legal move of `colour` to two five cells, when it has no five cell.
   bool hasStraightFourMove(int colour) {
     for (int x = 0; x < width_; x++)
       for (int y = 0; y < height_; y++)
         if (cells_[x][y] == EMPTY && newFives(x, y, colour) >= 2 && legal(colour, cellIndex(x, y))) return true;
     return false;
+  }
+
+ private:
+  int run(int x, int y, int dx, int dy, int colour) const {
+    int n = 0;
+    for (x += dx, y += dy; at(x, y) == colour; x += dx, y += dy) n++;
+    return n;
+  }
+
+  bool exactFor(int colour) const { return rule_ == RULE_STANDARD || (rule_ == RULE_RENJU && colour == BLACK); }
+  bool fiveLength(int n, int colour) const { return exactFor(colour) ? n == 5 : n >= 5; }
+
+  bool fiveInLine(int x, int y, int dx, int dy, int colour) const {
+    return fiveLength(1 + run(x, y, dx, dy, colour) + run(x, y, -dx, -dy, colour), colour);
   }
 
   bool tick() {

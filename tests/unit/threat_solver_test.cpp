@@ -415,3 +415,89 @@ TEST(ThreatSolver, RandomClaimsAreRealWins) {
     EXPECT_LE(t.undecided * 10, t.claims);
   }
 }
+
+// The defender's modelled replies after an attacker's threat, against every
+// legal reply tried on the board. A reply the model leaves out must lose at
+// once: against a four the attacker still has a five cell; against a three
+// the defender made no four and the attacker keeps a legal move to two five
+// cells. Outside Renju the model names no reply beyond those that make a
+// four or leave the attacker no straight four. The model's threes are the
+// threats of a straight four; a move that only threatens two fours at once is
+// no three to it (the solver still finds the double four when it is a move).
+TEST(ThreatSolver, DefencesCoverEveryReplyThatDoesNotLoseAtOnce) {
+  std::mt19937 rng(testing_support::TEST_SEED + 1);
+  int threesSeen = 0, foursSeen = 0, extraUnderRenju = 0, doubleFourThreats = 0;
+  for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
+    for (int round = 0; round < 100; round++) {
+      randomPosition(rng, rule, 11 + round % 3, 11, 10 + static_cast<int>(rng() % 24));
+      for (int attacker : {BLACK, WHITE}) {
+        const int defender = attacker ^ 3;
+        // Only positions where neither side has a five cell and the attacker
+        // has no move to two five cells: the situation before a threat.
+        if (!setEmpty(FiveCells, BLACK) || !setEmpty(FiveCells, WHITE)) continue;
+        ThreatReference ref;
+        if (ref.hasFiveOnBoard() || ref.hasStraightFourMove(attacker)) continue;
+        for (int t = 0; t < CELL_SLOTS; t++) {
+          if (!onBoard(t) || board.cells[t] != EMPTY || !ref.legal(attacker, t)) continue;
+          if (ref.makesFive(cellX(t), cellY(t), attacker)) continue;
+          ref.place(t, attacker);
+          int block = NO_CELL;
+          const int fives = ref.fiveCells(attacker, 2, &block);
+          const bool threat = fives == 0 && ref.hasStraightFourMove(attacker);
+          if (fives == 1 || threat) {
+            SCOPED_TRACE("rule " + std::to_string(rule) + ", attacker " + std::to_string(attacker) + " after " +
+                         cellName(t) + "\n" + dump());
+            ThreatSolver& s = solver();
+            s.attacker = attacker;
+            s.defender = defender;
+            s.rule = rule;
+            int replies[MAX_CELLS];
+            const int n = s.defenderReplies(replies);
+            std::vector<bool> modelled(CELL_SLOTS, false);
+            for (int i = 0; i < n; i++) modelled[replies[i]] = true;
+            if (fives == 1) {
+              foursSeen++;
+              if (ref.legal(defender, block)) {
+                EXPECT_EQ(1, n);
+                EXPECT_TRUE(n >= 1 && replies[0] == block) << cellName(block);
+              } else {
+                EXPECT_EQ(-1, n) << "Black cannot block on a forbidden point";
+              }
+            } else {
+              threesSeen++;
+              const bool open = ref.hasOpenFourMove(attacker);
+              if (!open) doubleFourThreats++;
+              if (n >= 0) {
+                EXPECT_TRUE(open) << "modelled as a three without a straight four";
+              }
+              if (n < 0 && open && rule != RULE_RENJU) {
+                EXPECT_TRUE(ref.hasOpenFourMove(defender)) << "three left out of the model";
+              }
+              for (int m = 0; m < CELL_SLOTS && n >= 0; m++) {
+                if (!onBoard(m) || board.cells[m] != EMPTY || !ref.legal(defender, m)) continue;
+                ref.place(m, defender);
+                const bool counterFour = ref.fiveCells(defender, 1) > 0;
+                const bool stopsAll = !ref.hasStraightFourMove(attacker);
+                const bool stopsOpen = !ref.hasOpenFourMove(attacker);
+                ref.remove(m);
+                if (counterFour || stopsAll) {
+                  EXPECT_TRUE(modelled[m]) << "reply " << cellName(m) << " left out";
+                }
+                if (modelled[m] && !counterFour && !stopsOpen) {
+                  if (rule == RULE_RENJU) extraUnderRenju++;
+                  else ADD_FAILURE() << "reply " << cellName(m) << " keeps a straight four but is modelled";
+                }
+              }
+            }
+          }
+          ref.remove(t);
+        }
+      }
+    }
+  }
+  printf("%d fours and %d threes checked (%d threatening only two fours); %d replies under Renju modelled beyond "
+         "need\n",
+         foursSeen, threesSeen, doubleFourThreats, extraUnderRenju);
+  EXPECT_GE(threesSeen, 200);
+  EXPECT_GE(foursSeen, 100);
+}
