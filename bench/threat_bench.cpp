@@ -137,7 +137,7 @@ double secondsSince(std::chrono::steady_clock::time_point t) {
 struct Totals {
   int64_t nodes = 0;
   double seconds = 0;
-  int positions = 0, wins = 0;
+  int positions = 0, wins = 0, spent = 0;   // spent: budget ran out
 };
 
 // Solves the position for the side to move from an empty cache.
@@ -151,11 +151,12 @@ int timedSolve(ThreatSolver& solver, int64_t budget, int maxPlies, Totals& t, do
   t.seconds += seconds;
   t.positions++;
   if (value > 0) t.wins++;
+  if (solver.aborted) t.spent++;
   return value;
 }
 
 void printTotals(const Totals& t) {
-  std::printf("Positions: %d, wins: %d\n", t.positions, t.wins);
+  std::printf("Positions: %d, wins: %d, budget spent: %d\n", t.positions, t.wins, t.spent);
   std::printf("Nodes searched: %" PRId64 "\n", t.nodes);
   std::printf("Nodes/second: %.0f\n", t.seconds > 0 ? t.nodes / t.seconds : 0.0);
 }

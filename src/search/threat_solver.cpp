@@ -74,6 +74,14 @@ inline int cellOrderKey(int cell, int mover, int other) {
   return key;
 }
 
+// True when `cell` lies on the line through `centre` with step `step`,
+// within the pattern's reach of it (or is the centre).
+inline bool withinReach(int centre, int step, int cell) {
+  for (int j = -PATTERN_REACH; j <= PATTERN_REACH; j++)
+    if (centre + j * step == cell) return true;
+  return false;
+}
+
 // Counts the cells of a set, stopping at `limit`; the first one goes to *first.
 inline int countSet(int kind, int colour, int limit, int* first) {
   uint32_t summary = setSummaryOf(kind, colour);
@@ -214,6 +222,7 @@ struct OpenFourCell {
 // Most open-four cells a three node lists before it tests defences by making
 // them on the board instead.
 constexpr int OPEN_FOUR_LIST = 24;
+constexpr int FOUR_BONUS = 100;
 
 // Solver-wide questions about the position, with the solver's colours.
 struct Query {
@@ -249,8 +258,20 @@ struct Query {
   // point forbidden (turning a second three real by freeing its straight-four
   // point) needs two threes at the cell. Elsewhere every open-four cell is
   // steady: it stays playable whatever the defender does.
+  // Whether an open-four cell of `colour` stays playable whatever the other
+  // side plays off its line (see listOpenFours).
+  bool steady(int cell, int colour) const {
+    if (!(s.rule == RULE_RENJU && colour == BLACK)) return true;
+    const int patterns = patternsOf(cell, BLACK);
+    int threes = 0;
+    for (int dir = 0; dir < DIRECTIONS; dir++) {
+      const int v = patternIn(patterns, dir);
+      if (v == PatThreeSplit || v == PatThreeOpen) threes++;
+    }
+    return threes <= 1 && !renjuForbidden(cell);
+  }
+
   int listOpenFours(OpenFourCell* out, int limit) const {
-    const bool renjuBlack = s.rule == RULE_RENJU && s.attacker == BLACK;
     uint32_t summary = setSummaryOf(OpenFourCells, s.attacker);
     int n = 0;
     while (summary) {
@@ -261,20 +282,26 @@ struct Query {
         const int cell = cellIndex(x, __builtin_ctz(row));
         row &= row - 1;
         if (n == limit) return limit + 1;
-        bool steady = true;
-        if (renjuBlack) {
-          const int patterns = patternsOf(cell, BLACK);
-          int threes = 0;
-          for (int dir = 0; dir < DIRECTIONS; dir++) {
-            const int v = patternIn(patterns, dir);
-            if (v == PatThreeSplit || v == PatThreeOpen) threes++;
-          }
-          steady = threes <= 1 && !renjuForbidden(cell);
-        }
-        out[n++] = OpenFourCell{cell, setDirectionsOf(OpenFourCells, s.attacker, cell), steady};
+        out[n++] = OpenFourCell{cell, setDirectionsOf(OpenFourCells, s.attacker, cell), steady(cell, s.attacker)};
       }
     }
     return n;
+  }
+
+  // The first steady open-four cell of `colour`, or NO_CELL.
+  int steadyOpenFour(int colour) const {
+    uint32_t summary = setSummaryOf(OpenFourCells, colour);
+    while (summary) {
+      const int x = __builtin_ctz(summary);
+      summary &= summary - 1;
+      uint32_t row = setRowOf(OpenFourCells, colour, x);
+      while (row) {
+        const int cell = cellIndex(x, __builtin_ctz(row));
+        row &= row - 1;
+        if (steady(cell, colour)) return cell;
+      }
+    }
+    return NO_CELL;
   }
 
   // True when the attacker's open four at `f` in direction `dir` survives a
@@ -343,6 +370,10 @@ int ThreatSolver::attackNode(int ply, int remaining) {
     }
     // A three needs five plies to win (three, reply, open four, block, five).
     const bool threes = remaining >= 5;
+    // When the defender has a steady open-four cell, a three anywhere off
+    // its line leaves it to him, and his open four comes first.
+    const int guard = threes ? q.steadyOpenFour(defender) : NO_CELL;
+    const int guardStep = guard == NO_CELL ? 0 : DIR_STEP[__builtin_ctz(static_cast<uint32_t>(setDirectionsOf(OpenFourCells, defender, guard)))];
     uint32_t summary = setSummaryOf(FourCells, attacker) | setSummaryOf(OpenFourCells, attacker);
     const uint32_t threeSummary = setSummaryOf(ThreeCells, attacker);
     if (threes) summary |= threeSummary;
@@ -355,8 +386,11 @@ int ThreatSolver::attackNode(int ply, int remaining) {
       while (row) {
         const int cell = cellIndex(x, __builtin_ctz(row));
         row &= row - 1;
+        const bool four = inSetOf(FourCells, attacker, cell) || inSetOf(OpenFourCells, attacker, cell);
+        if (!four && guard != NO_CELL && !withinReach(guard, guardStep, cell)) continue;
         if (q.forbiddenFor(attacker, cell)) continue;
-        list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(cellOrderKey(cell, attacker, defender))};
+        const int bonus = four ? FOUR_BONUS : 0;
+        list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(bonus + cellOrderKey(cell, attacker, defender))};
       }
     }
     sortByKey(list, n);
