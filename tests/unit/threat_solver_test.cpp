@@ -501,3 +501,84 @@ TEST(ThreatSolver, DefencesCoverEveryReplyThatDoesNotLoseAtOnce) {
   EXPECT_GE(threesSeen, 200);
   EXPECT_GE(foursSeen, 100);
 }
+
+// The cache: what is stored comes back merged, a foreign key or a torn entry
+// (lock of one store, data of another) never matches.
+TEST(ThreatSolver, CacheEntriesAreCheckedByKey) {
+  ThreatCache cache;
+  ASSERT_TRUE(cache.init(4096));
+  const uint64_t key = 0x0123456789abcdefull, other = key ^ (uint64_t{1} << 40);
+  ThreatFacts f;
+  EXPECT_FALSE(cache.probe(key, f));
+  cache.store(key, ThreatFacts{0, 9, NO_CELL});
+  ASSERT_TRUE(cache.probe(key, f));
+  EXPECT_EQ(0, f.winPlies);
+  EXPECT_EQ(9, f.failPlies);
+  EXPECT_EQ(NO_CELL, f.move);
+  cache.store(key, ThreatFacts{13, 0, cellIndex(21, 21)});
+  ASSERT_TRUE(cache.probe(key, f));
+  EXPECT_EQ(13, f.winPlies);
+  EXPECT_EQ(9, f.failPlies) << "a later win keeps the earlier failure depth";
+  EXPECT_EQ(cellIndex(21, 21), f.move);
+  cache.store(key, ThreatFacts{15, TE_FAIL_ALWAYS - 1, cellIndex(0, 0)});
+  ASSERT_TRUE(cache.probe(key, f));
+  EXPECT_EQ(13, f.winPlies) << "the shorter win stays";
+  EXPECT_EQ(cellIndex(21, 21), f.move);
+  EXPECT_EQ(TE_FAIL_ALWAYS - 1, f.failPlies);
+  EXPECT_FALSE(cache.probe(other, f));
+  // Tear the entry: keep its lock, change its data.
+  ThreatBucket& bucket = cache.buckets[key & cache.bucketMask];
+  for (ThreatEntry& e : bucket.entry)
+    if (e.data.load() != 0) e.data.store(e.data.load() ^ (uint64_t{1} << TE_WIN_SHIFT));
+  EXPECT_FALSE(cache.probe(key, f));
+  cache.clear();
+  EXPECT_FALSE(cache.probe(key, f));
+  // A full bucket: new keys keep being stored, the current one always.
+  for (uint64_t k = 1; k <= 64; k++) {
+    const uint64_t spread = k << 40 | (key & cache.bucketMask);
+    cache.store(spread, ThreatFacts{static_cast<int>(k % 60) + 1, 0, NO_CELL});
+    ASSERT_TRUE(cache.probe(spread, f));
+    EXPECT_EQ(static_cast<int>(k % 60) + 1, f.winPlies);
+  }
+}
+
+// A run out of budget leaves the board as it was and claims nothing; a cache
+// of one bucket, replaced all the time, gives the same answers as a large one.
+TEST(ThreatSolver, BudgetAndCacheSizeDoNotChangeClaims) {
+  std::mt19937 rng(testing_support::TEST_SEED + 2);
+  ThreatCache tiny;
+  ASSERT_TRUE(tiny.init(sizeof(ThreatBucket)));
+  std::unique_ptr<ThreatSolver> small(new ThreatSolver);
+  small->cache = &tiny;
+  int compared = 0, stopped = 0;
+  for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
+    for (int round = 0; round < 30; round++) {
+      randomPosition(rng, rule, 15, 15, 14 + static_cast<int>(rng() % 20));
+      for (int attacker : {BLACK, WHITE}) {
+        SCOPED_TRACE("rule " + std::to_string(rule) + ", attacker " + std::to_string(attacker) + "\n" + dump());
+        static BoardBase before;
+        before = board;
+        ThreatSolver& s = solver();
+        s.cache->clear();
+        const int starved = s.solve(attacker, 40, 15, nullptr);
+        if (s.aborted) {
+          stopped++;
+          EXPECT_EQ(0, starved);
+        }
+        EXPECT_TRUE(sameBoard(before, board)) << "board changed by a stopped run";
+        s.cache->clear();
+        const int value = s.solve(attacker, 400000, 15, nullptr);
+        if (s.aborted) continue;
+        tiny.clear();
+        const int again = small->solve(attacker, 4000000, 15, nullptr);
+        if (small->aborted) continue;
+        EXPECT_EQ(value, again);
+        EXPECT_TRUE(sameBoard(before, board));
+        compared++;
+      }
+    }
+  }
+  EXPECT_TRUE(boardIsConsistent());
+  EXPECT_GE(compared, 100);
+  EXPECT_GE(stopped, 20);
+}
