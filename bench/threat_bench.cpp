@@ -32,9 +32,9 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/renju.h"
 #include "control/think.h"
 #include "protocol/settings.h"
-#include "board/renju.h"
 #include "search/moves.h"
 #include "search/threat_solver.h"
 
@@ -126,7 +126,8 @@ void setUp(const Game& g, size_t count) {
 
 std::string suiteLine(const Game& g, size_t count) {
   std::string s = std::to_string(g.rule) + " " + std::to_string(g.width) + "x" + std::to_string(g.height);
-  for (size_t i = 0; i < count; i++) s += " " + std::to_string(g.moves[i].first) + "," + std::to_string(g.moves[i].second);
+  for (size_t i = 0; i < count; i++)
+    s += " " + std::to_string(g.moves[i].first) + "," + std::to_string(g.moves[i].second);
   return s;
 }
 
@@ -137,7 +138,7 @@ double secondsSince(std::chrono::steady_clock::time_point t) {
 struct Totals {
   int64_t nodes = 0;
   double seconds = 0;
-  int positions = 0, wins = 0, spent = 0;   // spent: budget ran out
+  int positions = 0, wins = 0, spent = 0;  // spent: budget ran out
 };
 
 // Solves the position for the side to move from an empty cache.
@@ -163,7 +164,8 @@ void printTotals(const Totals& t) {
 
 // One game from a won position: returns true when the attacker made five
 // within `claimed` plies with every defender move checked.
-bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int claimed, uint32_t& seed, std::string& log) {
+bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int claimed, uint32_t& seed,
+             std::string& log) {
   const int attacker = recordCount % 2 == 0 ? BLACK : WHITE, defender = attacker ^ 3;
   std::vector<int> placed;
   auto undo = [&]() {
@@ -215,7 +217,7 @@ bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int cl
         }
         if (after >= 3) candidates[count++] = cell;
       }
-    if (stubborn == NO_CELL) break;   // no legal reply: nothing left to check
+    if (stubborn == NO_CELL) break;  // no legal reply: nothing left to check
     seed = seed * 1664525u + 1013904223u;
     const int reply = (seed >> 16) % 2 == 0 || count == 0 ? stubborn : candidates[(seed >> 8) % count];
     log += " " + name(reply);
@@ -231,7 +233,7 @@ bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int cl
 
 int main(int argc, char** argv) {
   if (argc < 3 || (std::strcmp(argv[1], "suite") != 0 && std::strcmp(argv[1], "scan") != 0 &&
-                    std::strcmp(argv[1], "verify") != 0)) {
+                   std::strcmp(argv[1], "verify") != 0)) {
     std::fprintf(stderr, "usage: ruvan-threats suite|scan|verify FILE [BUDGET [MAX_PLIES [PLAYOUTS]]]\n");
     return 2;
   }
@@ -260,9 +262,9 @@ int main(int argc, char** argv) {
       double seconds;
       int move = NO_CELL;
       const int value = timedSolve(solver, budget, maxPlies, totals, seconds, move);
-      std::printf("%3zu  rule %d  %2zu stones  win %2d  first %2d,%-2d  nodes %9" PRId64 "  %8.3f s%s\n", gi + 1, g.rule,
-                  g.moves.size(), value, value ? cellX(move) : -1, value ? cellY(move) : -1, solver.nodes, seconds,
-                  solver.aborted ? "  (budget spent)" : "");
+      std::printf("%3zu  rule %d  %2zu stones  win %2d  first %2d,%-2d  nodes %9" PRId64 "  %8.3f s%s\n", gi + 1,
+                  g.rule, g.moves.size(), value, value ? cellX(move) : -1, value ? cellY(move) : -1, solver.nodes,
+                  seconds, solver.aborted ? "  (budget spent)" : "");
       if (verify && value > 0) {
         uint32_t seed = static_cast<uint32_t>(gi + 1);
         for (int p = 0; p < playouts; p++) {
@@ -280,8 +282,8 @@ int main(int argc, char** argv) {
       int move = NO_CELL;
       const int value = timedSolve(solver, budget, maxPlies, totals, seconds, move);
       if (value > 0) {
-        std::printf("game %zu ply %zu: win %d, nodes %" PRId64 ", %.3f s\n%s\n", gi + 1, k, value, solver.nodes, seconds,
-                    suiteLine(g, k).c_str());
+        std::printf("game %zu ply %zu: win %d, nodes %" PRId64 ", %.3f s\n%s\n", gi + 1, k, value, solver.nodes,
+                    seconds, suiteLine(g, k).c_str());
         break;
       }
     }

@@ -1,3 +1,34 @@
+// Threat-sequence solver.
+//
+// Why the defender's replies can be restricted. At a defender's node the
+// defender never has a five cell: the attacker blocked it or lost the branch.
+//
+//   After a four (one attacker five cell) every move but the block lets the
+//   attacker complete five; the block is the whole list. Two five cells, or a
+//   block Black may not play under Renju, win in two plies.
+//
+//   After a three the attacker has an open-four cell w that stays playable
+//   whatever the defender plays off its line (a "steady" witness, see
+//   Query::steady). A defender's move that makes no four of his own and
+//   leaves some steady open-four cell in place loses in four plies: the open
+//   four, one block, the five. So the list is his fours (FourCells and
+//   OpenFourCells) and the cells within the pattern reach of w on w's line
+//   after which the attacker has no playable open-four cell left; only those
+//   cells can touch w's line value. If the defender has a playable open-four
+//   cell himself, his open four comes first and the three fails.
+//
+// The win length of a three's node is therefore at least four, whatever the
+// listed replies give. The attacker's moves are every move that makes a four,
+// an open four or a three (the pattern sets), minus Black's forbidden points;
+// leaving moves out there can only lose wins, never make a false one.
+//
+// Results. Node functions return the win length (> 0), or a failure that
+// holds at the given ply limit only, or at every limit, or THREAT_UNKNOWN
+// once the budget is spent (then nothing is stored). The cache keeps, per
+// position and question, the shortest proven win with its move and the
+// deepest proven failure; a win is used when it fits the plies left, a
+// failure when it was proven for at least as many. Solve deepens the limit two
+// plies at a time, so the first win it finds is the shortest the model has.
 #include "search/threat_solver.h"
 
 #include <new>
@@ -19,7 +50,9 @@ inline int cellAt(int cell) { return board.cells[cell]; }
 inline bool cellOnBoard(int cell) { return onBoard(cell); }
 inline int patternsOf(int cell, int colour) { return board.cellInfo[cell].patterns[colour - 1]; }
 inline uint32_t setSummaryOf(int kind, int colour) { return static_cast<uint32_t>(board.setSummary[kind][colour - 1]); }
-inline uint32_t setRowOf(int kind, int colour, int x) { return static_cast<uint32_t>(board.setRows[kind][colour - 1][x]); }
+inline uint32_t setRowOf(int kind, int colour, int x) {
+  return static_cast<uint32_t>(board.setRows[kind][colour - 1][x]);
+}
 // Directions (bit 1 row, 2 column, 4 x+y, 8 x-y) that put the cell in the set.
 inline int setDirectionsOf(int kind, int colour, int cell) { return board.setCells[kind][colour - 1][cell]; }
 inline bool inSetOf(int kind, int colour, int cell) { return inSet(kind, colour, cell); }
@@ -70,7 +103,8 @@ constexpr int16_t orderWeight[16] = {0, 0, 0, 1, 1, 2, 2, 6, 7, 10, 10, 40, 100,
 inline int cellOrderKey(int cell, int mover, int other) {
   const int own = patternsOf(cell, mover), opp = patternsOf(cell, other);
   int key = 0;
-  for (int dir = 0; dir < DIRECTIONS; dir++) key += 2 * orderWeight[patternIn(own, dir)] + orderWeight[patternIn(opp, dir)];
+  for (int dir = 0; dir < DIRECTIONS; dir++)
+    key += 2 * orderWeight[patternIn(own, dir)] + orderWeight[patternIn(opp, dir)];
   return key;
 }
 
@@ -250,16 +284,13 @@ struct Query {
 
   int playableOpenFour(int colour) const { return firstPlayable(OpenFourCells, colour, colour); }
 
-  // Lists the attacker's open-four cells with their directions, at most
-  // `limit` (returns limit + 1 when there are more). Under Renju a black
-  // cell is marked steady when it is not forbidden now and makes at most one
-  // three: white stones only ever lower Black's line values, so they can take
-  // away fours and threes but never add one, and the one way they can make a
-  // point forbidden (turning a second three real by freeing its straight-four
-  // point) needs two threes at the cell. Elsewhere every open-four cell is
-  // steady: it stays playable whatever the defender does.
   // Whether an open-four cell of `colour` stays playable whatever the other
-  // side plays off its line (see listOpenFours).
+  // side plays off its line. Outside Renju, and for White, always. A black
+  // cell under Renju is steady when it is not forbidden now and makes at most
+  // one three: white stones only ever lower Black's line values, so they can
+  // take away fours and threes but never add one, and the one way they can
+  // make a point forbidden (turning a second three real by freeing its
+  // straight-four point) needs two threes at the cell.
   bool steady(int cell, int colour) const {
     if (!(s.rule == RULE_RENJU && colour == BLACK)) return true;
     const int patterns = patternsOf(cell, BLACK);
@@ -271,6 +302,8 @@ struct Query {
     return threes <= 1 && !renjuForbidden(cell);
   }
 
+  // Lists the attacker's open-four cells with their directions and
+  // steadiness, at most `limit` (returns limit + 1 when there are more).
   int listOpenFours(OpenFourCell* out, int limit) const {
     uint32_t summary = setSummaryOf(OpenFourCells, s.attacker);
     int n = 0;
@@ -373,11 +406,16 @@ int ThreatSolver::attackNode(int ply, int remaining) {
     // When the defender has a steady open-four cell, a three anywhere off
     // its line leaves it to him, and his open four comes first.
     const int guard = threes ? q.steadyOpenFour(defender) : NO_CELL;
-    const int guardStep = guard == NO_CELL ? 0 : DIR_STEP[__builtin_ctz(static_cast<uint32_t>(setDirectionsOf(OpenFourCells, defender, guard)))];
+    const int guardStep =
+        guard == NO_CELL
+            ? 0
+            : DIR_STEP[__builtin_ctz(static_cast<uint32_t>(setDirectionsOf(OpenFourCells, defender, guard)))];
     uint32_t summary = setSummaryOf(FourCells, attacker) | setSummaryOf(OpenFourCells, attacker);
     const uint32_t threeSummary = setSummaryOf(ThreeCells, attacker);
-    if (threes) summary |= threeSummary;
-    else limited = threeSummary != 0;
+    if (threes)
+      summary |= threeSummary;
+    else
+      limited = threeSummary != 0;
     while (summary) {
       const int x = __builtin_ctz(summary);
       summary &= summary - 1;
@@ -390,7 +428,8 @@ int ThreatSolver::attackNode(int ply, int remaining) {
         if (!four && guard != NO_CELL && !withinReach(guard, guardStep, cell)) continue;
         if (q.forbiddenFor(attacker, cell)) continue;
         const int bonus = four ? FOUR_BONUS : 0;
-        list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(bonus + cellOrderKey(cell, attacker, defender))};
+        list[n++] = ThreatMove{static_cast<int16_t>(cell),
+                               static_cast<int16_t>(bonus + cellOrderKey(cell, attacker, defender))};
       }
     }
     sortByKey(list, n);
@@ -433,8 +472,8 @@ int ThreatSolver::threeReplies(ThreatMove* list) {
     if (witness != NO_CELL && rule == RULE_RENJU && attacker == BLACK) witness = NO_CELL;
     if (witness != NO_CELL) witnessDirs = setDirectionsOf(OpenFourCells, attacker, witness);
   }
-  if (witness == NO_CELL) return -1;   // not a three the model knows
-  if (q.playableOpenFour(defender) != NO_CELL) return -1;   // he makes an open four first
+  if (witness == NO_CELL) return -1;                       // not a three the model knows
+  if (q.playableOpenFour(defender) != NO_CELL) return -1;  // he makes an open four first
 
   int n = 0;
   // Fours of his own: the attacker must answer them.
@@ -447,7 +486,8 @@ int ThreatSolver::threeReplies(ThreatMove* list) {
       const int cell = cellIndex(x, __builtin_ctz(row));
       row &= row - 1;
       if (q.forbiddenFor(defender, cell)) continue;
-      list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(1000 + cellOrderKey(cell, defender, attacker))};
+      list[n++] =
+          ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(1000 + cellOrderKey(cell, defender, attacker))};
     }
   }
   // Moves that leave the attacker no playable open-four cell.
@@ -464,17 +504,21 @@ int ThreatSolver::threeReplies(ThreatMove* list) {
       const OpenFourCell& f = opens[i];
       if (f.cell == cell) continue;
       bool kept = false;
-      for (int dirs = f.dirs; dirs && !kept; dirs &= dirs - 1) kept = q.keepsOpenFour(f.cell, __builtin_ctz(static_cast<uint32_t>(dirs)), cell);
+      for (int dirs = f.dirs; dirs && !kept; dirs &= dirs - 1)
+        kept = q.keepsOpenFour(f.cell, __builtin_ctz(static_cast<uint32_t>(dirs)), cell);
       if (!kept) continue;
-      if (f.steady) stops = false;
-      else doubtful = true;   // may or may not stay playable: ask the board
+      if (f.steady)
+        stops = false;
+      else
+        doubtful = true;  // may or may not stay playable: ask the board
     }
     if (stops && doubtful) {
       makeMove(cell, defender);
       stops = q.playableOpenFour(attacker) == NO_CELL;
       unmakeMove(cell);
     }
-    if (stops) list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(cellOrderKey(cell, defender, attacker))};
+    if (stops)
+      list[n++] = ThreatMove{static_cast<int16_t>(cell), static_cast<int16_t>(cellOrderKey(cell, defender, attacker))};
   }
   sortByKey(list, n);
   return n;
@@ -600,7 +644,7 @@ int ThreatSolver::principalLine(int* out, int maxMoves, int64_t budget) {
     if (r <= 0) break;
     const int cell = winMove[0];
     out[n++] = cell;
-    if (attackerToMove && r == 1) break;   // the five
+    if (attackerToMove && r == 1) break;  // the five
     if (cell != NO_CELL) {
       makeMove(cell, attackerToMove ? attacker : defender);
       placed[placedCount++] = cell;

@@ -68,9 +68,9 @@ constexpr int TE_FAIL_ALWAYS = 255;
 
 // What one cache entry knows about a node.
 struct ThreatFacts {
-  int winPlies;    // 0: no win known
-  int failPlies;   // 0: no failure known; TE_FAIL_ALWAYS: fails at any depth
-  int move;        // NO_CELL when none
+  int winPlies;   // 0: no win known
+  int failPlies;  // 0: no failure known; TE_FAIL_ALWAYS: fails at any depth
+  int move;       // NO_CELL when none
 };
 
 // Fixed-size cache of solver results, allocated once by init.
@@ -108,15 +108,15 @@ static_assert(sizeof(ThreatMove) == 4, "a solver list entry is two int16");
 
 struct ThreatSolver {
   ThreatCache* cache = nullptr;
-  int64_t nodes = 0;         // nodes of the last solve (and line extraction)
+  int64_t nodes = 0;  // nodes of the last solve (and line extraction)
   int64_t nodeBudget = 0;
-  bool aborted = false;      // the budget ran out; results are not proofs
+  bool aborted = false;  // the budget ran out; results are not proofs
   int attacker = BLACK;
   int defender = WHITE;
   int rule = RULE_FREESTYLE;
-  int winMove[THREAT_STACK];   // per ply: the winning move, or the longest defence
-  int lastWin = 0;             // plies of the last win solve proved; 0 none
-  uint64_t lastKey = 0;        // position key solve proved it on
+  int winMove[THREAT_STACK];  // per ply: the winning move, or the longest defence
+  int lastWin = 0;            // plies of the last win solve proved; 0 none
+  uint64_t lastKey = 0;       // position key solve proved it on
   ThreatMove lists[THREAT_STACK][MAX_CELLS];
 
   // Looks for a win of `attackerColour`, to move now, within `maxPlies`
@@ -148,6 +148,6 @@ struct ThreatSolver {
 };
 
 // Results of the node functions besides a win length (> 0).
-constexpr int THREAT_FAIL_LIMIT = 0;     // no win within the ply limit
-constexpr int THREAT_FAIL_ALWAYS = -1;   // no win at any depth (under the model)
-constexpr int THREAT_UNKNOWN = -2;       // the node budget ran out
+constexpr int THREAT_FAIL_LIMIT = 0;    // no win within the ply limit
+constexpr int THREAT_FAIL_ALWAYS = -1;  // no win at any depth (under the model)
+constexpr int THREAT_UNKNOWN = -2;      // the node budget ran out

@@ -24,8 +24,8 @@
 namespace testing_support {
 
 struct RefMemo {
-  int winAt = 1 << 20;   // smallest ply limit known to win
-  int failAt = -1;       // largest ply limit known to fail
+  int winAt = 1 << 20;  // smallest ply limit known to win
+  int failAt = -1;      // largest ply limit known to fail
 };
 
 class ThreatReference {
@@ -79,9 +79,7 @@ class ThreatReference {
     return false;
   }
 
-  bool legal(int colour, int cell) const {
-    return rule_ != RULE_RENJU || colour != BLACK || isForbidden(cell) == 0;
-  }
+  bool legal(int colour, int cell) const { return rule_ != RULE_RENJU || colour != BLACK || isForbidden(cell) == 0; }
 
   void place(int cell, int colour) {
     cells_[cellX(cell)][cellY(cell)] = colour;
@@ -236,8 +234,10 @@ class ThreatReference {
     }
     if (overflow_) return false;
     RefMemo& m = memo(0);
-    if (won) m.winAt = std::min(m.winAt, plies);
-    else m.failAt = std::max(m.failAt, plies);
+    if (won)
+      m.winAt = std::min(m.winAt, plies);
+    else
+      m.failAt = std::max(m.failAt, plies);
     return won;
   }
 
@@ -267,8 +267,10 @@ class ThreatReference {
     if (!anyMove) won = false;
     if (overflow_) return false;
     RefMemo& m = memo(1);
-    if (won) m.winAt = std::min(m.winAt, plies);
-    else m.failAt = std::max(m.failAt, plies);
+    if (won)
+      m.winAt = std::min(m.winAt, plies);
+    else
+      m.failAt = std::max(m.failAt, plies);
     return won;
   }
 

@@ -1,6 +1,8 @@
 // The threat-sequence solver against known answers and against the slow
 // reference of threat_reference.h. The solver may miss wins, but every win it
 // claims must be one the reference confirms within the claimed length.
+#include "search/threat_solver.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 
 #include "board/renju.h"
 #include "search/moves.h"
-#include "search/threat_solver.h"
 #include "test_support.h"
 #include "threat_reference.h"
 
@@ -123,7 +124,7 @@ void checkLine(int attacker, int claimed) {
         ref.remove(c);
         if (keeps) cell = c;
       }
-      if (cell == NO_CELL) continue;   // no such cell: the defender passes in effect
+      if (cell == NO_CELL) continue;  // no such cell: the defender passes in effect
     }
     text += cellName(cell) + " ";
     ASSERT_TRUE(onBoard(cell) && board.cells[cell] == EMPTY) << text << "\n" << dump();
@@ -345,7 +346,8 @@ void randomPosition(std::mt19937& rng, int rule, int width, int height, int ston
       cell = cellIndex(width / 2, height / 2);
     } else {
       const int anchor = board.stones[rng() % board.stoneCount];
-      const int x = cellX(anchor) + static_cast<int>(rng() % 5) - 2, y = cellY(anchor) + static_cast<int>(rng() % 5) - 2;
+      const int x = cellX(anchor) + static_cast<int>(rng() % 5) - 2,
+                y = cellY(anchor) + static_cast<int>(rng() % 5) - 2;
       if (x < 0 || y < 0 || x >= width || y >= height) continue;
       cell = cellIndex(x, y);
     }
@@ -358,7 +360,7 @@ void randomPosition(std::mt19937& rng, int rule, int width, int height, int ston
 
 struct Tally {
   int claims = 0, confirmed = 0, undecided = 0, refuted = 0;
-  int shorterExists = 0;   // the reference wins in fewer plies than claimed
+  int shorterExists = 0;  // the reference wins in fewer plies than claimed
   int noClaim = 0, missed = 0;
   int byLength[THREAT_STACK] = {};
 };
@@ -404,9 +406,10 @@ TEST(ThreatSolver, RandomClaimsAreRealWins) {
         }
       }
     }
-    printf("rule %d: %d claims, %d confirmed, %d undecided, %d refuted, %d with a shorter win; "
-           "%d without a claim, %d of them won within %d plies by the reference\n",
-           rule, t.claims, t.confirmed, t.undecided, t.refuted, t.shorterExists, t.noClaim, t.missed, MISS_PLIES);
+    printf(
+        "rule %d: %d claims, %d confirmed, %d undecided, %d refuted, %d with a shorter win; "
+        "%d without a claim, %d of them won within %d plies by the reference\n",
+        rule, t.claims, t.confirmed, t.undecided, t.refuted, t.shorterExists, t.noClaim, t.missed, MISS_PLIES);
     printf("  claims by length:");
     for (int n = 1; n <= MAX_PLIES; n += 2) printf(" %d: %d", n, t.byLength[n]);
     printf("\n");
@@ -484,8 +487,10 @@ TEST(ThreatSolver, DefencesCoverEveryReplyThatDoesNotLoseAtOnce) {
                   EXPECT_TRUE(modelled[m]) << "reply " << cellName(m) << " left out";
                 }
                 if (modelled[m] && !counterFour && !stopsOpen) {
-                  if (rule == RULE_RENJU) extraUnderRenju++;
-                  else ADD_FAILURE() << "reply " << cellName(m) << " keeps a straight four but is modelled";
+                  if (rule == RULE_RENJU)
+                    extraUnderRenju++;
+                  else
+                    ADD_FAILURE() << "reply " << cellName(m) << " keeps a straight four but is modelled";
                 }
               }
             }
@@ -495,9 +500,10 @@ TEST(ThreatSolver, DefencesCoverEveryReplyThatDoesNotLoseAtOnce) {
       }
     }
   }
-  printf("%d fours and %d threes checked (%d threatening only two fours); %d replies under Renju modelled beyond "
-         "need\n",
-         foursSeen, threesSeen, doubleFourThreats, extraUnderRenju);
+  printf(
+      "%d fours and %d threes checked (%d threatening only two fours); %d replies under Renju modelled beyond "
+      "need\n",
+      foursSeen, threesSeen, doubleFourThreats, extraUnderRenju);
   EXPECT_GE(threesSeen, 200);
   EXPECT_GE(foursSeen, 100);
 }
