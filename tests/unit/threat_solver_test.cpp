@@ -373,7 +373,7 @@ struct Tally {
 TEST(ThreatSolver, RandomClaimsAreRealWins) {
   std::mt19937 rng(testing_support::TEST_SEED);
   const int sizes[][2] = {{9, 9}, {10, 10}, {11, 9}, {12, 12}};
-  constexpr int ROUNDS = 120, MAX_PLIES = 11, MISS_PLIES = 7;
+  constexpr int ROUNDS = 100, MAX_PLIES = 11, MISS_PLIES = 7;
   Tally all[3];
   for (int rule : {RULE_FREESTYLE, RULE_STANDARD, RULE_RENJU}) {
     Tally& t = all[rule];
