@@ -62,6 +62,7 @@ inline bool renjuForbidden(int cell) { return isForbidden(cell) != 0; }
 inline uint64_t positionKey() { return board.hashKey; }
 inline uint64_t stoneKey(int cell, int colour) { return zobristKeys[cell][colour - 1]; }
 inline int boardRule() { return builtRule; }
+inline int boardSide() { return lineSize; }
 // The line word through a cell, the cell's position on it, and the pattern of
 // `colour` at the centre of an 11-cell window of a line word.
 inline uint64_t lineWordAt(int cell, int dir) { return lineWordOf(cell, dir); }
@@ -90,8 +91,10 @@ inline uint64_t mix64(uint64_t z) {
   return z ^ (z >> 31);
 }
 
-inline uint64_t nodeSalt(int kind, int attacker, int rule) {
-  return mix64(static_cast<uint64_t>(1 + kind + 2 * attacker + 8 * (rule + 1)));
+// Key salt of a question: node kind, attacker, rule and board side (two
+// square boards of different sides hold the same stones under the same key).
+inline uint64_t nodeSalt(int kind, int attacker, int rule, int side) {
+  return mix64(static_cast<uint64_t>(1 + kind + 2 * attacker + 8 * (rule + 1) + 64 * side));
 }
 
 inline int patternIn(int patterns, int dir) { return (patterns >> (NIBBLE_BITS * dir)) & NIBBLE_MASK; }
@@ -369,7 +372,7 @@ int ThreatSolver::attackNode(int ply, int remaining) {
   }
   if (remaining < 3 || ply + 1 >= THREAT_STACK) return THREAT_FAIL_LIMIT;
 
-  const uint64_t key = positionKey() ^ nodeSalt(ATTACK_NODE, attacker, rule);
+  const uint64_t key = positionKey() ^ salt[ATTACK_NODE];
   ThreatFacts facts;
   if (cache->probe(key, facts)) {
     if (facts.winPlies != 0 && facts.winPlies <= remaining && facts.move >= 0 && cellAt(facts.move) == EMPTY) {
@@ -435,7 +438,7 @@ int ThreatSolver::attackNode(int ply, int remaining) {
     sortByKey(list, n);
   }
 
-  const uint64_t childSalt = nodeSalt(DEFEND_NODE, attacker, rule);
+  const uint64_t childSalt = salt[DEFEND_NODE];
   for (int i = 0; i < n; i++) {
     const int cell = list[i].cell;
     cache->prefetch(positionKey() ^ stoneKey(cell, attacker) ^ childSalt);
@@ -560,7 +563,7 @@ int ThreatSolver::defendNode(int ply, int remaining) {
   if (fives == 0 && remaining < OPEN_FOUR_FOLLOW_UP) return THREAT_FAIL_LIMIT;
   if (ply + 1 >= THREAT_STACK) return THREAT_FAIL_LIMIT;
 
-  const uint64_t key = positionKey() ^ nodeSalt(DEFEND_NODE, attacker, rule);
+  const uint64_t key = positionKey() ^ salt[DEFEND_NODE];
   ThreatFacts facts;
   if (cache->probe(key, facts)) {
     if (facts.winPlies != 0 && facts.winPlies <= remaining && (facts.move < 0 || cellAt(facts.move) == EMPTY)) {
@@ -588,7 +591,7 @@ int ThreatSolver::defendNode(int ply, int remaining) {
   }
 
   int bestMove = NO_CELL;
-  const uint64_t childSalt = nodeSalt(ATTACK_NODE, attacker, rule);
+  const uint64_t childSalt = salt[ATTACK_NODE];
   for (int i = 0; i < n; i++) {
     const int cell = list[i].cell;
     cache->prefetch(positionKey() ^ stoneKey(cell, defender) ^ childSalt);
@@ -611,6 +614,8 @@ int ThreatSolver::solve(int attackerColour, int64_t budget, int maxPlies, int* f
   attacker = attackerColour;
   defender = attackerColour ^ 3;
   rule = boardRule();
+  salt[ATTACK_NODE] = nodeSalt(ATTACK_NODE, attacker, rule, boardSide());
+  salt[DEFEND_NODE] = nodeSalt(DEFEND_NODE, attacker, rule, boardSide());
   nodes = 0;
   nodeBudget = budget;
   aborted = false;

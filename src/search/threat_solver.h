@@ -31,8 +31,8 @@
 //         bits 63..40 zero
 //
 // Keys are the position's Zobrist key XOR a salt for the node kind (attacker
-// or defender to move), the attacker's colour and the rule, so that the same
-// stones seen from another question never share an entry.
+// or defender to move), the attacker's colour, the rule and the board's side,
+// so that the same stones seen from another question never share an entry.
 #pragma once
 
 #include <atomic>
@@ -114,6 +114,7 @@ struct ThreatSolver {
   int attacker = BLACK;
   int defender = WHITE;
   int rule = RULE_FREESTYLE;
+  uint64_t salt[2] = {0, 0};   // key salts of the attacker's and the defender's nodes
   int winMove[THREAT_STACK];  // per ply: the winning move, or the longest defence
   int lastWin = 0;            // plies of the last win solve proved; 0 none
   uint64_t lastKey = 0;       // position key solve proved it on
