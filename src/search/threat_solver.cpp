@@ -358,12 +358,16 @@ struct Query {
 
 }  // namespace
 
+bool ThreatSolver::spent() {
+  ++nodes;
+  if (nodes > nodeBudget || (stop && nodes % STOP_POLL_NODES == 0 && stop->load(std::memory_order_relaxed) != 0))
+    aborted = true;
+  return aborted;
+}
+
 int ThreatSolver::attackNode(int ply, int remaining) {
   if (remaining < 1) return THREAT_FAIL_LIMIT;
-  if (++nodes > nodeBudget) {
-    aborted = true;
-    return THREAT_UNKNOWN;
-  }
+  if (spent()) return THREAT_UNKNOWN;
   const Query q{*this};
   int first = NO_CELL;
   if (countSet(FiveCells, attacker, 1, &first) > 0) {
@@ -544,10 +548,7 @@ int ThreatSolver::defenderReplies(int* out) {
 
 int ThreatSolver::defendNode(int ply, int remaining) {
   if (remaining < 2) return THREAT_FAIL_LIMIT;
-  if (++nodes > nodeBudget) {
-    aborted = true;
-    return THREAT_UNKNOWN;
-  }
+  if (spent()) return THREAT_UNKNOWN;
   const Query q{*this};
   int five = NO_CELL;
   const int fives = countSet(FiveCells, attacker, 2, &five);

@@ -106,15 +106,20 @@ struct ThreatMove {
 };
 static_assert(sizeof(ThreatMove) == 4, "a solver list entry is two int16");
 
+constexpr int64_t STOP_POLL_NODES = 1024;
+
 struct ThreatSolver {
   ThreatCache* cache = nullptr;
   int64_t nodes = 0;  // nodes of the last solve (and line extraction)
   int64_t nodeBudget = 0;
-  bool aborted = false;  // the budget ran out; results are not proofs
+  bool aborted = false;  // the budget ran out or a stop came; results are not proofs
+  // Polled every STOP_POLL_NODES nodes when set: non-zero ends the solve as
+  // if the budget had run out (the search's stop flag).
+  const std::atomic<int32_t>* stop = nullptr;
   int attacker = BLACK;
   int defender = WHITE;
   int rule = RULE_FREESTYLE;
-  uint64_t salt[2] = {0, 0};   // key salts of the attacker's and the defender's nodes
+  uint64_t salt[2] = {0, 0};  // key salts of the attacker's and the defender's nodes
   int winMove[THREAT_STACK];  // per ply: the winning move, or the longest defence
   int lastWin = 0;            // plies of the last win solve proved; 0 none
   uint64_t lastKey = 0;       // position key solve proved it on
@@ -146,6 +151,9 @@ struct ThreatSolver {
   int attackNode(int ply, int remaining);
   int defendNode(int ply, int remaining);
   int threeReplies(ThreatMove* list);
+  // Counts a node; true (and aborted set) when the budget is spent or a stop
+  // was requested.
+  bool spent();
 };
 
 // Results of the node functions besides a win length (> 0).

@@ -588,3 +588,33 @@ TEST(ThreatSolver, BudgetAndCacheSizeDoNotChangeClaims) {
   EXPECT_GE(compared, 100);
   EXPECT_GE(stopped, 20);
 }
+
+// A raised stop flag ends a solve like a spent budget: no claim, board intact.
+// The position is from self-play: White to move wins in 29 plies, a proof of
+// about a million nodes.
+TEST(ThreatSolver, StopFlagEndsTheSolve) {
+  testing_support::emptyBoard(RULE_FREESTYLE, 15, 15);
+  const int moves[][2] = {{5, 9}, {5, 8},  {7, 9},  {6, 9}, {6, 10}, {7, 11}, {4, 7}, {5, 11},
+                          {4, 8}, {6, 11}, {4, 11}, {4, 9}, {3, 7},  {2, 6},  {5, 7}};
+  int colour = BLACK;
+  for (const auto& m : moves) {
+    placeStone(cellIndex(m[0], m[1]), colour);
+    colour ^= 3;
+  }
+  ThreatSolver& s = solver();
+  std::atomic<int32_t> stop{1};
+  s.stop = &stop;
+  s.cache->clear();
+  static BoardBase before;
+  before = board;
+  EXPECT_EQ(0, s.solve(WHITE, 1 << 30, 31, nullptr));
+  EXPECT_TRUE(s.aborted);
+  EXPECT_EQ(STOP_POLL_NODES, s.nodes);
+  EXPECT_TRUE(sameBoard(before, board));
+  stop = 0;
+  s.cache->clear();
+  EXPECT_EQ(0, s.solve(WHITE, 5000, 31, nullptr));
+  EXPECT_TRUE(s.aborted) << "the win takes more than 5,000 nodes";
+  EXPECT_EQ(5001, s.nodes);
+  s.stop = nullptr;
+}
