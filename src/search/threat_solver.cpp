@@ -107,7 +107,7 @@ inline int cellOrderKey(int cell, int mover, int other) {
   const int own = patternsOf(cell, mover), opp = patternsOf(cell, other);
   int key = 0;
   for (int dir = 0; dir < DIRECTIONS; dir++)
-    key += 2 * orderWeight[patternIn(own, dir)] + orderWeight[patternIn(opp, dir)];
+    key += orderWeight[patternIn(own, dir)] + orderWeight[patternIn(opp, dir)];
   return key;
 }
 
