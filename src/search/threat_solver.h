@@ -11,12 +11,17 @@
 //
 // Any other reply loses to the same continuation (five, or open four and
 // five), so a win proven over the modelled replies is a real forced win. The
-// solver never claims a win it has not proven; it may miss wins (a node or
-// depth budget ran out, or a Renju three it does not model).
+// solver never claims a win it has not proven; it may miss wins: the node or
+// ply budget ran out, a black Renju three has no open-four cell that stays
+// playable whatever White does, or a move threatens two fours at once rather
+// than a straight four (the double four itself is found when it is a move).
 //
 // Results are kept in a ThreatCache that can be shared by several solvers (one
 // per search thread): entries are checked by key, without locks. A solver
-// carries its own stacks and counters, about 125 KiB, and never allocates.
+// carries its own stacks and counters, about 125 KiB, and never allocates. It
+// reads and changes the position only through the few helpers at the top of
+// threat_solver.cpp (stones, pattern words, threat-cell sets and line words,
+// light make and unmake, the Renju test, the Zobrist keys, rule and side).
 //
 // ThreatCache entry (16 bytes), two 64-bit words:
 //
