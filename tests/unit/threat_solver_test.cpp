@@ -618,3 +618,34 @@ TEST(ThreatSolver, StopFlagEndsTheSolve) {
   EXPECT_EQ(5001, s.nodes);
   s.stop = nullptr;
 }
+
+// White's split three on row 7 (7,4) (7,5) _ (7,7): its gap (7,6) is the
+// open-four cell, and under Renju a double-three point of Black (column 6 and
+// the x+y diagonal), so Black may defend only at the ends.
+TEST(ThreatSolver, BlackCannotDefendAThreeOnAForbiddenPoint) {
+  // clang-format off
+  const Diagram rows = {
+      "...............", "...............", "...............", "...............", "...............",
+      "......X.X......", "......XX.......", "....OO.O.......", "...............", "...............",
+      "...............", "...............", "...............", "...............", "...............",
+  };
+  // clang-format on
+  for (int rule : {RULE_FREESTYLE, RULE_RENJU}) {
+    loadPosition(rule, rows);
+    SCOPED_TRACE("rule " + std::to_string(rule) + "\n" + dump());
+    ThreatSolver& s = solver();
+    s.attacker = WHITE;
+    s.defender = BLACK;
+    s.rule = rule;
+    int replies[MAX_CELLS];
+    const int n = s.defenderReplies(replies);
+    std::vector<int> got(replies, replies + std::max(n, 0));
+    std::sort(got.begin(), got.end());
+    std::vector<int> expected = {cellIndex(7, 3), cellIndex(7, 6), cellIndex(7, 8)};
+    if (rule == RULE_RENJU) {
+      EXPECT_EQ(1, isForbidden(cellIndex(7, 6)));
+      expected = {cellIndex(7, 3), cellIndex(7, 8)};
+    }
+    EXPECT_EQ(expected, got);
+  }
+}
