@@ -28,6 +28,7 @@ test: release sanitize tsan-engine
 
 bench: release
 	./build/release/ruvan-bench
+	./build/release/ruvan-threats suite bench/threat_positions.txt
 	@if [ -x build/release/ruvan-micro ]; then ./build/release/ruvan-micro --benchmark_min_time=0.2; fi
 
 # The engine as WebAssembly with the board page, in build/web. Debian's
