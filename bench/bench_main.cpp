@@ -223,6 +223,7 @@ void setUpPosition(int index) {
   engine->fourCache.prepare(p.rule);
   engine->tt.clear();
   engine->fourCache.clear();
+  engine->threatCache.clear();
 }
 
 // The think driver's set-up followed by its deepening loop, without the reply.
@@ -298,6 +299,7 @@ int main(int argc, char** argv) {
   seedRandom(BENCH_SEED);
   drawZobristKeys();
   engine = new Engine;
+  engine->applyMemoryLimit(0);
   if (timed && argc == 4) engine->threadCount = std::max(1, std::min(std::atoi(argv[3]), MAX_THREADS));
   if (timed) return timedRun(std::atoi(argv[2]));
 

@@ -12,6 +12,8 @@ namespace {
 constexpr uint32_t DEFAULT_TT_BUCKETS = HASH_BUCKETS;   // 128 MiB for both tables
 constexpr uint32_t DEFAULT_CACHE_BUCKETS = 524288;      // 64 MiB for the four tables
 constexpr uint32_t MIN_BUCKETS = 1024;                  // 256 KiB + 128 KiB
+constexpr size_t DEFAULT_THREAT_CACHE = size_t{16} << 20;
+constexpr size_t MIN_THREAT_CACHE = size_t{64} << 10;
 // What the process holds besides its tables and workers: code, libraries,
 // the two threads' stacks, the I/O buffers. Measured at about 4 MiB; the
 // margin keeps the limit a promise rather than a wish.
@@ -69,14 +71,20 @@ int64_t Engine::fixedMemory() const {
 
 bool Engine::applyMemoryLimit(int64_t bytes) {
   uint32_t ttBuckets = DEFAULT_TT_BUCKETS, cacheBuckets = DEFAULT_CACHE_BUCKETS;
+  size_t threatBytes = DEFAULT_THREAT_CACHE;
   bool enough = true;
   if (bytes > 0) {
-    // Two thirds to the transposition table, a third to the solver cache,
-    // each rounded down to a power of two.
-    const int64_t room = bytes - fixedMemory();
-    const int64_t minimum = 2 * int64_t{MIN_BUCKETS} * static_cast<int64_t>(sizeof(HashBucket)) +
+    // An eighth (at most the default) to the threat-sequence cache; of the
+    // rest two thirds to the transposition table, a third to the four-solver
+    // cache, each rounded down to a power of two.
+    int64_t room = bytes - fixedMemory();
+    const int64_t minimum = static_cast<int64_t>(MIN_THREAT_CACHE) +
+                            2 * int64_t{MIN_BUCKETS} * static_cast<int64_t>(sizeof(HashBucket)) +
                             FourCache::TABLES * int64_t{MIN_BUCKETS} * static_cast<int64_t>(sizeof(FourBucket));
     enough = room >= minimum;
+    threatBytes = static_cast<size_t>(std::max<int64_t>(
+        MIN_THREAT_CACHE, std::min<int64_t>(room / 8, static_cast<int64_t>(DEFAULT_THREAT_CACHE))));
+    room -= static_cast<int64_t>(threatBytes);
     ttBuckets = largestPowerOfTwoAtMost(room * 2 / 3 / (2 * static_cast<int64_t>(sizeof(HashBucket))),
                                         DEFAULT_TT_BUCKETS);
     cacheBuckets = largestPowerOfTwoAtMost(
@@ -86,6 +94,7 @@ bool Engine::applyMemoryLimit(int64_t bytes) {
   // A failed allocation keeps the tables as they were (or the smallest ones).
   if (!tt.prepare(r, ttBuckets)) tt.prepare(r, MIN_BUCKETS);
   if (!fourCache.prepare(r, cacheBuckets)) fourCache.prepare(r, MIN_BUCKETS);
+  if (!threatCache.init(threatBytes)) threatCache.init(MIN_THREAT_CACHE);
   appliedMemory = bytes;
   return enough;
 }
@@ -94,8 +103,9 @@ void Engine::prepareSearchTables() {
   const int64_t wanted = maxMemory.load();
   if (wanted != appliedMemory && !applyMemoryLimit(wanted))
     out("MESSAGE max_memory %lld is below the minimum of %lld bytes: using the smallest tables",
-        static_cast<long long>(wanted), static_cast<long long>(fixedMemory() + 2 * MIN_BUCKETS * sizeof(HashBucket) +
-                                                               FourCache::TABLES * MIN_BUCKETS * sizeof(FourBucket)));
+        static_cast<long long>(wanted),
+        static_cast<long long>(fixedMemory() + MIN_THREAT_CACHE + 2 * MIN_BUCKETS * sizeof(HashBucket) +
+                               FourCache::TABLES * MIN_BUCKETS * sizeof(FourBucket)));
   tt.prepare(game.builtRule, tt.bucketCount);
   fourCache.prepare(game.builtRule, fourCache.bucketCount);
 }
@@ -208,7 +218,8 @@ bool Engine::renjuWindowOpen() const {
 
 Worker& Engine::linkMainWorker() {
   Worker& main = *workers[0];
-  main.links = WorkerLinks{&tt, &fourCache, &limits, &stopRequested, &searchOver, nullptr, 0};
+  main.links = WorkerLinks{&tt, &fourCache, threatCache.buckets ? &threatCache : nullptr, &limits, &stopRequested,
+                           &searchOver, nullptr, 0};
   main.isMain = true;
   main.pos.tables = ruleTables;
   return main;
@@ -220,7 +231,9 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   const int helpers = std::min(threads, workerCount) - 1;
   prepareSearchTables();
   Worker& main = *workers[0];
-  main.links = WorkerLinks{&tt, &fourCache, &limits, &stopRequested, &searchOver, workers + 1, helpers};
+  ThreatCache* threats = threatCache.buckets ? &threatCache : nullptr;
+  if (threats) threatCache.nextGeneration();
+  main.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, workers + 1, helpers};
   main.isMain = true;
   main.pos = game;
   main.beginSearch(thinking);
@@ -238,7 +251,7 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   std::thread threads_[MAX_THREADS];
   for (int i = 1; i <= helpers; i++) {
     Worker& h = *workers[i];
-    h.links = WorkerLinks{&tt, &fourCache, &limits, &stopRequested, &searchOver, nullptr, 0};
+    h.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, nullptr, 0};
     h.isMain = false;
     h.pos = game;
     h.beginSearch(false);

@@ -44,6 +44,7 @@ class Engine {
   RuleTables* ruleTables;          // 32.5 MiB, on the heap
   TranspositionTable tt;
   FourCache fourCache;
+  ThreatCache threatCache;
   Position game;
   SearchLimits limits;
   std::atomic<int32_t> rule{0};           // the rule in force, as INFO set it

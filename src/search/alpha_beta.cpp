@@ -11,6 +11,18 @@
 Worker::Worker() {
   clearPlyStacks();
   clearKillers();
+  threats.pos = &pos;
+  std::memset(sequenceTried, 0, sizeof sequenceTried);
+}
+
+int Worker::solveSequence(int colour, int64_t budget, int maxPlies, int* firstMove) {
+  if (!links.threatCache) return 0;
+  threats.cache = links.threatCache;
+  threats.stop = links.stopRequested;
+  const int plies = threats.solve(colour, budget, maxPlies, firstMove);
+  search.nodeCount.store(search.nodeCount.load(std::memory_order_relaxed) + threats.nodes,
+                         std::memory_order_relaxed);
+  return plies;
 }
 
 bool Worker::nodeClockCheck() {
@@ -44,6 +56,10 @@ namespace {
 constexpr int THREAT_VALUE = 158;     // CellValueTable from which a move is a threat
 constexpr int STRONG_THREAT = 262;
 constexpr int KILLER_LIMIT = 157;
+// Nodes the threat-sequence solver may spend on the opponent one ply below
+// the root, and the longest sequence it looks for.
+constexpr int64_t PLY_ONE_SEQUENCE_BUDGET = 600;
+constexpr int SEQUENCE_PLIES = 31;
 
 // Penalty weight by distance to the nearest edge: moves near the edge keep
 // their full penalty, central ones a little over a third of it.
@@ -195,6 +211,22 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
       r += depth - MAX_CELLS;
       storeHash(effDepth, r, BOUND_EXACT, colour, NO_CELL, NO_CELL, NO_CELL);
       return r;
+    }
+    // One ply below the root the side to move is the opponent: a win of his
+    // by threes and fours makes our root move a proven loss, seen long
+    // before the search could reach it.
+    // Each such position is tried once a search: an attempt that ran out of
+    // nodes would run out again at the next iteration.
+    uint64_t& tried = sequenceTried[pos.board.hashKey & (SEQUENCE_MEMO - 1)];
+    if (ply == 1 && links.threatCache && tried != pos.board.hashKey &&
+        !(setEmpty(ThreeCells, colour) && setEmpty(FourCells, colour))) {
+      tried = pos.board.hashKey;
+      const int plies = solveSequence(colour, PLY_ONE_SEQUENCE_BUDGET, SEQUENCE_PLIES, nullptr);
+      if (plies > 0) {
+        const int v = WIN_SCORE + depth - (plies - 1);
+        storeHash(effDepth, v, BOUND_EXACT, colour, NO_CELL, NO_CELL, NO_CELL);
+        return v;
+      }
     }
     if (depth + 2 * (extension >> 2) <= 0) {
       const int v = threatEval(depth, colour);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "board/pattern_tables.h"
 #include "search/worker.h"
@@ -13,6 +14,10 @@ constexpr int START_DEPTH = 1;
 constexpr int DEPTH_CAP = MAX_CELLS;
 constexpr int VALUE_TERM_THRESHOLD = 150;
 constexpr int RENJU_VALUE_BIAS = 75;
+// The threat-sequence solve at the root: its first node budget and the
+// longest sequence it looks for.
+constexpr int64_t ROOT_SEQUENCE_FIRST = 2000;
+constexpr int ROOT_SEQUENCE_PLIES = 35;
 // Depth of the searches that rank the moves of a lost position.
 constexpr int RESIST_SEARCH_DEPTH = 4;
 
@@ -168,6 +173,7 @@ void Worker::beginSearch(bool thinking) {
   search.stopSearch = 0;
   search.bestX = search.bestY = -1;
   search.startTime = 0;
+  std::memset(sequenceTried, 0, sizeof sequenceTried);
 }
 
 int Worker::deepen(int colour) {
@@ -180,6 +186,13 @@ int Worker::deepen(int colour) {
   int result = onePlyPass(colour);
   search.lastValue = result;
   depth = START_DEPTH;
+  // A win by a sequence of threes and fours is played at once. The solver
+  // runs before the iterations with a budget that doubles each time it ran
+  // out, as long as it stays within a quarter of the nodes searched so far:
+  // its cache keeps what each attempt proved, so a long win is found step by
+  // step, and a position without one costs little.
+  bool sequencePending = links.threatCache != nullptr && setEmpty(FiveCells, colour);
+  int64_t sequenceBudget = ROOT_SEQUENCE_FIRST;
   for (;;) {
     if (depth > START_DEPTH) {
       const int elapsed = clockMs() - search.startTime;
@@ -188,6 +201,21 @@ int Worker::deepen(int colour) {
         break;
     }
     if (depth > DEPTH_CAP || (search.fixedDepth > 0 && depth > search.fixedDepth)) break;
+    if (sequencePending && sequenceBudget <= std::max(ROOT_SEQUENCE_FIRST, search.nodeCount.load() / 4)) {
+      int first = NO_CELL;
+      int64_t budget = sequenceBudget;
+      if (search.maxNodes > 0) budget = std::min(budget, std::max<int64_t>(search.maxNodes / 8, 1));
+      const int plies = solveSequence(colour, budget, ROOT_SEQUENCE_PLIES, &first);
+      if (plies > 0 && first >= 0) {
+        result = WIN_SCORE + depth - (plies - 1);
+        setBest(first);
+        if (links.onIteration) links.onIteration(links.listener, *this, depth, result);
+        depth++;
+        break;
+      }
+      if (threats.aborted) sequenceBudget *= 2;
+      else sequencePending = false;   // no such win at all
+    }
     search.iterationStartX = search.bestX;
     search.iterationStartY = search.bestY;
     search.singleReply = 0;

@@ -153,18 +153,21 @@ inline void sortByKey(ThreatMove* list, int n) {
 // ---------------------------------------------------------------------------
 // Cache.
 
-ThreatCache::~ThreatCache() { delete[] buckets; }
+ThreatCache::~ThreatCache() { memory.release(); }
 
 bool ThreatCache::init(size_t bytes) {
-  delete[] buckets;
-  buckets = nullptr;
-  bucketMask = 0;
   uint64_t count = 1;
   while (count * 2 * sizeof(ThreatBucket) <= bytes) count *= 2;
-  buckets = new (std::nothrow) ThreatBucket[count]();
-  if (!buckets) return false;
+  if (buckets && bucketMask == count - 1) return true;
+  // Zero-filled fresh pages (all-zero entries are empty), resident only once
+  // written.
+  TableMemory fresh;
+  if (!fresh.allocate(count * sizeof(ThreatBucket))) return false;
+  memory.release();
+  memory = fresh;
+  buckets = static_cast<ThreatBucket*>(memory.aligned);
   bucketMask = count - 1;
-  clear();
+  generation = 0;
   return true;
 }
 

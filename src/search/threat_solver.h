@@ -45,6 +45,7 @@
 #include <cstdint>
 
 #include "board/board.h"
+#include "search/hash_table.h"
 #include "core/types.h"
 
 // Deepest proof the solver looks for, in plies, and its stack depth.
@@ -82,6 +83,7 @@ struct ThreatFacts {
 // Fixed-size cache of solver results, allocated once by init.
 struct ThreatCache {
   ThreatBucket* buckets = nullptr;
+  TableMemory memory;
   uint64_t bucketMask = 0;
   uint32_t generation = 0;
 
@@ -91,7 +93,8 @@ struct ThreatCache {
   ~ThreatCache();
 
   // Allocates the largest power-of-two number of buckets that fits in `bytes`
-  // (at least one) and clears them. False when the allocation failed.
+  // (at least one), empty; keeps the table when it has that size already.
+  // False when the allocation failed (the old table stays).
   bool init(size_t bytes);
   void clear();
   // Starts a new generation: older entries are replaced first.

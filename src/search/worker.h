@@ -19,6 +19,7 @@
 #include "search/fours_solver.h"
 #include "search/hash_table.h"
 #include "search/search_clock.h"
+#include "search/threat_solver.h"
 
 // One candidate of a stage list: ordering key (lower first) and cell.
 struct MoveEntry {
@@ -107,6 +108,7 @@ class Worker;
 struct WorkerLinks {
   TranspositionTable* tt = nullptr;
   FourCache* fourCache = nullptr;
+  ThreatCache* threatCache = nullptr;   // null: no threat-sequence search
   const SearchLimits* limits = nullptr;
   // Raised by the front end to end the think at once.
   const std::atomic<int32_t>* stopRequested = nullptr;
@@ -243,6 +245,12 @@ class Worker {
   int solveThreats(int depth, int colour);
   int solveThreatsNode(int depth, int colour, int defending, int count);
 
+  // ---- threat sequences (alpha_beta.cpp) ----
+  // Runs the threat-sequence solver for `colour`, to move, within `budget`
+  // nodes (counted as the search's) and `maxPlies`; the win's length in
+  // plies, or 0. The first move goes to *firstMove when given.
+  int solveSequence(int colour, int64_t budget, int maxPlies, int* firstMove);
+
   // ---- evaluation (threat_eval.cpp) ----
   // Value of the position for `colour` to move: the score-sum difference
   // corrected by the threats on the board, plus a tempo bonus.
@@ -258,6 +266,11 @@ class Worker {
   KillerSlot killerSlots[PLY_LIMIT][2];
   // count[cell][direction][colour] of the threat-count pass of stage 7.
   uint8_t threatCount[CELL_SLOTS][DIRECTIONS][2];
+  // The threat-sequence solver, on this worker's position, and the keys of
+  // the positions it was tried on one ply below the root in this search.
+  ThreatSolver threats;
+  static constexpr int SEQUENCE_MEMO = 256;
+  uint64_t sequenceTried[SEQUENCE_MEMO];
 
  private:
   // Root helpers.

@@ -283,6 +283,32 @@ class AnalysisTest(ExtensionCase):
         self.assertIn(move, [(2, 5), (6, 5)])
         self.finish(e)
 
+    def test_a_win_by_threes_and_fours_is_seen_long_before_the_search_reaches_it(self):
+        # Self-play positions whose side to move wins by a threat sequence of
+        # 11 plies, beyond the search's depth under each rule: the analysis
+        # announces the win at a low iteration depth.
+        here = os.path.dirname(os.path.abspath(__file__))
+        with open(os.path.join(here, "..", "..", "bench", "threat_positions.txt")) as f:
+            games = [line.split() for line in f if line.strip() and not line.startswith("#")]
+        for rule, size, *moves in (games[0], games[3], games[6]):
+            rule = int(rule)
+            e = self.analysing_engine()
+            width, height = map(int, size.split("x"))
+            p = Position(width, height, rule=rule)
+            e.send("START %d" % width, "INFO timeout_turn 3000", "INFO rule %d" % (4 if rule == RENJU else rule))
+            self.expect(e, NEW_GAME)
+            stones = [tuple(map(int, m.split(","))) for m in moves]
+            lines = []
+            for i, (x, y) in enumerate(stones):
+                p.play(x, y)
+                lines.append("%d,%d,%d" % (x, y, 1 if (len(stones) - i) % 2 == 0 else 2))
+            e.send("BOARD", *lines, "DONE")
+            analysis, _, move = self.read_think(e, p, rule_line=False if rule == RENJU else rule)
+            last = analysis[-1]
+            self.assertRegex(last.group(2), r"\+M\d+\Z", "rule %d: %s" % (rule, last.group(0)))
+            self.assertLess(int(last.group(1)), 11, last.group(0))
+            self.finish(e)
+
     def test_a_lost_position_reports_a_loss(self):
         e = self.analysing_engine()
         p = Position(15)
