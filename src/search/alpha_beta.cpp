@@ -218,15 +218,13 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
     // Each such position is tried once a search: an attempt that ran out of
     // nodes would run out again at the next iteration.
     uint64_t& tried = sequenceTried[pos.board.hashKey & (SEQUENCE_MEMO - 1)];
-    if (ply == 1 && links.threatCache && tried != pos.board.hashKey &&
+    if (ply == 1 && checkReplies && links.threatCache && tried != pos.board.hashKey &&
         !(setEmpty(ThreeCells, colour) && setEmpty(FourCells, colour))) {
       tried = pos.board.hashKey;
       const int plies = solveSequence(colour, PLY_ONE_SEQUENCE_BUDGET, SEQUENCE_PLIES, nullptr);
-      if (plies > 0) {
-        const int v = WIN_SCORE + depth - (plies - 1);
-        storeHash(effDepth, v, BOUND_EXACT, colour, NO_CELL, NO_CELL, NO_CELL);
-        return v;
-      }
+      // Not stored: if every root move turns out lost this way, the root
+      // searches again without these verdicts (see deepen).
+      if (plies > 0) return WIN_SCORE + depth - (plies - 1);
     }
     if (depth + 2 * (extension >> 2) <= 0) {
       const int v = threatEval(depth, colour);

@@ -17,6 +17,7 @@ constexpr int RENJU_VALUE_BIAS = 75;
 // The threat-sequence solve at the root: its first node budget and the
 // longest sequence it looks for.
 constexpr int64_t ROOT_SEQUENCE_FIRST = 2000;
+constexpr int64_t OPPONENT_SEQUENCE_BUDGET = 3000;
 constexpr int ROOT_SEQUENCE_PLIES = 35;
 // Depth of the searches that rank the moves of a lost position.
 constexpr int RESIST_SEARCH_DEPTH = 4;
@@ -188,11 +189,20 @@ int Worker::deepen(int colour) {
   depth = START_DEPTH;
   // A win by a sequence of threes and fours is played at once. The solver
   // runs before the iterations with a budget that doubles each time it ran
-  // out, as long as it stays within a quarter of the nodes searched so far:
+  // out, as long as it stays within an eighth of the nodes searched so far:
   // its cache keeps what each attempt proved, so a long win is found step by
   // step, and a position without one costs little.
   bool sequencePending = links.threatCache != nullptr && setEmpty(FiveCells, colour);
   int64_t sequenceBudget = ROOT_SEQUENCE_FIRST;
+  // The opponent's sequences matter only if he has one now, as if he were
+  // to move: our stone can take threats from him but never give him one. So
+  // the check one ply below the root runs only when this finds a win for him
+  // or runs out of nodes.
+  checkReplies = false;
+  if (links.threatCache && setEmpty(FiveCells, colour) && setEmpty(FiveCells, colour ^ 3)) {
+    const int plies = solveSequence(colour ^ 3, OPPONENT_SEQUENCE_BUDGET, ROOT_SEQUENCE_PLIES, nullptr);
+    checkReplies = plies > 0 || threats.aborted;
+  }
   for (;;) {
     if (depth > START_DEPTH) {
       const int elapsed = clockMs() - search.startTime;
@@ -201,7 +211,7 @@ int Worker::deepen(int colour) {
         break;
     }
     if (depth > DEPTH_CAP || (search.fixedDepth > 0 && depth > search.fixedDepth)) break;
-    if (sequencePending && sequenceBudget <= std::max(ROOT_SEQUENCE_FIRST, search.nodeCount.load() / 4)) {
+    if (sequencePending && sequenceBudget <= std::max(ROOT_SEQUENCE_FIRST, search.nodeCount.load() / 8)) {
       int first = NO_CELL;
       int64_t budget = sequenceBudget;
       if (search.maxNodes > 0) budget = std::min(budget, std::max<int64_t>(search.maxNodes / 8, 1));
@@ -235,6 +245,14 @@ int Worker::deepen(int colour) {
       break;
     }
     result = value;
+    if (value <= -DECISIVE_SCORE && checkReplies) {
+      // Every move loses to a sequence of the opponent's. He may well not
+      // find it, and the moves the search likes are the ones that make him
+      // work for it: search on as if the sequences were not there.
+      checkReplies = false;
+      result = search.lastValue;
+      continue;
+    }
     if (value >= DECISIVE_SCORE || value <= -DECISIVE_SCORE) {
       // A root that is won in hand names no move: the five or the open four
       // is picked here, before the iteration is reported.

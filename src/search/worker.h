@@ -270,6 +270,7 @@ class Worker {
   // the positions it was tried on one ply below the root in this search.
   ThreatSolver threats;
   static constexpr int SEQUENCE_MEMO = 256;
+  bool checkReplies = false;   // the opponent may have a sequence: check after each root move
   uint64_t sequenceTried[SEQUENCE_MEMO];
 
  private:
