@@ -218,8 +218,7 @@ bool Engine::renjuWindowOpen() const {
 
 Worker& Engine::linkMainWorker() {
   Worker& main = *workers[0];
-  main.links = WorkerLinks{&tt, &fourCache, threatCache.buckets ? &threatCache : nullptr, &limits, &stopRequested,
-                           &searchOver, nullptr, 0};
+  main.links = WorkerLinks{&tt, &fourCache, sequenceCache(), &limits, &stopRequested, &searchOver, nullptr, 0};
   main.isMain = true;
   main.pos.tables = ruleTables;
   return main;
@@ -231,7 +230,7 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   const int helpers = std::min(threads, workerCount) - 1;
   prepareSearchTables();
   Worker& main = *workers[0];
-  ThreatCache* threats = threatCache.buckets ? &threatCache : nullptr;
+  ThreatCache* threats = sequenceCache();
   if (threats) threatCache.nextGeneration();
   main.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, workers + 1, helpers};
   main.isMain = true;

@@ -53,6 +53,10 @@ class Engine {
   // show_detail bits; SHOW_REALTIME asks for the REALTIME lines of boards that
   // paint the search.
   std::atomic<int32_t> showDetail{0};
+  // INFO threat_search: non-zero lets the search use the threat-sequence
+  // solver (at the root, and for the opponent one ply below it). Off by
+  // default: in self-play at fixed nodes it has not yet shown a gain.
+  std::atomic<int32_t> sequenceSearch{0};
   // max_memory in bytes, 0 for no limit; applied at the start of the next think.
   std::atomic<int64_t> maxMemory{0};
   // Clock (clockMs) at which the command that asked for the next think
@@ -101,6 +105,7 @@ class Engine {
   void ensureWorkers(int count);
   void prepareSearchTables();
   void playCentre(Worker& w);
+  ThreatCache* sequenceCache() { return sequenceSearch.load() && threatCache.buckets ? &threatCache : nullptr; }
   int64_t appliedMemory = -1;      // the limit the tables are sized for
   int lastAnnounced = NO_CELL;     // the last REALTIME BEST cell
   static void reportIteration(void* listener, Worker& w, int depth, int value);

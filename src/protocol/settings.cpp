@@ -71,6 +71,10 @@ void handleInfo(Engine& engine, const char* text) {
     limits.max_depth = std::max(0, parseInfoValue(value));
     return;
   }
+  if ((value = findKeyValue("threat_search", text)) != nullptr) {
+    engine.sequenceSearch = parseInfoValue(value) != 0 ? 1 : 0;
+    return;
+  }
   if ((value = findKeyValue("show_detail", text)) != nullptr) {
     engine.showDetail = parseInfoValue(value);
     return;

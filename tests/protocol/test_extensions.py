@@ -295,7 +295,8 @@ class AnalysisTest(ExtensionCase):
             e = self.analysing_engine()
             width, height = map(int, size.split("x"))
             p = Position(width, height, rule=rule)
-            e.send("START %d" % width, "INFO timeout_turn 3000", "INFO rule %d" % (4 if rule == RENJU else rule))
+            e.send("START %d" % width, "INFO timeout_turn 3000", "INFO rule %d" % (4 if rule == RENJU else rule),
+                   "INFO threat_search 1")
             self.expect(e, NEW_GAME)
             stones = [tuple(map(int, m.split(","))) for m in moves]
             lines = []
