@@ -1,0 +1,416 @@
+// Coverage-guided fuzzing of the command handler (libFuzzer).
+//
+// Every input is a whole session: its bytes are the engine's input, split into
+// lines and dispatched exactly as the process's reader loop does it
+// (FrontEnd::readCommandLine, then FrontEnd::handleCommand until END), with
+// the front end's `input` an in-memory stream over the bytes, so that BOARD
+// and YXBOARD read their blocks from the rest of the input. One front end and
+// its think thread serve the whole run: building the engine's tables costs far
+// more than a typical input, so each input starts from a reset instead (fixed
+// INFO lines and START 15, sent through the same handler).
+//
+// Thinks are bounded so that an input runs in milliseconds: the reset sets a
+// small max_node, max_depth and timeout_turn, and an INFO line of the input
+// that asks for more (or for no limit) has its value rewritten before it is
+// dispatched. max_memory is held below the default table sizes the same way,
+// so that a reset can empty the search tables and every input searches from
+// the same state. After the last line the harness waits for a running think
+// to end by itself (a think that never ends is a finding: libFuzzer's
+// -timeout reports it).
+//
+// What counts as a finding besides the sanitizers' reports:
+//   - an output line of a form the protocol does not know, or output that
+//     does not end with a line feed;
+//   - after the input, a built board that differs from the game record or
+//     fails the board's own consistency check.
+// Both abort with the offending text on stderr and the input kept by libFuzzer.
+//
+// The rule tables. Classifying the 4M line codes for a rule is an exhaustive
+// enumeration that takes about a second under the sanitizers, and an input
+// that changes the rule would pay it twice (once more when the next input is
+// back to free style). The link wraps RuleTables::build (--wrap, see
+// CMakeLists.txt): the first build of each rule runs the real code, later
+// ones copy its result.
+//
+// RUVAN_FUZZ_SHOW=1 in the environment sends the engine's lines to the real
+// standard output as they are printed, unchecked: the way to read what a
+// reproducer does (`ruvan-fuzz crash-...`).
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "board/pattern_tables.h"
+#include "control/engine.h"
+#include "protocol/main_loop.h"
+#include "protocol/protocol.h"
+#include "protocol/settings.h"
+
+namespace {
+
+// Limits of one think inside the fuzzer. The node count is checked every 1024
+// nodes, so anything below that means 1024.
+constexpr int64_t NODE_CAP = 2000;
+constexpr int64_t DEPTH_CAP = 3;
+constexpr int64_t TURN_CAP_MS = 300;
+constexpr int64_t THREAD_CAP = 2;
+// Head room above the engine's fixed memory for the search tables: enough
+// for a few MiB of tables, far below the default 192 MiB.
+constexpr int64_t TABLE_ROOM = 4 << 20;
+
+FrontEnd* frontEnd = nullptr;
+std::FILE* nullOutput = nullptr;
+bool showOutput = false;
+int64_t memoryCap = 0;
+
+[[noreturn]] void fail(const char* what, const char* text, size_t length) {
+  std::fprintf(stderr, "\n==ruvan-fuzz== %s: \"", what);
+  for (size_t i = 0; i < length; i++) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') std::fputc(c, stderr);
+    else std::fprintf(stderr, "\\x%02x", c);
+  }
+  std::fprintf(stderr, "\"\n");
+  std::abort();
+}
+
+// ---------------------------------------------------------------------------
+// The rule tables, built once per rule.
+
+struct BuiltRule {
+  LineEntry* line = nullptr;
+  int16_t (*combo)[65536] = nullptr;
+};
+BuiltRule builtRules[3];
+
+}  // namespace
+
+extern "C" void __real__ZN10RuleTables5buildEi(RuleTables* tables, int rule);
+
+// RuleTables::build as the link sees it in the fuzzer: the same contract (the
+// tables hold `rule` on return), the work done once per rule and process.
+extern "C" void __wrap__ZN10RuleTables5buildEi(RuleTables* tables, int rule) {
+  if (rule == tables->rule || rule < 0 || rule > 2) {
+    __real__ZN10RuleTables5buildEi(tables, rule);
+    return;
+  }
+  BuiltRule& copy = builtRules[rule];
+  if (copy.line == nullptr) {
+    __real__ZN10RuleTables5buildEi(tables, rule);
+    copy.line = new LineEntry[LINE_CODES];
+    copy.combo = new int16_t[2][65536];
+    std::memcpy(copy.line, tables->line, sizeof tables->line);
+    std::memcpy(copy.combo, tables->combo, sizeof tables->combo);
+    return;
+  }
+  buildSearchTables();
+  std::memcpy(tables->line, copy.line, sizeof tables->line);
+  std::memcpy(tables->combo, copy.combo, sizeof tables->combo);
+  tables->rule = rule;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The reply grammar. A small cursor over one line; every form the engine may
+// print is listed in knownReply, with the numbers it may hold.
+
+struct Cursor {
+  const char* p;
+  const char* end;
+
+  // Compared by hand: the fuzzer hooks memcmp and would learn the reply
+  // texts as input tokens.
+  bool literal(const char* s) {
+    const char* q = p;
+    for (; *s; s++, q++)
+      if (q == end || *q != *s) return false;
+    p = q;
+    return true;
+  }
+  // A decimal number without sign; false when no digit.
+  bool number(long long& value) {
+    if (p == end || !std::isdigit(static_cast<unsigned char>(*p))) return false;
+    value = 0;
+    while (p < end && std::isdigit(static_cast<unsigned char>(*p))) {
+      if (value < 1000000000000LL) value = value * 10 + (*p - '0');
+      p++;
+    }
+    return true;
+  }
+  bool signedNumber(long long& value) {
+    const bool negative = p < end && *p == '-';
+    if (negative) p++;
+    if (!number(value)) return false;
+    if (negative) value = -value;
+    return true;
+  }
+  // A cell "x,y" of a 22 x 22 board at most.
+  bool cell() {
+    long long x, y;
+    return number(x) && x < 22 && literal(",") && number(y) && y < 22;
+  }
+  bool done() const { return p == end; }
+};
+
+bool analysisLine(Cursor c) {
+  long long v;
+  if (!c.literal("depth ") || !c.number(v) || !c.literal(" eval ")) return false;
+  if (c.literal("+M") || c.literal("-M")) {
+    if (!c.number(v)) return false;
+  } else if (!c.signedNumber(v)) {
+    return false;
+  }
+  if (!c.literal(" nodes ") || !c.number(v) || !c.literal(" time ") || !c.signedNumber(v) || !c.literal(" pv "))
+    return false;
+  if (!c.cell()) return false;
+  while (!c.done())
+    if (!c.literal(" ") || !c.cell()) return false;
+  return true;
+}
+
+bool messageLine(Cursor c) {
+  long long v;
+  {
+    Cursor t = c;
+    if (t.literal("Ruvan " RUVAN_VERSION) && t.done()) return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("Speed=") && t.number(v) && t.done()) return true;
+  }
+  for (int rule = 0; rule < 3; rule++) {
+    Cursor t = c;
+    if (t.literal("Rule ") && t.literal(ruleName(rule)) && t.done()) return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("REALTIME ") && (t.literal("BEST ") || t.literal("LOST ")) && t.cell() && t.done()) return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("It's a draw") && t.done()) return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("pass") && t.done()) return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("max_memory ") && t.signedNumber(v) && t.literal(" is below the minimum of ") && t.number(v) &&
+        t.literal(" bytes: using the smallest tables") && t.done())
+      return true;
+  }
+  return analysisLine(c);
+}
+
+bool knownReply(const char* line, size_t length, bool afterDraw) {
+  Cursor c{line, line + length};
+  if (length == 0) return afterDraw;   // the draw notice ends with an empty line
+  for (const char* fixed : {"OK", "UNKNOWN command", "ERROR size of the board", "ERROR bad RECTSTART parameters",
+                            "ERROR bad coordinates", "ERROR x,y,who or DONE expected after BOARD", "-1,-1"}) {
+    Cursor t = c;
+    if (t.literal(fixed) && t.done()) return true;
+  }
+  for (const char* refusal : {"ERROR my move [", "ERROR opponents's move [", "ERROR board-block move ["}) {
+    Cursor t = c;
+    if (t.literal(refusal) && t.cell() && t.literal("]") && t.done()) return true;
+  }
+  {
+    Cursor t = c;
+    if (t.cell() && t.done()) return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("FORBID ")) {
+      long long x, y;
+      while (t.end - t.p >= 4 && std::isdigit(static_cast<unsigned char>(*t.p))) {
+        Cursor xx{t.p, t.p + 2}, yy{t.p + 2, t.p + 4};
+        if (!xx.number(x) || !xx.done() || !yy.number(y) || !yy.done() || x >= 22 || y >= 22) return false;
+        t.p += 4;
+      }
+      return t.literal(".") && t.done();
+    }
+  }
+  {
+    Cursor t = c;
+    if (t.literal("name=\"Ruvan\", version=\"" RUVAN_VERSION
+                  "\", author=\"Ruvan developers\", country=\"China\", www=\"\"") &&
+        t.done())
+      return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("MESSAGE ")) return messageLine(t);
+  }
+  return false;
+}
+
+void checkOutput(const char* text, size_t length) {
+  if (length == 0) return;
+  if (text[length - 1] != '\n') fail("output without a final line feed", text, length);
+  bool afterDraw = false;
+  for (size_t start = 0; start < length;) {
+    const char* eol = static_cast<const char*>(std::memchr(text + start, '\n', length - start));
+    const size_t n = static_cast<size_t>(eol - (text + start));
+    if (std::memchr(text + start, '\0', n) != nullptr || !knownReply(text + start, n, afterDraw))
+      fail("unknown reply line", text + start, n);
+    Cursor draw{text + start, text + start + n};
+    afterDraw = draw.literal("MESSAGE It's a draw") && draw.done();
+    start += n + 1;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Driving the front end.
+
+// Dispatches one line of the harness's own.
+void send(const char* line) {
+  std::snprintf(frontEnd->commandLine, sizeof frontEnd->commandLine, "%s", line);
+  frontEnd->handleCommand();
+}
+
+// Waits until the think thread is idle, without asking it to stop: a think
+// ends by its own limits.
+void awaitIdle() {
+  std::unique_lock<std::mutex> lock(frontEnd->worker.idleMutex);
+  frontEnd->worker.idleSignal.wait(lock, [] { return frontEnd->worker.idle; });
+}
+
+// Rewrites, in place, the value of an INFO line that would let a think run
+// long: no node or depth limit or a large one, a long turn, many threads,
+// big search tables. The key is found as the settings handler finds it
+// (prefix match, the first key of its list that matches wins), so the rewrite
+// hits exactly the value the handler will read.
+void boundInfoLine(char* line) {
+  if (!matchWord(line, "INFO")) return;
+  char* args = line + 4;
+  while (std::isspace(static_cast<unsigned char>(*args))) args++;
+  // The handler's keys in its order; the ones that need no bound have cap 0.
+  struct Bound {
+    const char* key;
+    int64_t cap;
+    bool zeroUnlimited;   // 0 (and below) means no limit
+  };
+  const Bound bounds[] = {
+      {"max_memory", memoryCap, true}, {"timeout_match", 0, false}, {"timeout_turn", TURN_CAP_MS, false},
+      {"time_left", 0, false},         {"game_type", 0, false},     {"rule", 0, false},
+      {"thread_num", THREAD_CAP, false}, {"max_node", NODE_CAP, true}, {"max_depth", DEPTH_CAP, true},
+  };
+  for (const Bound& b : bounds) {
+    const char* value = findKeyValue(b.key, args);
+    if (value == nullptr) continue;
+    if (b.cap == 0) return;
+    const int64_t v = parseInfoValue(value);
+    if (v > b.cap || (b.zeroUnlimited && v <= 0)) {
+      char* at = line + (value - line);
+      std::snprintf(at, COMMAND_LINE_SIZE - static_cast<size_t>(at - line), "%lld", static_cast<long long>(b.cap));
+    }
+    return;
+  }
+}
+
+// The board, where one is built, must hold exactly the game's record and
+// blocks and agree with itself.
+void checkGame() {
+  const Position& game = frontEnd->engine.game;
+  if (game.builtRule < 0 || game.xExtent == 0) return;
+  char where[96];
+  for (int x = 0; x < game.xExtent; x++)
+    for (int y = 0; y < game.yExtent; y++) {
+      int expected = EMPTY;
+      for (int i = 0; i < game.recordCount; i++)
+        if (game.gameRecord[i].x == x && game.gameRecord[i].y == y) expected = game.gameRecord[i].colour;
+      for (int i = 0; i < game.blockCount; i++)
+        if (game.blockList[i] == cellIndex(x, y)) expected = BLOCK;
+      if (game.board.cells[cellIndex(x, y)] != expected) {
+        const int n = std::snprintf(where, sizeof where, "cell %d,%d holds %d, the record says %d", x, y,
+                                    game.board.cells[cellIndex(x, y)], expected);
+        fail("board differs from the game record", where, static_cast<size_t>(n));
+      }
+    }
+  if (!game.boardIsConsistent()) fail("board fails its consistency check", "", 0);
+}
+
+// Each input starts from here: no think running, the search tables empty,
+// fixed limits, a new 15 x 15 free-style game.
+void reset() {
+  awaitIdle();
+  seedRandom(1);
+  char line[64];
+  std::snprintf(line, sizeof line, "INFO max_memory %lld", static_cast<long long>(memoryCap));
+  send(line);
+  send("INFO rule 0");
+  send("INFO thread_num 1");
+  send("INFO show_detail 0");
+  send("INFO timeout_match 0");
+  send("INFO time_left 100000000");
+  std::snprintf(line, sizeof line, "INFO timeout_turn %lld", static_cast<long long>(TURN_CAP_MS));
+  send(line);
+  std::snprintf(line, sizeof line, "INFO max_node %lld", static_cast<long long>(NODE_CAP));
+  send(line);
+  std::snprintf(line, sizeof line, "INFO max_depth %lld", static_cast<long long>(DEPTH_CAP));
+  send(line);
+  send("START 15");
+  Engine& engine = frontEnd->engine;
+  if (engine.tt.bucketCount * sizeof(HashBucket) <= static_cast<size_t>(TABLE_ROOM)) engine.tt.clear();
+  if (engine.fourCache.bucketCount * sizeof(FourBucket) * FourCache::TABLES <= static_cast<size_t>(TABLE_ROOM))
+    engine.fourCache.clear();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  showOutput = std::getenv("RUVAN_FUZZ_SHOW") != nullptr;
+  nullOutput = std::fopen("/dev/null", "w");
+  if (!showOutput) stdout = nullOutput;   // glibc's stdout is an assignable stream
+  frontEnd = new FrontEnd;
+  memoryCap = frontEnd->engine.fixedMemory() + TABLE_ROOM;
+  // Small tables from the warm-up on: every reset empties them, which the
+  // default 192 MiB would make the slowest part of an input.
+  char line[64];
+  std::snprintf(line, sizeof line, "INFO max_memory %lld", static_cast<long long>(memoryCap));
+  send(line);
+  // The think thread lives as long as the process; the harness never ends it.
+  std::thread(&FrontEnd::workerLoop, frontEnd).detach();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  reset();
+  char* output = nullptr;
+  size_t outputLength = 0;
+  std::FILE* capture = nullptr;
+  if (!showOutput) {
+    capture = open_memstream(&output, &outputLength);
+    if (capture == nullptr) std::abort();
+    stdout = capture;
+  }
+  if (size > 0) {
+    std::vector<char> bytes(data, data + size);
+    std::FILE* in = fmemopen(bytes.data(), size, "r");
+    if (in == nullptr) std::abort();
+    frontEnd->input = in;
+    while (frontEnd->readCommandLine()) {
+      boundInfoLine(frontEnd->commandLine);
+      if (frontEnd->handleCommand()) break;
+    }
+    awaitIdle();
+    frontEnd->input = nullptr;
+    std::fclose(in);
+  }
+  awaitIdle();
+  checkGame();
+  if (capture != nullptr) {
+    stdout = nullOutput;
+    std::fclose(capture);
+    checkOutput(output, outputLength);
+    std::free(output);
+  }
+  return 0;
+}
