@@ -9,7 +9,8 @@ commands, the BOARD blocks, the CR LF and over-long lines, the random sessions
 of test_fuzz.py). The recorded sessions are then reduced with the fuzzer's own
 merge (FUZZER -merge=1) to the few that together reach every code path any of
 them reaches, and those replace the contents of CORPUS_DIR (default
-tests/fuzz/corpus). Sessions longer than the fuzzer's input limit are dropped.
+tests/fuzz/corpus). A session longer than the fuzzer's input limit keeps its
+lines up to the limit.
 
 ENGINE is a release build (the tests time their thinks); FUZZER is
 build/fuzz/ruvan-fuzz.
@@ -50,13 +51,17 @@ def main():
             print("%s: %s" % (os.path.basename(script), status))
         kept = os.path.join(work, "kept")
         os.mkdir(kept)
-        count = 0
+        cut = 0
         for path in sorted(glob.glob(os.path.join(sessions, "session-*"))):
-            size = os.path.getsize(path)
-            if 0 < size <= MAX_LEN:
-                shutil.copy(path, kept)
-                count += 1
-        print("%d sessions recorded, %d within %d bytes" % (len(os.listdir(sessions)), count, MAX_LEN))
+            with open(path, "rb") as f:
+                data = f.read()
+            if len(data) > MAX_LEN:
+                data = data[:data.rfind(b"\n", 0, MAX_LEN) + 1]
+                cut += 1
+            if data:
+                with open(os.path.join(kept, os.path.basename(path)), "wb") as f:
+                    f.write(data)
+        print("%d sessions recorded, %d cut to %d bytes" % (len(os.listdir(sessions)), cut, MAX_LEN))
         shutil.rmtree(corpus, ignore_errors=True)
         os.makedirs(corpus)
         merge = subprocess.run([fuzzer, "-merge=1", "-max_len=%d" % MAX_LEN, corpus, kept],

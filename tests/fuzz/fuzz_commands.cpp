@@ -9,6 +9,19 @@
 // more than a typical input, so each input starts from a reset instead (fixed
 // INFO lines and START 15, sent through the same handler).
 //
+// Two kinds of session, chosen by the lowest bit of the first byte (the byte
+// stays part of the input):
+//   - sequential (bit set): each command is dispatched once the think of the
+//     one before has ended, as a manager that waits for the move does. The
+//     command's lines and the game it leaves are compared with the protocol's
+//     rules (session_model.h): exact replies for every command, the forms and
+//     a legal move for a think, the BOARD block read to its end and no further.
+//   - overlapping (bit clear): lines follow one another at once, so that
+//     INFO, ABOUT, STOP and the rest arrive while a think runs; every line
+//     printed must be of a known form (reply_forms.h).
+// After either, the built board must hold exactly the game's record and
+// blocks and pass the board's own consistency check.
+//
 // Thinks are bounded so that an input runs in milliseconds: the reset sets a
 // small max_node, max_depth and timeout_turn, and an INFO line of the input
 // that asks for more (or for no limit) has its value rewritten before it is
@@ -18,12 +31,7 @@
 // to end by itself (a think that never ends is a finding: libFuzzer's
 // -timeout reports it).
 //
-// What counts as a finding besides the sanitizers' reports:
-//   - an output line of a form the protocol does not know, or output that
-//     does not end with a line feed;
-//   - after the input, a built board that differs from the game record or
-//     fails the board's own consistency check.
-// Both abort with the offending text on stderr and the input kept by libFuzzer.
+// A finding aborts with the offending text on stderr; libFuzzer keeps the input.
 //
 // The rule tables. Classifying the 4M line codes for a rule is an exhaustive
 // enumeration that takes about a second under the sanitizers, and an input
@@ -42,6 +50,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -50,13 +59,15 @@
 #include "protocol/main_loop.h"
 #include "protocol/protocol.h"
 #include "protocol/settings.h"
+#include "tests/fuzz/reply_forms.h"
+#include "tests/fuzz/session_model.h"
 
 namespace {
 
 // Limits of one think inside the fuzzer. The node count is checked every 1024
 // nodes, so anything below that means 1024.
-constexpr int64_t NODE_CAP = 2000;
-constexpr int64_t DEPTH_CAP = 3;
+constexpr int64_t NODE_CAP = 1000;
+constexpr int64_t DEPTH_CAP = 2;
 constexpr int64_t TURN_CAP_MS = 300;
 constexpr int64_t THREAD_CAP = 2;
 // Head room above the engine's fixed memory for the search tables: enough
@@ -72,7 +83,7 @@ int64_t memoryCap = 0;
   std::fprintf(stderr, "\n==ruvan-fuzz== %s: \"", what);
   for (size_t i = 0; i < length; i++) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') std::fputc(c, stderr);
+    if ((c >= 0x20 && c < 0x7F && c != '"' && c != '\\') || c == '\n') std::fputc(c, stderr);
     else std::fprintf(stderr, "\\x%02x", c);
   }
   std::fprintf(stderr, "\"\n");
@@ -116,141 +127,6 @@ extern "C" void __wrap__ZN10RuleTables5buildEi(RuleTables* tables, int rule) {
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// The reply grammar. A small cursor over one line; every form the engine may
-// print is listed in knownReply, with the numbers it may hold.
-
-struct Cursor {
-  const char* p;
-  const char* end;
-
-  // Compared by hand: the fuzzer hooks memcmp and would learn the reply
-  // texts as input tokens.
-  bool literal(const char* s) {
-    const char* q = p;
-    for (; *s; s++, q++)
-      if (q == end || *q != *s) return false;
-    p = q;
-    return true;
-  }
-  // A decimal number without sign; false when no digit.
-  bool number(long long& value) {
-    if (p == end || !std::isdigit(static_cast<unsigned char>(*p))) return false;
-    value = 0;
-    while (p < end && std::isdigit(static_cast<unsigned char>(*p))) {
-      if (value < 1000000000000LL) value = value * 10 + (*p - '0');
-      p++;
-    }
-    return true;
-  }
-  bool signedNumber(long long& value) {
-    const bool negative = p < end && *p == '-';
-    if (negative) p++;
-    if (!number(value)) return false;
-    if (negative) value = -value;
-    return true;
-  }
-  // A cell "x,y" of a 22 x 22 board at most.
-  bool cell() {
-    long long x, y;
-    return number(x) && x < 22 && literal(",") && number(y) && y < 22;
-  }
-  bool done() const { return p == end; }
-};
-
-bool analysisLine(Cursor c) {
-  long long v;
-  if (!c.literal("depth ") || !c.number(v) || !c.literal(" eval ")) return false;
-  if (c.literal("+M") || c.literal("-M")) {
-    if (!c.number(v)) return false;
-  } else if (!c.signedNumber(v)) {
-    return false;
-  }
-  if (!c.literal(" nodes ") || !c.number(v) || !c.literal(" time ") || !c.signedNumber(v) || !c.literal(" pv "))
-    return false;
-  if (!c.cell()) return false;
-  while (!c.done())
-    if (!c.literal(" ") || !c.cell()) return false;
-  return true;
-}
-
-bool messageLine(Cursor c) {
-  long long v;
-  {
-    Cursor t = c;
-    if (t.literal("Ruvan " RUVAN_VERSION) && t.done()) return true;
-  }
-  {
-    Cursor t = c;
-    if (t.literal("Speed=") && t.number(v) && t.done()) return true;
-  }
-  for (int rule = 0; rule < 3; rule++) {
-    Cursor t = c;
-    if (t.literal("Rule ") && t.literal(ruleName(rule)) && t.done()) return true;
-  }
-  {
-    Cursor t = c;
-    if (t.literal("REALTIME ") && (t.literal("BEST ") || t.literal("LOST ")) && t.cell() && t.done()) return true;
-  }
-  {
-    Cursor t = c;
-    if (t.literal("It's a draw") && t.done()) return true;
-  }
-  {
-    Cursor t = c;
-    if (t.literal("pass") && t.done()) return true;
-  }
-  {
-    Cursor t = c;
-    if (t.literal("max_memory ") && t.signedNumber(v) && t.literal(" is below the minimum of ") && t.number(v) &&
-        t.literal(" bytes: using the smallest tables") && t.done())
-      return true;
-  }
-  return analysisLine(c);
-}
-
-bool knownReply(const char* line, size_t length, bool afterDraw) {
-  Cursor c{line, line + length};
-  if (length == 0) return afterDraw;   // the draw notice ends with an empty line
-  for (const char* fixed : {"OK", "UNKNOWN command", "ERROR size of the board", "ERROR bad RECTSTART parameters",
-                            "ERROR bad coordinates", "ERROR x,y,who or DONE expected after BOARD", "-1,-1"}) {
-    Cursor t = c;
-    if (t.literal(fixed) && t.done()) return true;
-  }
-  for (const char* refusal : {"ERROR my move [", "ERROR opponents's move [", "ERROR board-block move ["}) {
-    Cursor t = c;
-    if (t.literal(refusal) && t.cell() && t.literal("]") && t.done()) return true;
-  }
-  {
-    Cursor t = c;
-    if (t.cell() && t.done()) return true;
-  }
-  {
-    Cursor t = c;
-    if (t.literal("FORBID ")) {
-      long long x, y;
-      while (t.end - t.p >= 4 && std::isdigit(static_cast<unsigned char>(*t.p))) {
-        Cursor xx{t.p, t.p + 2}, yy{t.p + 2, t.p + 4};
-        if (!xx.number(x) || !xx.done() || !yy.number(y) || !yy.done() || x >= 22 || y >= 22) return false;
-        t.p += 4;
-      }
-      return t.literal(".") && t.done();
-    }
-  }
-  {
-    Cursor t = c;
-    if (t.literal("name=\"Ruvan\", version=\"" RUVAN_VERSION
-                  "\", author=\"Ruvan developers\", country=\"China\", www=\"\"") &&
-        t.done())
-      return true;
-  }
-  {
-    Cursor t = c;
-    if (t.literal("MESSAGE ")) return messageLine(t);
-  }
-  return false;
-}
-
 void checkOutput(const char* text, size_t length) {
   if (length == 0) return;
   if (text[length - 1] != '\n') fail("output without a final line feed", text, length);
@@ -260,8 +136,7 @@ void checkOutput(const char* text, size_t length) {
     const size_t n = static_cast<size_t>(eol - (text + start));
     if (std::memchr(text + start, '\0', n) != nullptr || !knownReply(text + start, n, afterDraw))
       fail("unknown reply line", text + start, n);
-    Cursor draw{text + start, text + start + n};
-    afterDraw = draw.literal("MESSAGE It's a draw") && draw.done();
+    afterDraw = std::string(text + start, n) == "MESSAGE It's a draw";
     start += n + 1;
   }
 }
@@ -363,6 +238,101 @@ void reset() {
     engine.fourCache.clear();
 }
 
+// ---------------------------------------------------------------------------
+// Sequential sessions.
+
+// The game as the front end holds it, in the model's terms.
+ModelGame snapshot() {
+  const Position& game = frontEnd->engine.game;
+  ModelGame g;
+  g.width = game.xExtent;
+  g.height = game.yExtent;
+  for (int i = 0; i < game.recordCount; i++) g.record.push_back({game.gameRecord[i].x, game.gameRecord[i].y});
+  for (int i = 0; i < game.blockCount; i++) g.blocks.push_back({cellX(game.blockList[i]), cellY(game.blockList[i])});
+  return g;
+}
+
+std::string describe(const ModelGame& g) {
+  std::string text = std::to_string(g.width) + "x" + std::to_string(g.height) + " record";
+  for (const ModelCell& c : g.record) text += " " + std::to_string(c.x) + "," + std::to_string(c.y);
+  text += " blocks";
+  for (const ModelCell& c : g.blocks) text += " " + std::to_string(c.x) + "," + std::to_string(c.y);
+  return text;
+}
+
+[[noreturn]] void disagree(const char* what, const char* command, const std::vector<std::string>& expected,
+                           const std::vector<std::string>& got, const std::string& detail = "") {
+  std::string text = "command: " + std::string(command) + "\nexpected:";
+  for (const std::string& l : expected) text += "\n  " + l;
+  text += "\ngot:";
+  for (const std::string& l : got) text += "\n  " + l;
+  if (!detail.empty()) text += "\n" + detail;
+  fail(what, text.data(), text.size());
+}
+
+// Lines of the capture from byte `from` on (each ended by its LF).
+std::vector<std::string> linesFrom(const char* text, size_t length, size_t from) {
+  std::vector<std::string> lines;
+  while (from < length) {
+    const char* eol = static_cast<const char*>(std::memchr(text + from, '\n', length - from));
+    if (eol == nullptr) fail("output without a final line feed", text + from, length - from);
+    lines.emplace_back(text + from, static_cast<size_t>(eol - (text + from)));
+    from = static_cast<size_t>(eol - text) + 1;
+  }
+  return lines;
+}
+
+// Dispatches the input line by line, each after the think of the one before,
+// and compares every command's lines and resulting game with the model.
+void runSequential(std::FILE* in, const char* bytes, size_t size, std::FILE* capture, char*& output,
+                   size_t& outputLength) {
+  ModelGame game = snapshot();
+  while (frontEnd->readCommandLine()) {
+    boundInfoLine(frontEnd->commandLine);
+    const std::string command = frontEnd->commandLine;
+    const size_t offset = static_cast<size_t>(std::ftell(in));
+    ModelStep step = modelCommand(game, frontEnd->commandLine, bytes + offset, size - offset);
+    std::fflush(capture);
+    const size_t from = outputLength;
+    const bool ended = frontEnd->handleCommand();
+    awaitIdle();
+    std::fflush(capture);
+    const std::vector<std::string> got = linesFrom(output, outputLength, from);
+    const char* c = command.c_str();
+
+    size_t i = 0;
+    for (const std::string& expected : step.replies) {
+      if (i >= got.size()) disagree("a reply is missing", c, step.replies, got);
+      if (expected == "FORBID") {
+        if (const char* wrong = checkForbid(step.after, frontEnd->engine.rule.load(), got[i]))
+          disagree(wrong, c, step.replies, got, describe(step.after));
+      } else if (got[i] != expected) {
+        disagree("a reply differs", c, step.replies, got);
+      }
+      i++;
+    }
+    const std::vector<std::string> rest(got.begin() + static_cast<long>(i), got.end());
+    if (step.thinks) {
+      const ModelGame position = step.after;
+      if (const char* wrong = checkThink(step.after, frontEnd->engine.rule.load(), rest))
+        disagree(wrong, c, step.replies, got, "position: " + describe(position));
+    } else if (!rest.empty()) {
+      disagree("lines the command does not print", c, step.replies, got);
+    }
+    if (static_cast<size_t>(std::ftell(in)) - offset != step.consumed)
+      disagree("the command read a different part of the input than its block", c, step.replies, got,
+               "read " + std::to_string(std::ftell(in) - static_cast<long>(offset)) + " bytes, the block has " +
+                   std::to_string(step.consumed));
+    const ModelGame actual = snapshot();
+    if (!(actual == step.after))
+      disagree("the game differs from the protocol's", c, step.replies, got,
+               "engine: " + describe(actual) + "\nmodel:  " + describe(step.after));
+    if (ended != step.ends) disagree("END recognised differently", c, step.replies, got);
+    game = step.after;
+    if (ended) break;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -396,9 +366,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::FILE* in = fmemopen(bytes.data(), size, "r");
     if (in == nullptr) std::abort();
     frontEnd->input = in;
-    while (frontEnd->readCommandLine()) {
-      boundInfoLine(frontEnd->commandLine);
-      if (frontEnd->handleCommand()) break;
+    if ((data[0] & 1) != 0 && capture != nullptr) {
+      runSequential(in, bytes.data(), size, capture, output, outputLength);
+    } else {
+      while (frontEnd->readCommandLine()) {
+        boundInfoLine(frontEnd->commandLine);
+        if (frontEnd->handleCommand()) break;
+        if ((data[0] & 1) != 0) awaitIdle();
+      }
     }
     awaitIdle();
     frontEnd->input = nullptr;
