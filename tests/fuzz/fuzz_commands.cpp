@@ -270,6 +270,20 @@ std::string describe(const ModelGame& g) {
   fail(what, text.data(), text.size());
 }
 
+// The engine's value of an INFO key, as the model names it.
+long long infoSetting(const std::string& key) {
+  const Engine& e = frontEnd->engine;
+  if (key == "MAX_MEMORY") return e.maxMemory.load();
+  if (key == "TIMEOUT_MATCH") return e.limits.timeout_match.load();
+  if (key == "TIMEOUT_TURN") return e.limits.timeout_turn.load();
+  if (key == "TIME_LEFT") return e.limits.time_left.load();
+  if (key == "RULE") return e.rule.load();
+  if (key == "MAX_NODE") return e.limits.max_node.load();
+  if (key == "MAX_DEPTH") return e.limits.max_depth.load();
+  if (key == "SHOW_DETAIL") return e.showDetail.load();
+  std::abort();
+}
+
 // Lines of the capture from byte `from` on (each ended by its LF).
 std::vector<std::string> linesFrom(const char* text, size_t length, size_t from) {
   std::vector<std::string> lines;
@@ -328,6 +342,13 @@ void runSequential(std::FILE* in, const char* bytes, size_t size, std::FILE* cap
       disagree("the game differs from the protocol's", c, step.replies, got,
                "engine: " + describe(actual) + "\nmodel:  " + describe(step.after));
     if (ended != step.ends) disagree("END recognised differently", c, step.replies, got);
+    if (step.infoKey != nullptr) {
+      const long long held = infoSetting(step.infoKey);
+      if (held != step.infoValue)
+        disagree("an INFO value held differently", c, step.replies, got,
+                 std::string(step.infoKey) + ": engine " + std::to_string(held) + ", protocol " +
+                     std::to_string(step.infoValue));
+    }
     game = step.after;
     if (ended) break;
   }

@@ -1,5 +1,6 @@
 #include "tests/fuzz/session_model.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -107,6 +108,36 @@ void boardBlock(ModelStep& step, const char* following, size_t size, bool thinki
   step.thinks = thinking;
 }
 
+// An INFO value: blanks, a sign, the digits up to the first other character;
+// beyond the 32-bit range it saturates.
+long long infoNumber(const char* text) {
+  while (std::isspace(static_cast<unsigned char>(*text))) text++;
+  const bool negative = *text == '-';
+  if (*text == '+' || *text == '-') text++;
+  long long value = 0;
+  for (; *text >= '0' && *text <= '9'; text++) value = std::min(value * 10 + (*text - '0'), 1LL << 32);
+  value = negative ? -value : value;
+  return std::max(-2147483648LL, std::min(value, 2147483647LL));
+}
+
+// The settings an INFO line makes (keys matched as the command words are,
+// the first of the list that the text starts with deciding).
+void infoSetting(ModelStep& step, const char* args) {
+  static const char* const keys[] = {"MAX_MEMORY", "TIMEOUT_MATCH", "TIMEOUT_TURN", "TIME_LEFT", "GAME_TYPE",
+                                     "RULE",       "THREAD_NUM",    "MAX_NODE",     "MAX_DEPTH", "SHOW_DETAIL"};
+  for (const char* key : keys) {
+    if (!startsWithWord(args, key)) continue;
+    const std::string k = key;
+    const long long v = infoNumber(args + k.size());
+    step.infoKey = key;
+    if (k == "MAX_MEMORY" || k == "MAX_NODE" || k == "MAX_DEPTH") step.infoValue = std::max(0LL, v);
+    else if (k == "RULE") step.infoValue = ((v & 4) != 0 || v == 2) ? 2 : (v & 1);   // README: Renju bit, standard bit
+    else if (k == "GAME_TYPE" || k == "THREAD_NUM") step.infoKey = nullptr;   // no value to compare
+    else step.infoValue = v;
+    return;
+  }
+}
+
 }  // namespace
 
 bool ModelGame::occupied(int x, int y) const {
@@ -145,8 +176,10 @@ ModelStep modelCommand(const ModelGame& before, const char* line, const char* fo
   while (std::isspace(static_cast<unsigned char>(*args))) args++;
   const std::string w = word;
   int x, y;
-  if (w == "INFO" || w == "STOP" || w == "YXSTOP") {
-    // Settings and a stop with no think running: no reply, no change.
+  if (w == "INFO") {
+    infoSetting(step, args);
+  } else if (w == "STOP" || w == "YXSTOP") {
+    // No think is running: nothing to stop, nothing to say.
   } else if (w == "START") {
     int a, b, width = before.width, height = before.height;
     const int read = std::sscanf(args, "%d %d", &a, &b);

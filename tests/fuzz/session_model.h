@@ -40,6 +40,10 @@ struct ModelStep {
   bool ends = false;                  // END: nothing more is read
   size_t consumed = 0;                // bytes of the following input the command reads
   ModelGame after;                    // the game once the command (not its think) is done
+  // An INFO line's setting: the key it sets (nullptr: none) and the value the
+  // engine must hold for it afterwards.
+  const char* infoKey = nullptr;
+  long long infoValue = 0;
 };
 
 // One command line (as the reader delivers it) on `before`; `following` and
