@@ -64,8 +64,8 @@
 
 namespace {
 
-// Limits of one think inside the fuzzer. The node count is checked every 1024
-// nodes, so anything below that means 1024.
+// Limits of one think inside the fuzzer. The search looks at its node count
+// every 1024 nodes, so a cap of 1000 ends a think at 1024.
 constexpr int64_t NODE_CAP = 1000;
 constexpr int64_t DEPTH_CAP = 2;
 constexpr int64_t TURN_CAP_MS = 300;
@@ -83,8 +83,10 @@ int64_t memoryCap = 0;
   std::fprintf(stderr, "\n==ruvan-fuzz== %s: \"", what);
   for (size_t i = 0; i < length; i++) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    if ((c >= 0x20 && c < 0x7F && c != '"' && c != '\\') || c == '\n') std::fputc(c, stderr);
-    else std::fprintf(stderr, "\\x%02x", c);
+    if ((c >= 0x20 && c < 0x7F && c != '"' && c != '\\') || c == '\n')
+      std::fputc(c, stderr);
+    else
+      std::fprintf(stderr, "\\x%02x", c);
   }
   std::fprintf(stderr, "\"\n");
   std::abort();
@@ -127,6 +129,7 @@ extern "C" void __wrap__ZN10RuleTables5buildEi(RuleTables* tables, int rule) {
 
 namespace {
 
+// Every line of a session's output must be of a known form and end with its LF.
 void checkOutput(const char* text, size_t length) {
   if (length == 0) return;
   if (text[length - 1] != '\n') fail("output without a final line feed", text, length);
@@ -170,11 +173,11 @@ void boundInfoLine(char* line) {
   struct Bound {
     const char* key;
     int64_t cap;
-    bool zeroUnlimited;   // 0 (and below) means no limit
+    bool zeroUnlimited;  // 0 (and below) means no limit
   };
   const Bound bounds[] = {
-      {"max_memory", memoryCap, true}, {"timeout_match", 0, false}, {"timeout_turn", TURN_CAP_MS, false},
-      {"time_left", 0, false},         {"game_type", 0, false},     {"rule", 0, false},
+      {"max_memory", memoryCap, true},   {"timeout_match", 0, false},  {"timeout_turn", TURN_CAP_MS, false},
+      {"time_left", 0, false},           {"game_type", 0, false},      {"rule", 0, false},
       {"thread_num", THREAD_CAP, false}, {"max_node", NODE_CAP, true}, {"max_depth", DEPTH_CAP, true},
   };
   for (const Bound& b : bounds) {
@@ -359,7 +362,7 @@ void runSequential(std::FILE* in, const char* bytes, size_t size, std::FILE* cap
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   showOutput = std::getenv("RUVAN_FUZZ_SHOW") != nullptr;
   nullOutput = std::fopen("/dev/null", "w");
-  if (!showOutput) stdout = nullOutput;   // glibc's stdout is an assignable stream
+  if (!showOutput) stdout = nullOutput;  // glibc's stdout is an assignable stream
   frontEnd = new FrontEnd;
   memoryCap = frontEnd->engine.fixedMemory() + TABLE_ROOM;
   // Small tables from the warm-up on: every reset empties them, which the

@@ -106,7 +106,7 @@ bool messageLine(Cursor c) {
 
 bool knownReply(const char* line, size_t length, bool afterDraw) {
   Cursor c{line, line + length};
-  if (length == 0) return afterDraw;   // the draw notice ends with an empty line
+  if (length == 0) return afterDraw;  // the draw notice ends with an empty line
   for (const char* fixed : {"OK", "UNKNOWN command", "ERROR size of the board", "ERROR bad RECTSTART parameters",
                             "ERROR bad coordinates", "ERROR x,y,who or DONE expected after BOARD", "-1,-1"}) {
     Cursor t = c;

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <string>
 
-#define ABOUT_LINE "name=\"Ruvan\", version=\"" RUVAN_VERSION "\", author=\"Ruvan developers\", country=\"China\", www=\"\""
+#define ABOUT_LINE \
+  "name=\"Ruvan\", version=\"" RUVAN_VERSION "\", author=\"Ruvan developers\", country=\"China\", www=\"\""
 
 // Any reply of the protocol, with the numbers it may hold (cells on a board of
 // at most 22 x 22). The empty line is known only right after the draw notice

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr int MAX_SIDE = 22;
-constexpr size_t LINE_LIMIT = 8191;   // characters of a line that count
+constexpr size_t LINE_LIMIT = 8191;  // characters of a line that count
 const char* const RULE_LINES[3] = {"MESSAGE Rule Gomoku (Freestyle)", "MESSAGE Rule Gomoku (Standard)",
                                    "MESSAGE Rule Renju"};
 const std::string GREETING = "MESSAGE Ruvan " RUVAN_VERSION;
@@ -86,16 +86,17 @@ void boardBlock(ModelStep& step, const char* following, size_t size, bool thinki
   size_t at = 0;
   for (;;) {
     if (!nextLine(following, size, at, line)) {
-      step.consumed = size;   // the whole rest, to the end of input; no think
+      step.consumed = size;  // the whole rest, to the end of input; no think
       return;
     }
     int x, y, who;
-    if (std::sscanf(line.c_str(), "%d,%d,%d", &x, &y, &who) == 3 && step.after.onBoard(x, y) && who >= 1 &&
-        who <= 3) {
+    if (std::sscanf(line.c_str(), "%d,%d,%d", &x, &y, &who) == 3 && step.after.onBoard(x, y) && who >= 1 && who <= 3) {
       ModelGame& g = step.after;
       if (who == 3) {
-        if (g.occupied(x, y)) step.replies.push_back("ERROR board-block move [" + cellText(x, y) + "]");
-        else g.blocks.push_back({x, y});
+        if (g.occupied(x, y))
+          step.replies.push_back("ERROR board-block move [" + cellText(x, y) + "]");
+        else
+          g.blocks.push_back({x, y});
       } else if (!placeMove(g, x, y)) {
         step.replies.push_back((who == 1 ? "ERROR my move [" : "ERROR opponents's move [") + cellText(x, y) + "]");
       }
@@ -130,10 +131,14 @@ void infoSetting(ModelStep& step, const char* args) {
     const std::string k = key;
     const long long v = infoNumber(args + k.size());
     step.infoKey = key;
-    if (k == "MAX_MEMORY" || k == "MAX_NODE" || k == "MAX_DEPTH") step.infoValue = std::max(0LL, v);
-    else if (k == "RULE") step.infoValue = ((v & 4) != 0 || v == 2) ? 2 : (v & 1);   // README: Renju bit, standard bit
-    else if (k == "GAME_TYPE" || k == "THREAD_NUM") step.infoKey = nullptr;   // no value to compare
-    else step.infoValue = v;
+    if (k == "MAX_MEMORY" || k == "MAX_NODE" || k == "MAX_DEPTH")
+      step.infoValue = std::max(0LL, v);
+    else if (k == "RULE")
+      step.infoValue = ((v & 4) != 0 || v == 2) ? 2 : (v & 1);  // README: Renju bit, standard bit
+    else if (k == "GAME_TYPE" || k == "THREAD_NUM")
+      step.infoKey = nullptr;  // no value to compare
+    else
+      step.infoValue = v;
     return;
   }
 }
@@ -160,7 +165,7 @@ ModelStep modelCommand(const ModelGame& before, const char* line, const char* fo
   step.after = before;
   // The words in the order they are tried: the first whose prefix the line
   // starts with decides, so TURNING is a TURN and ENDGAME an END.
-  static const char* const words[] = {"INFO", "START", "RECTSTART", "RESTART", "TURN",  "PLAY",  "BEGIN", "ABOUT",
+  static const char* const words[] = {"INFO", "START", "RECTSTART", "RESTART",      "TURN", "PLAY",   "BEGIN",  "ABOUT",
                                       "END",  "BOARD", "TAKEBACK",  "YXSHOWFORBID", "STOP", "YXSTOP", "YXBOARD"};
   const char* word = nullptr;
   for (const char* w : words)
@@ -183,8 +188,10 @@ ModelStep modelCommand(const ModelGame& before, const char* line, const char* fo
   } else if (w == "START") {
     int a, b, width = before.width, height = before.height;
     const int read = std::sscanf(args, "%d %d", &a, &b);
-    if (read == 2) width = a, height = b;
-    else if (read == 1) width = height = a;
+    if (read == 2)
+      width = a, height = b;
+    else if (read == 1)
+      width = height = a;
     if (width == 0) width = height = 20;
     newGame(step, width, height);
   } else if (w == "RECTSTART") {
@@ -237,7 +244,7 @@ ModelStep modelCommand(const ModelGame& before, const char* line, const char* fo
       step.replies.push_back(done ? "OK" : "ERROR bad coordinates");
     }
   } else if (w == "YXSHOWFORBID") {
-    step.replies.push_back("FORBID");   // a form, checked by checkForbid
+    step.replies.push_back("FORBID");  // a form, checked by checkForbid
   }
   return step;
 }

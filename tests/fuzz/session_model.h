@@ -23,9 +23,9 @@ struct ModelCell {
 };
 
 struct ModelGame {
-  int width = 0, height = 0;   // 0: no game yet
-  std::vector<ModelCell> record;   // moves in order, Black first
-  std::vector<ModelCell> blocks;   // in the order they were placed
+  int width = 0, height = 0;      // 0: no game yet
+  std::vector<ModelCell> record;  // moves in order, Black first
+  std::vector<ModelCell> blocks;  // in the order they were placed
   bool operator==(const ModelGame& o) const {
     return width == o.width && height == o.height && record == o.record && blocks == o.blocks;
   }
@@ -35,11 +35,11 @@ struct ModelGame {
 };
 
 struct ModelStep {
-  std::vector<std::string> replies;   // the command's own lines, in order
-  bool thinks = false;                // followed by a think (its lines come after)
-  bool ends = false;                  // END: nothing more is read
-  size_t consumed = 0;                // bytes of the following input the command reads
-  ModelGame after;                    // the game once the command (not its think) is done
+  std::vector<std::string> replies;  // the command's own lines, in order
+  bool thinks = false;               // followed by a think (its lines come after)
+  bool ends = false;                 // END: nothing more is read
+  size_t consumed = 0;               // bytes of the following input the command reads
+  ModelGame after;                   // the game once the command (not its think) is done
   // An INFO line's setting: the key it sets (nullptr: none) and the value the
   // engine must hold for it afterwards.
   const char* infoKey = nullptr;
