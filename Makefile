@@ -1,7 +1,16 @@
 # Front door. `make` builds the release engine at build/release/ruvan.
 PRESETS := release debug sanitize tsan
 
-.PHONY: all run test bench format clean tsan-engine web serve-web web-test $(PRESETS)
+.PHONY: all run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds $(PRESETS)
+
+# `make fuzz` runs the command-handler fuzzer for FUZZ_SECONDS; a finding
+# stops it with a non-zero exit and leaves its input in build/fuzz/ as
+# crash-*, leak-*, timeout-* or oom-* (rerun: build/fuzz/ruvan-fuzz FILE,
+# RUVAN_FUZZ_SHOW=1 to see the engine's lines). New inputs collect in
+# build/fuzz/corpus; tests/fuzz/corpus holds the seeds.
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS = -max_total_time=$(FUZZ_SECONDS) -max_len=12000 -timeout=30 -print_final_stats=1 \
+	-dict=tests/fuzz/commands.dict -artifact_prefix=build/fuzz/
 
 all: release
 
@@ -18,6 +27,19 @@ tsan-engine:
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan --target ruvan
 
+fuzz-build:
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz --target ruvan-fuzz
+
+fuzz: fuzz-build
+	@mkdir -p build/fuzz/corpus
+	build/fuzz/ruvan-fuzz $(FUZZ_FLAGS) build/fuzz/corpus tests/fuzz/corpus
+
+# Records the protocol transcripts' sessions and keeps those the fuzzer finds
+# distinct as tests/fuzz/corpus.
+fuzz-seeds: release fuzz-build
+	python3 tools/fuzz_seeds.py build/release/ruvan build/fuzz/ruvan-fuzz
+
 test: release sanitize tsan-engine
 	ctest --test-dir build/release --output-on-failure
 	ctest --test-dir build/sanitize --output-on-failure -j2 -R '^[A-Z]'
@@ -25,6 +47,7 @@ test: release sanitize tsan-engine
 	RUVAN_ENGINE_PREAMBLE="INFO thread_num 2" ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
 	tools/bench_signature.sh build/release/ruvan-bench build/sanitize/ruvan-bench
 	$(MAKE) --no-print-directory web-test
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
 
 bench: release
 	./build/release/ruvan-bench
