@@ -1,7 +1,7 @@
 # Front door. `make` builds the release engine at build/release/ruvan.
-PRESETS := release debug sanitize tsan
+PRESETS := release debug sanitize tsan windows
 
-.PHONY: all run test bench format clean tsan-engine $(PRESETS)
+.PHONY: all run test bench format clean tsan-engine windows-test soak $(PRESETS)
 
 all: release
 
@@ -18,11 +18,22 @@ tsan-engine:
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan --target ruvan
 
+# `make windows` cross-compiles build/windows/pbrain-ruvan64.exe (mingw-w64,
+# static); windows-test runs the protocol scripts against it under wine. The
+# .exe writes CR LF line ends, which RUVAN_LINE_END=crlf makes the transcripts
+# require (the native engine is held to bare LF).
+windows-test: windows
+	tools/wine_engine.sh --prepare
+	RUVAN_LINE_END=crlf python3 tests/protocol/test_protocol.py tools/wine_engine.sh
+	python3 tests/protocol/test_forbid.py tools/wine_engine.sh
+	python3 tests/protocol/test_fuzz.py tools/wine_engine.sh
+
 test: release sanitize tsan-engine
 	ctest --test-dir build/release --output-on-failure
 	ctest --test-dir build/sanitize --output-on-failure -j2 -R '^[A-Z]'
 	ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
 	tools/bench_signature.sh build/release/ruvan-bench build/sanitize/ruvan-bench
+	$(MAKE) --no-print-directory windows-test
 
 bench: release
 	./build/release/ruvan-bench
