@@ -36,7 +36,7 @@ import time
 
 FREESTYLE, STANDARD, RENJU = 0, 1, 2
 RULE_NAMES = {FREESTYLE: "freestyle", STANDARD: "standard", RENJU: "renju"}
-EMPTY, BLACK, WHITE = 0, 1, 2
+EMPTY, BLACK, WHITE, BLOCKED = 0, 1, 2, 3
 COLOUR_NAMES = {BLACK: "Black", WHITE: "White"}
 DIRECTIONS = ((1, 0), (0, 1), (1, 1), (1, -1))
 
@@ -65,14 +65,22 @@ class Referee:
 
     Cells are addressed (x, y) with 0 <= x < width and 0 <= y < height, as on
     the wire. Colours follow the order of play: the first stone is Black.
+    Blocked cells hold no stone and take none; a line stops at them as at the
+    edge of the board, and the board is full when every other cell is taken.
     """
 
-    def __init__(self, rule, width, height):
+    def __init__(self, rule, width, height, blocks=()):
         self.rule = rule
         self.width = width
         self.height = height
         self.cells = [[EMPTY] * height for _ in range(width)]
         self.moves = []
+        self.blocks = []
+        for x, y in blocks:
+            if not self.inside(x, y) or self.cells[x][y] != EMPTY:
+                raise ValueError("block %d,%d is off the board or repeated" % (x, y))
+            self.cells[x][y] = BLOCKED
+            self.blocks.append((x, y))
 
     def inside(self, x, y):
         return 0 <= x < self.width and 0 <= y < self.height
@@ -205,7 +213,7 @@ class Referee:
             return "foul"
         if self.makes_five(x, y, colour):
             return "five"
-        if len(self.moves) == self.width * self.height:
+        if len(self.moves) + len(self.blocks) == self.width * self.height:
             return "draw"
         return None
 
@@ -215,7 +223,7 @@ class Referee:
                 if self.cells[x][y] == EMPTY and self.makes_five(x, y, colour)}
 
     def diagram(self):
-        marks = {EMPTY: ".", BLACK: "X", WHITE: "O"}
+        marks = {EMPTY: ".", BLACK: "X", WHITE: "O", BLOCKED: "#"}
         return "\n".join("".join(marks[self.cells[x][y]] for y in range(self.height))
                          for x in range(self.width))
 
@@ -351,6 +359,7 @@ class GameResult:
         self.reply_times = []      # (seconds, colour, ply) of every engine move
         self.opening = 0           # number of moves given, not played
         self.missed = []           # engine moves that ignored a five (see play_game)
+        self.blocks = []
 
     def record(self):
         return " ".join("%d,%d" % m for m in self.moves)
@@ -376,22 +385,39 @@ def random_opening(rng, width, height, count):
     return rng.sample(cells, min(count, 4, len(cells)))
 
 
-def _board_block(moves, colour):
-    return ["%d,%d,%d" % (x, y, 1 if (i % 2 + 1) == colour else 2) for i, (x, y) in enumerate(moves)]
+def _board_block(moves, colour, blocks=()):
+    return ["%d,%d,3" % cell for cell in blocks] + [
+        "%d,%d,%d" % (x, y, 1 if (i % 2 + 1) == colour else 2) for i, (x, y) in enumerate(moves)]
 
 
 def play_game(black, white, rule, width, height, timeout_turn=100, time_left=100000000, opening=(),
-              move_cap=None, reply_limit=10.0, board_mode=False):
+              move_cap=None, reply_limit=10.0, board_mode=False, blocks=()):
     """Plays one game and returns its GameResult.
 
     `black` and `white` are Engine objects (the same one for both colours
     plays itself). The opening moves are given to the first engine to move in
     a BOARD block. With board_mode, every move is asked for with RESTART and a
     BOARD block holding the whole game; otherwise each engine hears the other's
-    moves with TURN. Raises IllegalMove or ProtocolError on a faulty reply."""
-    referee = Referee(rule, width, height)
+    moves with TURN. `blocks` are cells blocked for the whole game; an engine
+    hears of them in the BOARD block (who 3) that first asks it for a move.
+    Raises IllegalMove or ProtocolError on a faulty reply; the exception's
+    `result` holds the game up to the fault."""
+    referee = Referee(rule, width, height, blocks)
     result = GameResult(rule, width, height)
     result.opening = len(opening)
+    result.blocks = list(referee.blocks)
+    try:
+        _play(result, referee, black, white, timeout_turn, time_left, opening, move_cap, reply_limit,
+              board_mode)
+    except (IllegalMove, ProtocolError) as fault:
+        result.final_diagram = referee.diagram()
+        fault.result = result
+        raise
+    return result
+
+
+def _play(result, referee, black, white, timeout_turn, time_left, opening, move_cap, reply_limit, board_mode):
+    rule, width, height, blocks = referee.rule, referee.width, referee.height, referee.blocks
     engines = {BLACK: black, WHITE: white}
     for engine in {id(black): black, id(white): white}.values():
         engine.new_game(rule, width, height, timeout_turn, time_left)
@@ -409,13 +435,14 @@ def play_game(black, white, rule, width, height, timeout_turn=100, time_left=100
             if moves:
                 engine.send("RESTART")
                 engine.await_ok()
-                sent = engine.send("BOARD", *_board_block(moves, colour), "DONE")
+            if moves or blocks:
+                sent = engine.send("BOARD", *_board_block(moves, colour, blocks), "DONE")
             else:
                 sent = engine.send("BEGIN")
         elif black is white and known[colour] == len(moves) and moves:
             sent = engine.send("BEGIN")
-        elif known[colour] == 0 and len(moves) >= 2:
-            sent = engine.send("BOARD", *_board_block(moves, colour), "DONE")
+        elif known[colour] == 0 and (len(moves) >= 2 or blocks):
+            sent = engine.send("BOARD", *_board_block(moves, colour, blocks), "DONE")
         elif len(moves) - known[colour] == 1:
             sent = engine.send("TURN %d,%d" % moves[-1])
         elif not moves:
@@ -453,7 +480,6 @@ def play_game(black, white, rule, width, height, timeout_turn=100, time_left=100
             result.outcome = "cap"
             break
     result.final_diagram = referee.diagram()
-    return result
 
 
 # ---------------------------------------------------------------------------
