@@ -28,12 +28,23 @@ windows-test: windows
 	python3 tests/protocol/test_forbid.py tools/wine_engine.sh
 	python3 tests/protocol/test_fuzz.py tools/wine_engine.sh
 
+# Soak games under the address+undefined sanitizer: `make soak GAMES=300`
+# plays that many seeded cases (every rule, square, rectangular and tiny
+# boards, blocks) from SOAK_SEED on; any fault fails it with its reproducer.
+GAMES ?= 20
+SOAK_SEED ?= 1
+soak:
+	@cmake --preset sanitize >/dev/null
+	@cmake --build --preset sanitize --target ruvan
+	python3 tools/soak.py build/sanitize/ruvan --games $(GAMES) --seed $(SOAK_SEED)
+
 test: release sanitize tsan-engine
 	ctest --test-dir build/release --output-on-failure
 	ctest --test-dir build/sanitize --output-on-failure -j2 -R '^[A-Z]'
 	ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
 	tools/bench_signature.sh build/release/ruvan-bench build/sanitize/ruvan-bench
 	$(MAKE) --no-print-directory windows-test
+	python3 tools/soak.py build/sanitize/ruvan --games 27 --seed 1
 
 bench: release
 	./build/release/ruvan-bench
