@@ -359,6 +359,7 @@ class GameResult:
         self.reply_times = []      # (seconds, colour, ply) of every engine move
         self.opening = 0           # number of moves given, not played
         self.missed = []           # engine moves that ignored a five (see play_game)
+        self.missed_when_lost = []   # those of them made against two or more five points
         self.blocks = []
 
     def record(self):
@@ -460,6 +461,10 @@ def _play(result, referee, black, white, timeout_turn, time_left, opening, move_
         elif not own_fives and their_fives and (x, y) not in their_fives and not (
                 colour == BLACK and all(referee.is_foul(*cell) for cell in their_fives)):
             result.missed.append("ply %d: %d,%d does not stop the five at %s" % (len(moves), x, y, sorted(their_fives)))
+            if len(their_fives) >= 2:
+                # Two five points cannot both be stopped: the game was lost
+                # before this move, whatever it was.
+                result.missed_when_lost.append(result.missed[-1])
         try:
             state = referee.play(x, y)
         finally:

@@ -19,8 +19,10 @@ anything a sanitizer reports: output on standard error, an exit code other
 than 0 after END, a crash or closed output, no reply within --hang seconds, a
 line that is neither a move nor a MESSAGE where a move is due, a move off the
 board or onto a taken cell, a Renju foul by Black while an allowed move was
-left, a five left unmade or an opponent's five left open. Each fault is
-printed with what reproduces it: the seed (rerun the case with --seed S
+left, a five left unmade or an opponent's five left open. (A move that
+leaves open one of two or more fives of the opponent, in a game lost before
+it, is printed as a NOTE and fails nothing.) Each fault is printed with what
+reproduces it: the seed (rerun the case with --seed S
 --games 1), the rule, board, blocks and moves, and the exact input each
 engine received, saved under --out so that it can be piped into the engine
 again. The exit code is 1 when any game faulted.
@@ -147,10 +149,10 @@ def leftover_output(engine):
 
 
 def run_case(binary, case, hang, out_dir):
-    """Plays the case's games. Returns (lines to print, fault text or None,
-    slowest later reply in seconds)."""
+    """Plays the case's games. Returns (lines to print, notes, fault text or
+    None, slowest later reply in seconds)."""
     engines = [Engine(binary, "A"), Engine(binary, "B")]
-    report, fault, slowest = [], None, 0.0
+    report, notes, fault, slowest = [], [], None, 0.0
     game, result = None, None
     try:
         for index, game in enumerate(case.games):
@@ -173,8 +175,11 @@ def run_case(binary, case, hang, out_dir):
                                                         time.monotonic() - started))
             if result.outcome == "foul" and not foul_was_forced(result):
                 raise Fault("Black played the Renju foul %d,%d" % result.moves[-1])
-            if result.missed:
-                raise Fault("; ".join(result.missed))
+            misses = [m for m in result.missed if m not in result.missed_when_lost]
+            if misses:
+                raise Fault("; ".join(misses))
+            if result.missed_when_lost:
+                notes.append(describe_note(case, game, result, "; ".join(result.missed_when_lost)))
         for engine in engines:
             code = engine.close()
             if code != 0:
@@ -192,7 +197,13 @@ def run_case(binary, case, hang, out_dir):
     finally:
         for engine in engines:
             engine.kill()
-    return report, fault, slowest
+    return report, notes, fault, slowest
+
+
+def describe_note(case, game, result, what):
+    return "\n".join(["NOTE seed %d: %s (the game was lost already)" % (case.seed, what),
+                      "  game %d of the case: %s" % (case.games.index(game) + 1, Case.describe(game)),
+                      "  moves: " + result.record()])
 
 
 def describe_fault(binary, case, game, result, engines, what, out_dir):
@@ -243,7 +254,7 @@ def main(argv):
         sys.exit("not an executable: " + args.engine)
 
     print_lock = threading.Lock()
-    faults, games, slowest = [], 0, (0.0, None)
+    faults, notes, games, slowest = [], [], 0, (0.0, None)
     started = time.monotonic()
 
     def one(seed):
@@ -252,10 +263,13 @@ def main(argv):
     seeds = range(args.seed, args.seed + args.games)
     with concurrent.futures.ThreadPoolExecutor(max(args.jobs, 1)) as pool:
         for future in concurrent.futures.as_completed([pool.submit(one, s) for s in seeds]):
-            seed, (report, fault, slow) = future.result()
+            seed, (report, case_notes, fault, slow) = future.result()
             with print_lock:
                 for line in report:
                     print(line)
+                for note in case_notes:
+                    notes.append(note)
+                    print(note)
                 games += len(report)
                 if fault:
                     faults.append(fault)
@@ -265,6 +279,8 @@ def main(argv):
                 sys.stdout.flush()
     print("soak: %d cases, %d games, %.0f s; slowest reply after each side's first %.0f ms (seed %s)"
           % (args.games, games, time.monotonic() - started, slowest[0] * 1000, slowest[1]))
+    if notes:
+        print("seeds with notes: " + " ".join(n.split(":")[0].split()[-1] for n in notes))
     if faults:
         print("faulty seeds: " + " ".join(f.split(":")[0].split()[-1] for f in faults))
     print("%d passed, %d failed" % (args.games - len(faults), len(faults)))

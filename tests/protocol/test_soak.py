@@ -53,7 +53,7 @@ class SoakFindsFaults(unittest.TestCase):
         return soak.run_case(command, soak.Case(self.seed), hang, self.out)
 
     def test_clean_engine_passes(self):
-        report, fault, slowest = self.play("clean")
+        report, notes, fault, slowest = self.play("clean")
         self.assertIsNone(fault)
         self.assertEqual(len(report), 1)
         self.assertIn("6x7", report[0])
@@ -71,7 +71,7 @@ class SoakFindsFaults(unittest.TestCase):
         }
         for mode, words in expected.items():
             with self.subTest(mode=mode):
-                _, fault, _ = self.play(mode, hang=2.0)
+                _, _, fault, _ = self.play(mode, hang=2.0)
                 self.assertIsNotNone(fault, mode)
                 self.assertTrue(fault.startswith("FAULT seed %d: " % self.seed), fault)
                 self.assertIn(words, fault)
