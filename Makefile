@@ -1,7 +1,7 @@
 # Front door. `make` builds the release engine at build/release/ruvan.
-PRESETS := release debug sanitize tsan
+PRESETS := release debug sanitize tsan windows
 
-.PHONY: all run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds $(PRESETS)
+.PHONY: all run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
 
 # `make fuzz` runs the command-handler fuzzer for FUZZ_SECONDS; a finding
 # stops it with a non-zero exit and leaves its input in build/fuzz/ as
@@ -40,6 +40,26 @@ fuzz: fuzz-build
 fuzz-seeds: release fuzz-build
 	python3 tools/fuzz_seeds.py build/release/ruvan build/fuzz/ruvan-fuzz
 
+# `make windows` cross-compiles build/windows/pbrain-ruvan64.exe (mingw-w64,
+# static); windows-test runs the protocol scripts against it under wine. The
+# .exe writes CR LF line ends, which RUVAN_LINE_END=crlf makes the transcripts
+# require (the native engine is held to bare LF).
+windows-test: windows
+	tools/wine_engine.sh --prepare
+	RUVAN_LINE_END=crlf python3 tests/protocol/test_protocol.py tools/wine_engine.sh
+	python3 tests/protocol/test_forbid.py tools/wine_engine.sh
+	python3 tests/protocol/test_fuzz.py tools/wine_engine.sh
+
+# Soak games under the address+undefined sanitizer: `make soak GAMES=300`
+# plays that many seeded cases (every rule, square, rectangular and tiny
+# boards, blocks) from SOAK_SEED on; any fault fails it with its reproducer.
+GAMES ?= 20
+SOAK_SEED ?= 1
+soak:
+	@cmake --preset sanitize >/dev/null
+	@cmake --build --preset sanitize --target ruvan
+	python3 tools/soak.py build/sanitize/ruvan --games $(GAMES) --seed $(SOAK_SEED)
+
 test: release sanitize tsan-engine
 	ctest --test-dir build/release --output-on-failure
 	ctest --test-dir build/sanitize --output-on-failure -j2 -R '^[A-Z]'
@@ -48,6 +68,8 @@ test: release sanitize tsan-engine
 	tools/bench_signature.sh build/release/ruvan-bench build/sanitize/ruvan-bench
 	$(MAKE) --no-print-directory web-test
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+	$(MAKE) --no-print-directory windows-test
+	python3 tools/soak.py build/sanitize/ruvan --games 27 --seed 1
 
 bench: release
 	./build/release/ruvan-bench

@@ -174,6 +174,8 @@ class GameResult:
         self.reply_times = []      # (seconds, colour, ply) of every engine move
         self.opening = 0           # number of moves given, not played
         self.missed = []           # engine moves that ignored a five (see play_game)
+        self.missed_when_lost = []   # those of them made against two or more five points
+        self.blocks = []
 
     def record(self):
         return " ".join("%d,%d" % m for m in self.moves)
@@ -199,22 +201,39 @@ def random_opening(rng, width, height, count):
     return rng.sample(cells, min(count, 4, len(cells)))
 
 
-def _board_block(moves, colour):
-    return ["%d,%d,%d" % (x, y, 1 if (i % 2 + 1) == colour else 2) for i, (x, y) in enumerate(moves)]
+def _board_block(moves, colour, blocks=()):
+    return ["%d,%d,3" % cell for cell in blocks] + [
+        "%d,%d,%d" % (x, y, 1 if (i % 2 + 1) == colour else 2) for i, (x, y) in enumerate(moves)]
 
 
 def play_game(black, white, rule, width, height, timeout_turn=100, time_left=100000000, opening=(),
-              move_cap=None, reply_limit=10.0, board_mode=False):
+              move_cap=None, reply_limit=10.0, board_mode=False, blocks=()):
     """Plays one game and returns its GameResult.
 
     `black` and `white` are Engine objects (the same one for both colours
     plays itself). The opening moves are given to the first engine to move in
     a BOARD block. With board_mode, every move is asked for with RESTART and a
     BOARD block holding the whole game; otherwise each engine hears the other's
-    moves with TURN. Raises IllegalMove or ProtocolError on a faulty reply."""
-    referee = Referee(rule, width, height)
+    moves with TURN. `blocks` are cells blocked for the whole game; an engine
+    hears of them in the BOARD block (who 3) that first asks it for a move.
+    Raises IllegalMove or ProtocolError on a faulty reply; the exception's
+    `result` holds the game up to the fault."""
+    referee = Referee(rule, width, height, blocks)
     result = GameResult(rule, width, height)
     result.opening = len(opening)
+    result.blocks = list(referee.blocks)
+    try:
+        _play(result, referee, black, white, timeout_turn, time_left, opening, move_cap, reply_limit,
+              board_mode)
+    except (IllegalMove, ProtocolError) as fault:
+        result.final_diagram = referee.diagram()
+        fault.result = result
+        raise
+    return result
+
+
+def _play(result, referee, black, white, timeout_turn, time_left, opening, move_cap, reply_limit, board_mode):
+    rule, width, height, blocks = referee.rule, referee.width, referee.height, referee.blocks
     engines = {BLACK: black, WHITE: white}
     for engine in {id(black): black, id(white): white}.values():
         engine.new_game(rule, width, height, timeout_turn, time_left)
@@ -232,13 +251,14 @@ def play_game(black, white, rule, width, height, timeout_turn=100, time_left=100
             if moves:
                 engine.send("RESTART")
                 engine.await_ok()
-                sent = engine.send("BOARD", *_board_block(moves, colour), "DONE")
+            if moves or blocks:
+                sent = engine.send("BOARD", *_board_block(moves, colour, blocks), "DONE")
             else:
                 sent = engine.send("BEGIN")
         elif black is white and known[colour] == len(moves) and moves:
             sent = engine.send("BEGIN")
-        elif known[colour] == 0 and len(moves) >= 2:
-            sent = engine.send("BOARD", *_board_block(moves, colour), "DONE")
+        elif known[colour] == 0 and (len(moves) >= 2 or blocks):
+            sent = engine.send("BOARD", *_board_block(moves, colour, blocks), "DONE")
         elif len(moves) - known[colour] == 1:
             sent = engine.send("TURN %d,%d" % moves[-1])
         elif not moves:
@@ -256,6 +276,10 @@ def play_game(black, white, rule, width, height, timeout_turn=100, time_left=100
         elif not own_fives and their_fives and (x, y) not in their_fives and not (
                 colour == BLACK and all(referee.is_foul(*cell) for cell in their_fives)):
             result.missed.append("ply %d: %d,%d does not stop the five at %s" % (len(moves), x, y, sorted(their_fives)))
+            if len(their_fives) >= 2:
+                # Two five points cannot both be stopped: the game was lost
+                # before this move, whatever it was.
+                result.missed_when_lost.append(result.missed[-1])
         try:
             state = referee.play(x, y)
         finally:
@@ -276,7 +300,6 @@ def play_game(black, white, rule, width, height, timeout_turn=100, time_left=100
             result.outcome = "cap"
             break
     result.final_diagram = referee.diagram()
-    return result
 
 
 # ---------------------------------------------------------------------------

@@ -12,7 +12,7 @@ Shared by the match player (play_match.py) and the strength harness (sprt.py).
 
 FREESTYLE, STANDARD, RENJU = 0, 1, 2
 RULE_NAMES = {FREESTYLE: "freestyle", STANDARD: "standard", RENJU: "renju"}
-EMPTY, BLACK, WHITE = 0, 1, 2
+EMPTY, BLACK, WHITE, BLOCKED = 0, 1, 2, 3
 COLOUR_NAMES = {BLACK: "Black", WHITE: "White"}
 DIRECTIONS = ((1, 0), (0, 1), (1, 1), (1, -1))
 
@@ -31,14 +31,22 @@ class Referee:
 
     Cells are addressed (x, y) with 0 <= x < width and 0 <= y < height, as on
     the wire. Colours follow the order of play: the first stone is Black.
+    Blocked cells hold no stone and take none; a line stops at them as at the
+    edge of the board, and the board is full when every other cell is taken.
     """
 
-    def __init__(self, rule, width, height):
+    def __init__(self, rule, width, height, blocks=()):
         self.rule = rule
         self.width = width
         self.height = height
         self.cells = [[EMPTY] * height for _ in range(width)]
         self.moves = []
+        self.blocks = []
+        for x, y in blocks:
+            if not self.inside(x, y) or self.cells[x][y] != EMPTY:
+                raise ValueError("block %d,%d is off the board or repeated" % (x, y))
+            self.cells[x][y] = BLOCKED
+            self.blocks.append((x, y))
 
     def inside(self, x, y):
         return 0 <= x < self.width and 0 <= y < self.height
@@ -171,7 +179,7 @@ class Referee:
             return "foul"
         if self.makes_five(x, y, colour):
             return "five"
-        if len(self.moves) == self.width * self.height:
+        if len(self.moves) + len(self.blocks) == self.width * self.height:
             return "draw"
         return None
 
@@ -181,6 +189,6 @@ class Referee:
                 if self.cells[x][y] == EMPTY and self.makes_five(x, y, colour)}
 
     def diagram(self):
-        marks = {EMPTY: ".", BLACK: "X", WHITE: "O"}
+        marks = {EMPTY: ".", BLACK: "X", WHITE: "O", BLOCKED: "#"}
         return "\n".join("".join(marks[self.cells[x][y]] for y in range(self.height))
                          for x in range(self.width))

@@ -5,6 +5,12 @@ it writes: standard output as a queue of lines (the line feed removed, nothing
 else touched, so an empty line stays an empty string), standard error as raw
 bytes, which the protocol tests expect to stay empty.
 
+The Windows build writes its standard output in text mode, where every line
+ends in CR LF. With RUVAN_LINE_END=crlf in the environment (set when the tests
+run the .exe under wine) each line must end in CR LF and loses both; a line
+without its CR is marked, so that it fails every comparison. Otherwise a line
+ends in a bare LF, and a stray CR stays part of the line and fails the test.
+
     with EngineSession(binary) as engine:
         engine.send("START 15", "ABOUT")
         engine.expect_lines(["MESSAGE Ruvan 0.1.0", "OK"])
@@ -25,6 +31,12 @@ import time
 
 # Generous, because the same tests also run under ThreadSanitizer.
 DEFAULT_TIMEOUT = float(os.environ.get("RUVAN_PROTOCOL_TIMEOUT", "60"))
+
+_LINE_ENDINGS = {"lf": False, "crlf": True}
+try:
+    CRLF_LINES = _LINE_ENDINGS[os.environ.get("RUVAN_LINE_END", "lf").lower()]
+except KeyError:
+    raise SystemExit("RUVAN_LINE_END must be lf or crlf") from None
 
 _EOF = object()
 
@@ -82,11 +94,20 @@ class EngineSession:
             pending += chunk
             while b"\n" in pending:
                 line, pending = pending.split(b"\n", 1)
-                self._lines.put(line.decode("utf-8", "replace"))
+                self._lines.put(self._decode_line(line))
         if pending:
             # A last line without its line feed: keep it visible, marked.
             self._lines.put(pending.decode("utf-8", "replace") + "<no line feed>")
         self._lines.put(_EOF)
+
+    @staticmethod
+    def _decode_line(raw):
+        text = raw.decode("utf-8", "replace")
+        if not CRLF_LINES:
+            return text
+        if text.endswith("\r"):
+            return text[:-1]
+        return text + "<no carriage return>"
 
     def _read_stderr(self):
         while True:

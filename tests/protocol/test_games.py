@@ -162,6 +162,30 @@ class RefereeRules(unittest.TestCase):
         tiny = Referee(FREESTYLE, 2, 2)
         self.assertEqual([tiny.play(*m) for m in ((0, 0), (0, 1), (1, 0), (1, 1))], [None, None, None, "draw"])
 
+    def test_blocked_cells(self):
+        # A block cuts a line like the edge: XX#XX is no five, and a block
+        # takes no stone.
+        referee = Referee(FREESTYLE, 15, 15, blocks=[(7, 7)])
+        for move in ((7, 5), (0, 0), (7, 6), (0, 2), (7, 8), (0, 4), (7, 9), (0, 6)):
+            self.assertIsNone(referee.play(*move))
+        self.assertFalse(referee.makes_five(7, 10, BLACK))
+        with self.assertRaises(IllegalMove):
+            referee.play(7, 7)
+        self.assertEqual(referee.play(7, 10), None)      # 7,8 .. 7,10: three
+        # Renju: a three against a block is no three, as against the edge
+        # (see test_renju_three_against_the_edge), so 2,5 is allowed here.
+        for block, foul in (((2, 4), False), ((2, 2), True)):
+            referee = Referee(RENJU, 15, 15, blocks=[block])
+            for x, y in ((2, 6), (2, 7), (3, 5), (4, 5)):
+                referee.cells[x][y] = BLACK
+            self.assertEqual(referee.is_foul(2, 5), foul, block)
+        # The board is full, and the game drawn, when every cell that is not
+        # blocked holds a stone.
+        tiny = Referee(FREESTYLE, 2, 2, blocks=[(1, 1)])
+        self.assertEqual([tiny.play(*m) for m in ((0, 0), (0, 1), (1, 0))], [None, None, "draw"])
+        with self.assertRaises(ValueError):
+            Referee(FREESTYLE, 2, 2, blocks=[(1, 1), (1, 1)])
+
 
 class WholeGames(unittest.TestCase):
     """Engine against engine. Results and timings are printed for the log."""

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Starts the Windows build of the engine under wine, in place of the native
+# binary: whatever drives it (the protocol tests, tools/play_match.py) talks to
+# this script's standard input and output as to the engine itself.
+#
+#   tools/wine_engine.sh --prepare      # set up the wine prefix, then exit
+#   RUVAN_LINE_END=crlf tests/protocol/test_protocol.py tools/wine_engine.sh
+#
+# The wine prefix is private to the build tree (build/wine, or $WINEPREFIX), so
+# nothing in the user's home is touched. A fresh prefix takes wine seconds to
+# set up on its first start and makes it print about it on standard error,
+# which the tests require to stay empty; so the set-up runs once, apart, with
+# its output in build/wine-setup.log. RUVAN_EXE names another .exe.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="${WINEPREFIX:-$root/build/wine}"
+# Wine's own diagnostics would land on the engine's standard error.
+export WINEDEBUG=-all
+# No Mono, no Gecko: a console program needs neither, and without this the
+# set-up would try to fetch their installers.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+exe="${RUVAN_EXE:-$root/build/windows/pbrain-ruvan64.exe}"
+
+# Debian's wine64 package installs the loader outside PATH; the wine package
+# adds /usr/bin/wine in front of it.
+wine=
+for candidate in wine64 /usr/lib/wine/wine64 wine; do
+  if command -v "$candidate" >/dev/null 2>&1; then
+    wine=$(command -v "$candidate")
+    break
+  fi
+done
+if [ -z "$wine" ]; then
+  echo "wine_engine.sh: no wine64 found (Debian package wine64)" >&2
+  exit 127
+fi
+server=$(dirname "$wine")/wineserver
+[ -x "$server" ] || server=wineserver
+
+# A wine server that the loader starts by itself inherits the engine's pipes
+# and holds them open for seconds after the engine has exited, so whoever reads
+# the engine's output waits that long for its end. One started here has its
+# standard streams on /dev/null; it serves every engine of this prefix and ends
+# by itself ten seconds after the last one. When one runs already, this start
+# fails at once and changes nothing.
+# The server writes the registry files only when it ends, so they cannot tell
+# that the set-up is done; this mark can.
+ready="$WINEPREFIX/.ruvan-ready"
+
+start_server() {
+  "$server" -p10 </dev/null >/dev/null 2>&1 || true
+}
+
+prepare() {
+  mkdir -p "$WINEPREFIX"
+  # Several engines may start at once on a fresh prefix: one sets it up, the
+  # others wait for it.
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+  if [ ! -e "$ready" ]; then
+    start_server
+    local log="$root/build/wine-setup.log"
+    if ! "$wine" wineboot -i >"$log" 2>&1 </dev/null; then
+      echo "wine_engine.sh: setting up the wine prefix $WINEPREFIX failed; see $log" >&2
+      exit 1
+    fi
+    touch "$ready"
+  fi
+  flock -u 9
+  exec 9>&-
+}
+
+if [ "${1:-}" = "--prepare" ]; then
+  prepare
+  exit 0
+fi
+[ -e "$ready" ] || prepare >&2
+if [ ! -f "$exe" ]; then
+  echo "wine_engine.sh: no engine at $exe (make windows builds it)" >&2
+  exit 127
+fi
+start_server
+exec "$wine" "$exe"
