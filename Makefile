@@ -49,6 +49,7 @@ windows-test: windows
 	RUVAN_LINE_END=crlf python3 tests/protocol/test_protocol.py tools/wine_engine.sh
 	python3 tests/protocol/test_forbid.py tools/wine_engine.sh
 	python3 tests/protocol/test_fuzz.py tools/wine_engine.sh
+	python3 tests/protocol/test_games.py tools/wine_engine.sh
 
 # Soak games under the address+undefined sanitizer: `make soak GAMES=300`
 # plays that many seeded cases (every rule, square, rectangular and tiny

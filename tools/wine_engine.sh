@@ -37,18 +37,29 @@ fi
 server=$(dirname "$wine")/wineserver
 [ -x "$server" ] || server=wineserver
 
-# A wine server that the loader starts by itself inherits the engine's pipes
-# and holds them open for seconds after the engine has exited, so whoever reads
-# the engine's output waits that long for its end. One started here has its
-# standard streams on /dev/null; it serves every engine of this prefix and ends
-# by itself ten seconds after the last one. When one runs already, this start
-# fails at once and changes nothing.
 # The server writes the registry files only when it ends, so they cannot tell
 # that the set-up is done; this mark can.
 ready="$WINEPREFIX/.ruvan-ready"
 
-start_server() {
-  "$server" -p10 </dev/null >/dev/null 2>&1 || true
+# A wine session is a wine server and wine's own background programs
+# (services.exe, winedevice.exe, rpcss.exe and others), all started by the
+# first program of the session, whose standard streams they inherit and hold
+# open until the session ends, seconds after its last program. Started by an
+# engine, they would hold its pipes open long after the engine has exited, and
+# whoever reads the engine's output or its standard error would see no end of
+# file. So the session is started here, with every stream on /dev/null: the
+# server, then a program that does nothing, which brings up the background
+# programs. The server ends by itself ten seconds after its last engine. When
+# a server runs already, its start fails at once and nothing else is done; the
+# lock keeps an engine from slipping in while another wrapper starts a session.
+start_session() {
+  exec 8>"$WINEPREFIX.lock"
+  flock 8
+  if "$server" -p10 </dev/null >/dev/null 2>&1 8>&-; then
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1 8>&- || true
+  fi
+  flock -u 8
+  exec 8>&-
 }
 
 prepare() {
@@ -58,9 +69,8 @@ prepare() {
   exec 9>"$WINEPREFIX.lock"
   flock 9
   if [ ! -e "$ready" ]; then
-    start_server
     local log="$root/build/wine-setup.log"
-    if ! "$wine" wineboot -i >"$log" 2>&1 </dev/null; then
+    if ! "$wine" wineboot -i >"$log" 2>&1 </dev/null 9>&-; then
       echo "wine_engine.sh: setting up the wine prefix $WINEPREFIX failed; see $log" >&2
       exit 1
     fi
@@ -79,5 +89,5 @@ if [ ! -f "$exe" ]; then
   echo "wine_engine.sh: no engine at $exe (make windows builds it)" >&2
   exit 127
 fi
-start_server
+start_session
 exec "$wine" "$exe"
