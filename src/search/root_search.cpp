@@ -76,7 +76,21 @@ int Worker::searchRoot(int depth, int alpha, int beta, int colour, int extension
   const int opponent = colour ^ 3;
   if (!setEmpty(FiveCells, colour)) return WIN_SCORE + depth;
   int forced = NO_CELL;
-  if (!setEmpty(FiveCells, opponent)) forced = firstSetCell(FiveCells, opponent);
+  if (!setEmpty(FiveCells, opponent)) {
+    // The cell to block; under Renju Black blocks on a cell it may play, when
+    // the first one is forbidden and there is another (the game is lost
+    // either way, but a block keeps it going and a random cell does not).
+    forced = firstSetCell(FiveCells, opponent);
+    if (pos.builtRule == RULE_RENJU && colour == BLACK && pos.isForbidden(forced)) {
+      int32_t cells[MAX_CELLS];
+      const int n = listSetCells(FiveCells, opponent, cells);
+      for (int i = 0; i < n; i++)
+        if (!pos.isForbidden(cells[i])) {
+          forced = cells[i];
+          break;
+        }
+    }
+  }
   else if (!setEmpty(OpenFourCells, colour) && openFourWins(colour)) return WIN_SCORE + depth;
   advancePlyStamp(0);
 

@@ -329,6 +329,25 @@ class AnalysisTest(ExtensionCase):
         self.finish(e)
 
 
+class RenjuBlockTest(ExtensionCase):
+    def test_black_blocks_an_open_four_on_the_cell_it_may_play(self):
+        # White's open four on row 7 (7,5 ... 7,8); of its two five cells
+        # 7,4 is a forbidden point for Black (a double four with 4,4 ... 9,4),
+        # so the block that keeps the game going is 7,9.
+        e = self.engine()
+        p = Position(15, rule=RENJU)
+        e.send("INFO timeout_turn 100", "INFO rule 2", "START 15")
+        self.expect(e, NEW_GAME)
+        stones = [(4, 4, 1), (7, 5, 2), (5, 4, 1), (7, 6, 2), (6, 4, 1), (7, 7, 2), (8, 4, 1), (7, 8, 2), (9, 4, 1),
+                  (0, 14, 2)]
+        for x, y, _ in stones:
+            p.play(x, y)
+        e.send("BOARD", *["%d,%d,%d" % s for s in stones], "DONE")
+        move = self.expect_think(e, p)
+        self.assertEqual(move, (7, 9))
+        self.finish(e)
+
+
 class RealtimeTest(ExtensionCase):
     def test_show_detail_adds_realtime_best_moves_and_lost_moves(self):
         e = self.analysing_engine()
