@@ -90,18 +90,7 @@ void FourCache::release() {
 
 bool FourCache::prepare(int rule, uint32_t buckets) {
   if (!tables[0] || buckets != bucketCount) {
-    TableMemory fresh[TABLES];
-    bool ok = true;
-    for (TableMemory& m : fresh) ok = ok && m.allocate(sizeof(FourBucket) * buckets);
-    if (!ok) {
-      for (TableMemory& m : fresh) m.release();
-      return false;
-    }
-    release();
-    for (int i = 0; i < TABLES; i++) {
-      memory[i] = fresh[i];
-      tables[i] = static_cast<FourBucket*>(memory[i].aligned);
-    }
+    if (!allocateTables(memory, tables, buckets)) return false;
     bucketCount = buckets;
     clearedRule = rule;
     return true;

@@ -33,17 +33,7 @@ void TranspositionTable::release() {
 
 bool TranspositionTable::prepare(int rule, uint32_t buckets) {
   if (!tables[0] || buckets != bucketCount) {
-    TableMemory fresh[2];
-    if (!fresh[0].allocate(sizeof(HashBucket) * buckets) || !fresh[1].allocate(sizeof(HashBucket) * buckets)) {
-      fresh[0].release();
-      fresh[1].release();
-      return false;
-    }
-    release();
-    for (int i = 0; i < 2; i++) {
-      memory[i] = fresh[i];
-      tables[i] = static_cast<HashBucket*>(memory[i].aligned);
-    }
+    if (!allocateTables(memory, tables, buckets)) return false;
     bucketCount = buckets;
     clearedRule = rule;
     return true;

@@ -57,6 +57,26 @@ struct TableMemory {
   void release();
 };
 
+// Allocates `N` tables of `buckets` buckets each, all or none: on success the
+// old memory is released and the tables point at the new; on failure nothing
+// changes. Shared by the transposition table and the four-solver cache.
+template <typename Bucket, int N>
+bool allocateTables(TableMemory (&memory)[N], Bucket* (&tables)[N], uint32_t buckets) {
+  TableMemory fresh[N];
+  bool ok = true;
+  for (TableMemory& m : fresh) ok = ok && m.allocate(sizeof(Bucket) * buckets);
+  if (!ok) {
+    for (TableMemory& m : fresh) m.release();
+    return false;
+  }
+  for (int i = 0; i < N; i++) {
+    memory[i].release();
+    memory[i] = fresh[i];
+    tables[i] = static_cast<Bucket*>(memory[i].aligned);
+  }
+  return true;
+}
+
 struct TranspositionTable {
   HashBucket* tables[2] = {nullptr, nullptr};
   TableMemory memory[2];
