@@ -7,8 +7,11 @@ PRESETS := release debug sanitize tsan windows
 # stops it with a non-zero exit and leaves its input in build/fuzz/ as
 # crash-*, leak-*, timeout-* or oom-* (rerun: build/fuzz/ruvan-fuzz FILE,
 # RUVAN_FUZZ_SHOW=1 to see the engine's lines). New inputs collect in
-# build/fuzz/corpus; tests/fuzz/corpus holds the seeds.
+# FUZZ_CORPUS; tests/fuzz/corpus holds the seeds. `make test` starts from the
+# seeds alone every time, so that its run does not grow with the corpus that
+# earlier runs left behind.
 FUZZ_SECONDS ?= 60
+FUZZ_CORPUS ?= build/fuzz/corpus
 FUZZ_FLAGS = -max_total_time=$(FUZZ_SECONDS) -max_len=12000 -timeout=30 -print_final_stats=1 \
 	-dict=tests/fuzz/commands.dict -artifact_prefix=build/fuzz/
 
@@ -32,8 +35,8 @@ fuzz-build:
 	@cmake --build --preset fuzz --target ruvan-fuzz
 
 fuzz: fuzz-build
-	@mkdir -p build/fuzz/corpus
-	build/fuzz/ruvan-fuzz $(FUZZ_FLAGS) build/fuzz/corpus tests/fuzz/corpus
+	@mkdir -p $(FUZZ_CORPUS)
+	build/fuzz/ruvan-fuzz $(FUZZ_FLAGS) $(FUZZ_CORPUS) tests/fuzz/corpus
 
 # Records the protocol transcripts' sessions and keeps those the fuzzer finds
 # distinct as tests/fuzz/corpus.
@@ -68,7 +71,8 @@ test: release sanitize tsan-engine
 	RUVAN_ENGINE_PREAMBLE="INFO thread_num 2" ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
 	tools/bench_signature.sh build/release/ruvan-bench build/sanitize/ruvan-bench
 	$(MAKE) --no-print-directory web-test
-	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+	rm -rf build/fuzz/test-corpus
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60 FUZZ_CORPUS=build/fuzz/test-corpus
 	$(MAKE) --no-print-directory windows-test
 	python3 tools/soak.py build/sanitize/ruvan --games 27 --seed 1
 
