@@ -4,7 +4,7 @@
 Usage: tools/reply_latency.py ENGINE [--runs N] [--turn-ms T] [--rule R]
 
 Each run starts a new process, sends START 15, the time limit and the rule,
-then at once a BOARD block of a middle game (20 stones), as a manager does
+then at once a BOARD block of a middle game (14 stones), as a manager does
 for a brain it has just started. The reply time is taken as a manager takes
 it: from the moment the block is written to the moment the move line is read.
 Prints every run's time minus timeout_turn at the end as a summary: the
@@ -17,10 +17,11 @@ import subprocess
 import sys
 import time
 
-# A middle game on 15 x 15 from an engine game, 20 stones, Black to move.
+# A middle game on 15 x 15 from an engine game, 14 stones, Black to move; an
+# open fight, so the engine uses its whole turn.
 MIDDLE_GAME = [
-    (6, 5), (9, 8), (8, 8), (6, 9), (5, 5), (8, 9), (7, 5), (8, 5), (7, 10), (7, 8),
-    (9, 10), (5, 10), (4, 5), (3, 5), (8, 7), (5, 9), (9, 9), (4, 9), (7, 9), (7, 7),
+    (8, 7), (6, 7), (9, 5), (7, 8), (8, 6), (6, 8), (10, 4), (11, 3), (8, 8), (8, 5), (7, 6), (9, 6), (5, 6),
+    (5, 7),
 ]
 
 
