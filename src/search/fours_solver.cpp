@@ -1,6 +1,5 @@
 #include <cstring>
 #include <initializer_list>
-#include <new>
 
 #include "board/pattern_tables.h"
 #include "search/worker.h"
@@ -76,31 +75,6 @@ void FourCache::storeRaw(int table, uint64_t key, int stored, int count, int age
   saveEntry(*target, e);
 }
 
-void FourCache::clear() {
-  for (FourBucket* table : tables)
-    if (table) std::memset(static_cast<void*>(table), 0, sizeof(FourBucket) * bucketCount);
-}
-
-void FourCache::release() {
-  for (int i = 0; i < TABLES; i++) {
-    memory[i].release();
-    tables[i] = nullptr;
-  }
-}
-
-bool FourCache::prepare(int rule, uint32_t buckets) {
-  if (!tables[0] || buckets != bucketCount) {
-    if (!allocateTables(memory, tables, buckets)) return false;
-    bucketCount = buckets;
-    clearedRule = rule;
-    return true;
-  }
-  if (rule != clearedRule) {
-    clear();
-    clearedRule = rule;
-  }
-  return true;
-}
 
 // Stores a value found at solver ply `count` relative to that ply.
 void Worker::storeFour(int table, uint64_t key, int value, int count) {

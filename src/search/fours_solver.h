@@ -28,23 +28,8 @@ static_assert(sizeof(FourBucket) == 32, "a solver cache bucket is 32 bytes");
 // by default, 64 MiB in all, shared by every search thread. Entries are read
 // and written word by word with relaxed atomics; the lock check rejects a
 // torn entry.
-struct FourCache {
+struct FourCache : BucketTables<FourBucket, 4> {
   static constexpr int TABLES = 4;
-  FourBucket* tables[TABLES] = {nullptr, nullptr, nullptr, nullptr};
-  TableMemory memory[TABLES];
-  uint32_t bucketCount = 524288;   // a power of two
-  int32_t clearedRule = -1;
-
-  FourCache() = default;
-  FourCache(const FourCache&) = delete;
-  FourCache& operator=(const FourCache&) = delete;
-  ~FourCache() { release(); }
-
-  // Allocates the tables at `buckets` buckets each when they are not of that
-  // size yet, clears them when the rule changed; false when out of memory.
-  bool prepare(int rule, uint32_t buckets = 524288);
-  void clear();
-  void release();
 
   // The value cached for the key, converted for a reader `distance` plies
   // from the store's reference point; false on a miss.

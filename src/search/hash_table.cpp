@@ -19,31 +19,6 @@ void TableMemory::release() {
   raw = aligned = nullptr;
 }
 
-void TranspositionTable::clear() {
-  for (HashBucket* table : tables)
-    if (table) std::memset(static_cast<void*>(table), 0, sizeof(HashBucket) * bucketCount);
-}
-
-void TranspositionTable::release() {
-  for (int i = 0; i < 2; i++) {
-    memory[i].release();
-    tables[i] = nullptr;
-  }
-}
-
-bool TranspositionTable::prepare(int rule, uint32_t buckets) {
-  if (!tables[0] || buckets != bucketCount) {
-    if (!allocateTables(memory, tables, buckets)) return false;
-    bucketCount = buckets;
-    clearedRule = rule;
-    return true;
-  }
-  if (rule != clearedRule) {
-    clear();
-    clearedRule = rule;
-  }
-  return true;
-}
 
 namespace {
 

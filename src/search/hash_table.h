@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 struct HashEntry {
   uint64_t lock;
@@ -57,46 +58,62 @@ struct TableMemory {
   void release();
 };
 
-// Allocates `N` tables of `buckets` buckets each, all or none: on success the
-// old memory is released and the tables point at the new; on failure nothing
-// changes. Shared by the transposition table and the four-solver cache.
+// N tables of equal power-of-two size, allocated together: the storage and
+// sizing shared by the transposition table and the four-solver cache.
+// prepare() allocates the tables at `buckets` buckets when they are not of
+// that size yet (all or none; false and nothing changed when the memory could
+// not be had) and clears them when the rule changed since their last
+// clearing. A fresh table costs no resident memory until it is written;
+// clearing writes it whole.
 template <typename Bucket, int N>
-bool allocateTables(TableMemory (&memory)[N], Bucket* (&tables)[N], uint32_t buckets) {
-  TableMemory fresh[N];
-  bool ok = true;
-  for (TableMemory& m : fresh) ok = ok && m.allocate(sizeof(Bucket) * buckets);
-  if (!ok) {
-    for (TableMemory& m : fresh) m.release();
-    return false;
-  }
-  for (int i = 0; i < N; i++) {
-    memory[i].release();
-    memory[i] = fresh[i];
-    tables[i] = static_cast<Bucket*>(memory[i].aligned);
-  }
-  return true;
-}
-
-struct TranspositionTable {
-  HashBucket* tables[2] = {nullptr, nullptr};
-  TableMemory memory[2];
+struct BucketTables {
+  Bucket* tables[N] = {};
+  TableMemory memory[N];
   uint32_t bucketCount = HASH_BUCKETS;   // a power of two
   int32_t clearedRule = -1;
 
-  TranspositionTable() = default;
-  TranspositionTable(const TranspositionTable&) = delete;
-  TranspositionTable& operator=(const TranspositionTable&) = delete;
-  ~TranspositionTable() { release(); }
+  BucketTables() = default;
+  BucketTables(const BucketTables&) = delete;
+  BucketTables& operator=(const BucketTables&) = delete;
+  ~BucketTables() { release(); }
 
-  // Allocates both tables of `buckets` buckets (a power of two) when they are
-  // not of that size yet, and clears them when the rule changed since their
-  // last clearing. False when the memory could not be had (the tables then
-  // keep their old size, or stay unallocated). A fresh table costs no
-  // resident memory until it is written; clearing writes it whole.
-  bool prepare(int rule, uint32_t buckets = HASH_BUCKETS);
-  void clear();
-  void release();
+  bool prepare(int rule, uint32_t buckets = HASH_BUCKETS) {
+    if (!tables[0] || buckets != bucketCount) {
+      TableMemory fresh[N];
+      bool ok = true;
+      for (TableMemory& m : fresh) ok = ok && m.allocate(sizeof(Bucket) * buckets);
+      if (!ok) {
+        for (TableMemory& m : fresh) m.release();
+        return false;
+      }
+      for (int i = 0; i < N; i++) {
+        memory[i].release();
+        memory[i] = fresh[i];
+        tables[i] = static_cast<Bucket*>(memory[i].aligned);
+      }
+      bucketCount = buckets;
+      clearedRule = rule;
+      return true;
+    }
+    if (rule != clearedRule) {
+      clear();
+      clearedRule = rule;
+    }
+    return true;
+  }
+  void clear() {
+    for (Bucket* table : tables)
+      if (table) std::memset(static_cast<void*>(table), 0, sizeof(Bucket) * bucketCount);
+  }
+  void release() {
+    for (int i = 0; i < N; i++) {
+      memory[i].release();
+      tables[i] = nullptr;
+    }
+  }
+};
 
+struct TranspositionTable : BucketTables<HashBucket, 2> {
   // `age` is the game's move count, which ages entries out of the table.
   int probe(int depth, int alpha, int beta, int colour, uint64_t key, int age, int* moves, int wanted);
   void store(uint64_t key, int age, int depth, int value, int bound, int colour, int m1, int m2, int m3,
