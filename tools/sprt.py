@@ -225,7 +225,8 @@ class Limits:
     generous NODES_TURN_MS so that a build that ignores max_node still ends
     its games."""
 
-    def __init__(self, turn_ms, match_ms, inc_ms, nodes, threads, tolerance_ms, forfeit):
+    def __init__(self, turn_ms, match_ms, inc_ms, nodes, threads, tolerance_ms, forfeit,
+                 candidate_threads=None):
         if turn_ms is None and match_ms is None:
             turn_ms = NODES_TURN_MS if nodes else 100
         self.turn_ms = turn_ms
@@ -233,17 +234,21 @@ class Limits:
         self.inc_ms = inc_ms
         self.nodes = nodes
         self.threads = threads
+        # Lets one build search with more threads than the other, to measure
+        # what the threads themselves are worth.
+        self.candidate_threads = candidate_threads
         self.tolerance_ms = tolerance_ms
         self.forfeit = forfeit
 
-    def info_lines(self, rule):
-        """The settings sent before every game."""
+    def info_lines(self, rule, side="base"):
+        """The settings sent before every game to one side."""
         turn = self.turn_ms if self.turn_ms is not None else self.match_ms
         match = self.match_ms if self.match_ms is not None else NO_LIMIT_MS
         lines = ["INFO timeout_turn %d" % turn, "INFO timeout_match %d" % match,
                  "INFO time_left %d" % match, "INFO rule %d" % WIRE_RULE[rule]]
-        if self.threads:
-            lines.append("INFO thread_num %d" % self.threads)
+        threads = self.candidate_threads if side == "candidate" and self.candidate_threads else self.threads
+        if threads:
+            lines.append("INFO thread_num %d" % threads)
         if self.nodes:
             lines.append("INFO max_node %d" % self.nodes)
         return lines
@@ -282,7 +287,7 @@ class Player:
             begin = "RESTART"
         else:
             begin = "START %d" % width if width == height else "RECTSTART %d,%d" % (width, height)
-        self.engine.send(*limits.info_lines(rule), begin)
+        self.engine.send(*limits.info_lines(rule, self.name), begin)
         self.engine.await_ok()
         self.started = True
 
@@ -602,7 +607,7 @@ def run(args):
         signal.signal(signal.SIGTERM, _interrupt)
     openings = load_openings(args.openings, args.width, args.height)
     limits = Limits(args.turn_ms, args.match_ms, args.inc_ms, args.nodes, args.threads,
-                    args.tolerance_ms, not args.no_forfeit)
+                    args.tolerance_ms, not args.no_forfeit, args.candidate_threads)
     bounds = sprt_bounds(args.alpha, args.beta)
     jobs = JobSource((args.games + 1) // 2 if args.games else 0)
     results = queue.Queue()
@@ -614,7 +619,9 @@ def run(args):
           % (",".join(str(r) for r in args.rules), args.width, args.height, len(openings),
              "%d ms a move" % limits.turn_ms if limits.turn_ms is not None else "no move limit",
              ("match %d ms + %d ms" % (limits.match_ms, limits.inc_ms) if limits.match_ms is not None
-              else "no match clock") + (", max_node %d" % limits.nodes if limits.nodes else ""),
+              else "no match clock") + (", max_node %d" % limits.nodes if limits.nodes else "")
+             + (", threads %d against %d" % (limits.candidate_threads, limits.threads or 1)
+                if limits.candidate_threads else ""),
              args.elo0, args.elo1, args.alpha, args.beta, args.model))
     sys.stdout.flush()
 
@@ -665,6 +672,10 @@ def run(args):
             if verdict or pairs_done % args.progress == 0:
                 print(status_line(tally, args, bounds))
                 sys.stdout.flush()
+            if verdict and args.fixed_games:
+                # A measurement of a fixed number of games: the verdict is
+                # reported, the games go on to the count asked for.
+                verdict = None
             if verdict:
                 jobs.stop()
     except KeyboardInterrupt:
@@ -702,9 +713,17 @@ def report(tally, args, bounds, verdict, elapsed, limits, uncounted):
     print("LLR %+.3f, bounds [%+.3f, %+.3f] (elo0 %g, elo1 %g, alpha %g, beta %g, %s)"
           % (ratio, bounds[0], bounds[1], args.elo0, args.elo1, args.alpha, args.beta, args.model))
     print("pairs by candidate's score 0-0.5-1-1.5-2: %s" % "-".join(str(c) for c in tally.pairs))
+    if verdict is None and args.fixed_games:
+        verdict = ("H1 by the LLR after all the games" if ratio >= bounds[1]
+                   else "H0 by the LLR after all the games" if ratio <= bounds[0] else None)
     print("verdict: %s" % (verdict or "inconclusive (game limit reached)"))
     for rule, (rw, rl, rd) in sorted(tally.by_rule.items()):
-        print("rule %d %-9s W-L-D %d-%d-%d" % (rule, RULE_NAMES[rule], rw, rl, rd))
+        # Per rule only the game results are known apart, so the interval is
+        # the trinomial one: wider than the pairs' but honest.
+        r_elo, r_low, r_high = elo_interval(*trinomial(rw, rl, rd))
+        print("rule %d %-9s W-L-D %d-%d-%d  Elo %s [%s, %s]" % (rule, RULE_NAMES[rule], rw, rl, rd,
+                                                             format_elo(r_elo), format_elo(r_low),
+                                                             format_elo(r_high)))
     print("Black won %d, White won %d, %d draws" % (tally.colour_wins[BLACK], tally.colour_wins[WHITE], d))
     for name in ("candidate", "base"):
         times = tally.times[name]
@@ -732,6 +751,10 @@ def parse_args(argv):
     parser.add_argument("--inc", dest="inc_ms", type=int, default=0, help="ms added to the clock after each move")
     parser.add_argument("--nodes", type=int, help="INFO max_node (with a generous timeout_turn unless --turn-ms)")
     parser.add_argument("--threads", type=int, help="INFO thread_num for both (1 with --concurrency 2)")
+    parser.add_argument("--candidate-threads", type=int,
+                        help="INFO thread_num for the candidate alone (the base keeps --threads)")
+    parser.add_argument("--fixed-games", action="store_true",
+                        help="play all of --games even when the test decides earlier")
     parser.add_argument("--tolerance-ms", type=int, default=100, help="slack past the limit before a loss on time")
     parser.add_argument("--no-forfeit", action="store_true", help="count late replies but do not end the game")
     parser.add_argument("--move-cap", type=int, default=0, help="draw after this many stones (0: full board)")
@@ -759,6 +782,10 @@ def parse_args(argv):
         parser.error("--progress is at least 1")
     if args.concurrency == 2 and args.threads is None:
         args.threads = 1
+    if args.fixed_games and not args.games:
+        parser.error("--fixed-games needs --games")
+    if args.candidate_threads is not None and args.candidate_threads < 1:
+        parser.error("--candidate-threads is at least 1")
     args.candidate = args.candidate.split()
     args.base = args.base.split()
     return args

@@ -419,6 +419,11 @@ class Games(unittest.TestCase):
         self.assertIn("INFO timeout_turn 50", limits.info_lines(FREESTYLE))
         self.assertEqual(limits.move_limit_ms(None), 50)
         self.assertEqual(sprt.Limits(200, 5000, 0, None, None, 100, True).move_limit_ms(150), 150)
+        # Threads for the candidate alone: the base keeps the common count.
+        uneven = sprt.Limits(200, None, 0, None, 1, 100, True, candidate_threads=2)
+        self.assertIn("INFO thread_num 2", uneven.info_lines(RENJU, "candidate"))
+        self.assertIn("INFO thread_num 1", uneven.info_lines(RENJU, "base"))
+        self.assertNotIn("INFO thread_num 2", uneven.info_lines(RENJU, "base"))
 
     def test_whole_run_against_a_crashing_base(self):
         # Every game the base crashes on its second reply: four wins out of
