@@ -226,7 +226,7 @@ class Limits:
     its games."""
 
     def __init__(self, turn_ms, match_ms, inc_ms, nodes, threads, tolerance_ms, forfeit,
-                 candidate_threads=None):
+                 candidate_threads=None, candidate_info=()):
         if turn_ms is None and match_ms is None:
             turn_ms = NODES_TURN_MS if nodes else 100
         self.turn_ms = turn_ms
@@ -237,6 +237,9 @@ class Limits:
         # Lets one build search with more threads than the other, to measure
         # what the threads themselves are worth.
         self.candidate_threads = candidate_threads
+        # Settings only the candidate gets ("threat_search 1"): one build
+        # can then be tested against itself with an option on.
+        self.candidate_info = list(candidate_info)
         self.tolerance_ms = tolerance_ms
         self.forfeit = forfeit
 
@@ -251,6 +254,8 @@ class Limits:
             lines.append("INFO thread_num %d" % threads)
         if self.nodes:
             lines.append("INFO max_node %d" % self.nodes)
+        if side == "candidate":
+            lines.extend("INFO " + setting for setting in self.candidate_info)
         return lines
 
     def move_limit_ms(self, time_left):
@@ -607,7 +612,8 @@ def run(args):
         signal.signal(signal.SIGTERM, _interrupt)
     openings = load_openings(args.openings, args.width, args.height)
     limits = Limits(args.turn_ms, args.match_ms, args.inc_ms, args.nodes, args.threads,
-                    args.tolerance_ms, not args.no_forfeit, args.candidate_threads)
+                    args.tolerance_ms, not args.no_forfeit, args.candidate_threads,
+                    args.candidate_info)
     bounds = sprt_bounds(args.alpha, args.beta)
     jobs = JobSource((args.games + 1) // 2 if args.games else 0)
     results = queue.Queue()
@@ -621,7 +627,8 @@ def run(args):
              ("match %d ms + %d ms" % (limits.match_ms, limits.inc_ms) if limits.match_ms is not None
               else "no match clock") + (", max_node %d" % limits.nodes if limits.nodes else "")
              + (", threads %d against %d" % (limits.candidate_threads, limits.threads or 1)
-                if limits.candidate_threads else ""),
+                if limits.candidate_threads else "")
+             + "".join(", candidate INFO %s" % setting for setting in limits.candidate_info),
              args.elo0, args.elo1, args.alpha, args.beta, args.model))
     sys.stdout.flush()
 
@@ -753,6 +760,8 @@ def parse_args(argv):
     parser.add_argument("--threads", type=int, help="INFO thread_num for both (1 with --concurrency 2)")
     parser.add_argument("--candidate-threads", type=int,
                         help="INFO thread_num for the candidate alone (the base keeps --threads)")
+    parser.add_argument("--candidate-info", action="append", default=[], metavar="'KEY VALUE'",
+                        help="an INFO setting sent to the candidate alone (repeatable)")
     parser.add_argument("--fixed-games", action="store_true",
                         help="play all of --games even when the test decides earlier")
     parser.add_argument("--tolerance-ms", type=int, default=100, help="slack past the limit before a loss on time")

@@ -424,6 +424,9 @@ class Games(unittest.TestCase):
         self.assertIn("INFO thread_num 2", uneven.info_lines(RENJU, "candidate"))
         self.assertIn("INFO thread_num 1", uneven.info_lines(RENJU, "base"))
         self.assertNotIn("INFO thread_num 2", uneven.info_lines(RENJU, "base"))
+        option = sprt.Limits(200, None, 0, None, None, 100, True, candidate_info=["threat_search 1"])
+        self.assertEqual(option.info_lines(RENJU, "candidate")[-1], "INFO threat_search 1")
+        self.assertNotIn("INFO threat_search 1", option.info_lines(RENJU, "base"))
 
     def test_whole_run_against_a_crashing_base(self):
         # Every game the base crashes on its second reply: four wins out of
