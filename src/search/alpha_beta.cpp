@@ -215,16 +215,18 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
     // One ply below the root the side to move is the opponent: a win of his
     // by threes and fours makes our root move a proven loss, seen long
     // before the search could reach it.
-    // Each such position is tried once a search: an attempt that ran out of
-    // nodes would run out again at the next iteration.
-    uint64_t& tried = sequenceTried[pos.board.hashKey & (SEQUENCE_MEMO - 1)];
-    if (ply == 1 && checkReplies && links.threatCache && tried != pos.board.hashKey &&
+    // Each such position is solved once a search (an attempt that ran out of
+    // nodes would run out again) and its verdict kept for later iterations.
+    // Not stored in the table: if every root move turns out lost this way,
+    // the root searches again without these verdicts (see deepen).
+    if (ply == 1 && checkReplies && links.threatCache &&
         !(setEmpty(ThreeCells, colour) && setEmpty(FourCells, colour))) {
-      tried = pos.board.hashKey;
-      const int plies = solveSequence(colour, PLY_ONE_SEQUENCE_BUDGET, SEQUENCE_PLIES, nullptr);
-      // Not stored: if every root move turns out lost this way, the root
-      // searches again without these verdicts (see deepen).
-      if (plies > 0) return WIN_SCORE + depth - (plies - 1);
+      SequenceVerdict& tried = sequenceTried[pos.board.hashKey & (SEQUENCE_MEMO - 1)];
+      if (tried.key != pos.board.hashKey) {
+        tried.key = pos.board.hashKey;
+        tried.plies = solveSequence(colour, PLY_ONE_SEQUENCE_BUDGET, SEQUENCE_PLIES, nullptr);
+      }
+      if (tried.plies > 0) return WIN_SCORE + depth - (tried.plies - 1);
     }
     if (depth + 2 * (extension >> 2) <= 0) {
       const int v = threatEval(depth, colour);

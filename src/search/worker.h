@@ -266,12 +266,18 @@ class Worker {
   KillerSlot killerSlots[PLY_LIMIT][2];
   // count[cell][direction][colour] of the threat-count pass of stage 7.
   uint8_t threatCount[CELL_SLOTS][DIRECTIONS][2];
-  // The threat-sequence solver, on this worker's position, and the keys of
-  // the positions it was tried on one ply below the root in this search.
+  // The threat-sequence solver, on this worker's position, and what it found
+  // on the positions one ply below the root in this search: a verdict must
+  // hold in every iteration, or a root move proven lost in one iteration
+  // would be playable again in the next.
   ThreatSolver threats;
   static constexpr int SEQUENCE_MEMO = 256;
+  struct SequenceVerdict {
+    uint64_t key;
+    int plies;   // the opponent's proven win, 0 when none was found
+  };
   bool checkReplies = false;   // the opponent may have a sequence: check after each root move
-  uint64_t sequenceTried[SEQUENCE_MEMO];
+  SequenceVerdict sequenceTried[SEQUENCE_MEMO];
 
  private:
   // Root helpers.
