@@ -233,6 +233,7 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   ThreatCache* threats = sequenceCache();
   if (threats) threatCache.nextGeneration();
   main.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, workers + 1, helpers};
+  main.links.sequenceDefence = sequenceSearch.load() != SEQUENCES_OWN_WINS;
   main.isMain = true;
   main.pos = game;
   main.beginSearch(thinking);
@@ -251,6 +252,7 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   for (int i = 1; i <= helpers; i++) {
     Worker& h = *workers[i];
     h.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, nullptr, 0};
+    h.links.sequenceDefence = main.links.sequenceDefence;
     h.isMain = false;
     h.pos = game;
     h.beginSearch(false);

@@ -53,10 +53,12 @@ class Engine {
   // show_detail bits; SHOW_REALTIME asks for the REALTIME lines of boards that
   // paint the search.
   std::atomic<int32_t> showDetail{0};
-  // INFO threat_search: non-zero lets the search use the threat-sequence
-  // solver (at the root, and for the opponent one ply below it). Off by
-  // default: in self-play at fixed nodes it has not yet shown a gain.
+  // INFO threat_search: lets the search use the threat-sequence solver.
+  // 0 off, 1 our wins at the root and the opponent's one ply below it,
+  // SEQUENCES_OWN_WINS our wins at the root only. Off by default: in
+  // self-play it has not shown a gain.
   std::atomic<int32_t> sequenceSearch{0};
+  static constexpr int SEQUENCES_OWN_WINS = 2;
   // max_memory in bytes, 0 for no limit; applied at the start of the next think.
   std::atomic<int64_t> maxMemory{0};
   // Clock (clockMs) at which the command that asked for the next think

@@ -72,7 +72,8 @@ void handleInfo(Engine& engine, const char* text) {
     return;
   }
   if ((value = findKeyValue("threat_search", text)) != nullptr) {
-    engine.sequenceSearch = parseInfoValue(value) != 0 ? 1 : 0;
+    const int mode = parseInfoValue(value);
+    engine.sequenceSearch = mode == Engine::SEQUENCES_OWN_WINS ? mode : mode != 0 ? 1 : 0;
     return;
   }
   if ((value = findKeyValue("show_detail", text)) != nullptr) {

@@ -213,7 +213,8 @@ int Worker::deepen(int colour) {
   // the check one ply below the root runs only when this finds a win for him
   // or runs out of nodes.
   checkReplies = false;
-  if (links.threatCache && setEmpty(FiveCells, colour) && setEmpty(FiveCells, colour ^ 3)) {
+  if (links.threatCache && links.sequenceDefence && setEmpty(FiveCells, colour) &&
+      setEmpty(FiveCells, colour ^ 3)) {
     const int plies = solveSequence(colour ^ 3, OPPONENT_SEQUENCE_BUDGET, ROOT_SEQUENCE_PLIES, nullptr);
     checkReplies = plies > 0 || threats.aborted;
   }

@@ -124,6 +124,9 @@ struct WorkerLinks {
   void (*onIteration)(void* listener, Worker& w, int depth, int value) = nullptr;
   void (*onRootEvent)(void* listener, int kind, int cell) = nullptr;
   void* listener = nullptr;
+  // With a threat cache: also look for the opponent's sequences, not only
+  // for our own win at the root.
+  bool sequenceDefence = true;
 };
 
 constexpr int ROOT_NEW_BEST = 1;
