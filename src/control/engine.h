@@ -55,10 +55,12 @@ class Engine {
   std::atomic<int32_t> showDetail{0};
   // INFO threat_search: lets the search use the threat-sequence solver.
   // 0 off, 1 our wins at the root and the opponent's one ply below it,
-  // SEQUENCES_OWN_WINS our wins at the root only. Off by default: in
-  // self-play it has not shown a gain.
-  std::atomic<int32_t> sequenceSearch{0};
+  // SEQUENCES_OWN_WINS our wins at the root only. The default is our own
+  // wins: it gained in self-play, where checking the opponent's sequences
+  // too did not (its price is paid in every search, and an opponent without
+  // the solver rarely finds the sequences it guards against).
   static constexpr int SEQUENCES_OWN_WINS = 2;
+  std::atomic<int32_t> sequenceSearch{SEQUENCES_OWN_WINS};
   // max_memory in bytes, 0 for no limit; applied at the start of the next think.
   std::atomic<int64_t> maxMemory{0};
   // Clock (clockMs) at which the command that asked for the next think
