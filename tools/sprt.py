@@ -305,7 +305,8 @@ class Player:
         if self.engine is not None:
             try:
                 self.engine.close()
-            except (ProtocolError, OSError):
+            except (ProtocolError, OSError, ValueError):
+                # ValueError: an interrupt already closed the pipes.
                 self.engine.kill()
             self.engine = None
 
