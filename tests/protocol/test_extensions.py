@@ -35,6 +35,13 @@ REALTIME_RE = re.compile(r"MESSAGE REALTIME (BEST|LOST) (\d+),(\d+)\Z")
 
 
 class ExtensionCase(ProtocolCase):
+    def send_board(self, engine, position, stones):
+        """Sends (x, y, owner) stones as a BOARD block and plays them into the
+        mirror position in the same order."""
+        for x, y, _ in stones:
+            position.play(x, y)
+        engine.send("BOARD", *["%d,%d,%d" % s for s in stones], "DONE")
+
     def analysing_engine(self):
         session = EngineSession(tp.BINARY, keep_analysis=True)
         self.addCleanup(session.close)
@@ -256,9 +263,7 @@ class AnalysisTest(ExtensionCase):
         # Own (Black, to move) open three on row 7 against scattered stones:
         # an open four next, then five, whatever White does.
         stones = [(7, 5, 1), (0, 0, 2), (7, 6, 1), (0, 14, 2), (7, 7, 1), (14, 0, 2)]
-        for x, y, _ in stones:
-            p.play(x, y)
-        e.send("BOARD", *["%d,%d,%d" % s for s in stones], "DONE")
+        self.send_board(e, p, stones)
         analysis, _, move = self.read_think(e, p, rule_line=FREESTYLE)
         self.assertTrue(analysis)
         self.assertRegex(analysis[-1].group(2), r"\+M\d+\Z")
@@ -275,9 +280,7 @@ class AnalysisTest(ExtensionCase):
         self.expect(e, NEW_GAME)
         stones = [(4, 4, 1), (0, 0, 2), (5, 5, 1), (1, 0, 2), (4, 5, 1), (2, 0, 2), (3, 5, 1), (3, 0, 2), (4, 0, 1),
                   (5, 0, 2)]
-        for x, y, _ in stones:
-            p.play(x, y)
-        e.send("BOARD", *["%d,%d,%d" % s for s in stones], "DONE")
+        self.send_board(e, p, stones)
         analysis, _, move = self.read_think(e, p, rule_line=FREESTYLE)
         self.assertEqual(analysis[-1].group(2), "+M3")
         self.assertIn(move, [(2, 5), (6, 5)])
@@ -326,9 +329,7 @@ class AnalysisTest(ExtensionCase):
         # The opponent (Black) has an open four on row 3: whatever we (White)
         # do, five follows.
         stones = [(3, 3, 2), (9, 9, 1), (3, 4, 2), (9, 11, 1), (3, 5, 2), (11, 9, 1), (3, 6, 2)]
-        for x, y, _ in stones:
-            p.play(x, y)
-        e.send("BOARD", *["%d,%d,%d" % s for s in stones], "DONE")
+        self.send_board(e, p, stones)
         analysis, _, move = self.read_think(e, p, rule_line=FREESTYLE)
         self.assertTrue(analysis)
         self.assertRegex(analysis[-1].group(2), r"-M\d+\Z")
@@ -348,9 +349,7 @@ class RenjuBlockTest(ExtensionCase):
         self.expect(e, NEW_GAME)
         stones = [(4, 4, 1), (7, 5, 2), (5, 4, 1), (7, 6, 2), (6, 4, 1), (7, 7, 2), (8, 4, 1), (7, 8, 2), (9, 4, 1),
                   (0, 14, 2)]
-        for x, y, _ in stones:
-            p.play(x, y)
-        e.send("BOARD", *["%d,%d,%d" % s for s in stones], "DONE")
+        self.send_board(e, p, stones)
         move = self.expect_think(e, p)
         self.assertEqual(move, (7, 9))
         self.finish(e)
@@ -366,9 +365,7 @@ class RealtimeTest(ExtensionCase):
         # loses to the other.
         stones = [(0, 0, 1), (7, 6, 2), (0, 14, 1), (7, 7, 2), (14, 0, 1), (7, 8, 2), (14, 14, 1), (4, 10, 2),
                   (2, 2, 1), (5, 10, 2), (12, 12, 1), (6, 10, 2)]
-        for x, y, _ in stones:
-            p.play(x, y)
-        e.send("BOARD", *["%d,%d,%d" % s for s in stones], "DONE")
+        self.send_board(e, p, stones)
         _, realtime, _ = self.read_think(e, p, rule_line=FREESTYLE)
         kinds = {m.group(1) for m in realtime}
         self.assertIn("BEST", kinds)
