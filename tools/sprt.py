@@ -570,6 +570,8 @@ def worker(jobs, results, args, limits, openings):
             if job is None:
                 break
             pair, slot = job
+            # --first-pair continues an earlier run on the openings it had not reached.
+            pair += args.first_pair
             opening, rule = pair_plan(pair, openings, args.rules)
             black, white = (candidate, base) if candidate_is_black(slot) else (base, candidate)
             record = play_game(black, white, rule, args.width, args.height, opening, limits,
@@ -773,6 +775,8 @@ def parse_args(argv):
     parser.add_argument("--alpha", type=float, default=0.05)
     parser.add_argument("--beta", type=float, default=0.05)
     parser.add_argument("--model", choices=("pentanomial", "trinomial"), default="pentanomial")
+    parser.add_argument("--first-pair", type=int, default=0,
+                        help="start at this pair of the opening plan (to continue an interrupted run)")
     parser.add_argument("--progress", type=int, default=1, help="print a status line every N pairs")
     parser.add_argument("--log", help="write every game (tags and moves) to this file")
     args = parser.parse_args(argv)
@@ -788,6 +792,8 @@ def parse_args(argv):
         parser.error("elo1 must exceed elo0")
     if not (0 < args.alpha < 1 and 0 < args.beta < 1):
         parser.error("alpha and beta lie between 0 and 1")
+    if args.first_pair < 0:
+        parser.error("--first-pair is at least 0")
     if args.progress < 1:
         parser.error("--progress is at least 1")
     if args.concurrency == 2 and args.threads is None:

@@ -431,12 +431,14 @@ class Games(unittest.TestCase):
     def test_whole_run_against_a_crashing_base(self):
         # Every game the base crashes on its second reply: four wins out of
         # four, no ratio decision yet (two won pairs gain only 0.057), and a
-        # log of four counted games.
+        # log of four counted games. --first-pair 1 starts one pair into the
+        # plan: pairs 2 and 3, Renju first, the second opening for the third.
         with tempfile.TemporaryDirectory() as folder:
             log = os.path.join(folder, "games.txt")
             args = sprt.parse_args(["%s %s column=0" % (sys.executable, self.brain),
                                     "%s %s column=14 crash=2" % (sys.executable, self.brain),
-                                    "--games", "4", "--rules", "0,2", "--turn-ms", "500", "--log", log])
+                                    "--games", "4", "--rules", "0,2", "--turn-ms", "500", "--log", log,
+                                    "--first-pair", "1"])
             out = io.StringIO()
             with contextlib.redirect_stdout(out):
                 code = sprt.run(args)
@@ -453,6 +455,9 @@ class Games(unittest.TestCase):
         self.assertIn("games lost by fault: crash 4", text)
         self.assertEqual(logged.count('[Counted "yes"]'), 4)
         self.assertEqual(logged.count('[Rule "renju"]'), 2)
+        self.assertEqual([logged.count('[Pair "%d"]' % pair) for pair in (1, 2, 3)], [0, 2, 2])
+        third = logged.split('[Pair "3"]')[1]
+        self.assertIn('[Rule "freestyle"]', third.split("[Game")[0])
 
     def test_the_test_stops_at_the_first_crossing(self):
         # Against elo1 = 400 (s1 = 0.9091) a won pair gains log(0.9091 / 0.5) = 0.598, so the
