@@ -233,7 +233,9 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   ThreatCache* threats = sequenceCache();
   if (threats) threatCache.nextGeneration();
   main.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, workers + 1, helpers};
-  main.links.sequenceDefence = sequenceSearch.load() != SEQUENCES_OWN_WINS;
+  const int sequences = sequenceSearch.load();
+  main.links.sequenceDefence = sequences != SEQUENCES_OWN_WINS && sequences != SEQUENCES_LEAVES;
+  main.links.sequenceLeaves = sequences == SEQUENCES_LEAVES;
   main.isMain = true;
   main.pos = game;
   main.beginSearch(thinking);
@@ -253,6 +255,7 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
     Worker& h = *workers[i];
     h.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, nullptr, 0};
     h.links.sequenceDefence = main.links.sequenceDefence;
+    h.links.sequenceLeaves = main.links.sequenceLeaves;
     h.isMain = false;
     h.pos = game;
     h.beginSearch(false);

@@ -55,11 +55,14 @@ class Engine {
   std::atomic<int32_t> showDetail{0};
   // INFO threat_search: lets the search use the threat-sequence solver.
   // 0 off, 1 our wins at the root and the opponent's one ply below it,
-  // SEQUENCES_OWN_WINS our wins at the root only. The default is our own
-  // wins: it gained in self-play, where checking the opponent's sequences
-  // too did not (its price is paid in every search, and an opponent without
-  // the solver rarely finds the sequences it guards against).
+  // SEQUENCES_OWN_WINS our wins at the root only, SEQUENCES_LEAVES those
+  // and, on a small budget, the side to move's at the horizon. The default
+  // is our own wins at the root: it gained in self-play, where checking the
+  // opponent's sequences too did not (its price is paid in every search, and
+  // an opponent without the solver rarely finds the sequences it guards
+  // against).
   static constexpr int SEQUENCES_OWN_WINS = 2;
+  static constexpr int SEQUENCES_LEAVES = 3;
   std::atomic<int32_t> sequenceSearch{SEQUENCES_OWN_WINS};
   // max_memory in bytes, 0 for no limit; applied at the start of the next think.
   std::atomic<int64_t> maxMemory{0};

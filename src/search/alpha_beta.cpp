@@ -60,6 +60,11 @@ constexpr int KILLER_LIMIT = 157;
 // the root, and the longest sequence it looks for.
 constexpr int64_t PLY_ONE_SEQUENCE_BUDGET = 600;
 constexpr int SEQUENCE_PLIES = 31;
+// The same at the horizon, where it runs far more often: a small budget, and
+// only short sequences (the solver keeps its failures in the cache, so a
+// position met again costs one probe).
+constexpr int64_t LEAF_SEQUENCE_BUDGET = 48;
+constexpr int LEAF_SEQUENCE_PLIES = 15;
 
 // Penalty weight by distance to the nearest edge: moves near the edge keep
 // their full penalty, central ones a little over a third of it.
@@ -229,6 +234,17 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
       if (tried.plies > 0) return WIN_SCORE + depth - (tried.plies - 1);
     }
     if (depth + 2 * (extension >> 2) <= 0) {
+      // The four-solver above found no win; a sequence needs a three to make
+      // a four from and another three to make.
+      if (links.sequenceLeaves && links.threatCache && !setEmpty(DoubleCells, colour) &&
+          !setEmpty(ThreeCells, colour)) {
+        const int plies = solveSequence(colour, LEAF_SEQUENCE_BUDGET, LEAF_SEQUENCE_PLIES, nullptr);
+        if (plies > 0) {
+          const int v = WIN_SCORE + depth - (plies - 1);
+          storeHash(effDepth, v, BOUND_EXACT, colour, NO_CELL, NO_CELL, NO_CELL);
+          return v;
+        }
+      }
       const int v = threatEval(depth, colour);
       storeHash(effDepth, v, BOUND_EXACT, colour, NO_CELL, NO_CELL, NO_CELL);
       return v;

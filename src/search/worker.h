@@ -127,6 +127,9 @@ struct WorkerLinks {
   // With a threat cache: also look for the opponent's sequences, not only
   // for our own win at the root.
   bool sequenceDefence = true;
+  // With a threat cache: at the horizon, a side to move with threats to
+  // build on first asks the solver, on a small budget, for a sequence win.
+  bool sequenceLeaves = false;
 };
 
 constexpr int ROOT_NEW_BEST = 1;

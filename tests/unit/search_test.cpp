@@ -15,6 +15,7 @@
 #include "board/board.h"
 #include "core/types.h"
 #include "search/hash_table.h"
+#include "search/threat_solver.h"
 #include "test_support.h"
 
 namespace {
@@ -282,6 +283,66 @@ TEST_F(SearchTest, RenjuForbiddenOpenFourCellsDoNotWin) {
 // returns alpha; at beta = e - 192 it returns beta. In both cases only the
 // node itself and the threat solver's root are entered and nothing is
 // stored. One step inside the margin the node searches its moves.
+// At the horizon the side to move with a double-threat cell first asks the
+// threat-sequence solver, when the links allow it. The side to move has two
+// twos crossing at (7,7): playing there makes two open threes, a win in five
+// plies (three-three, block, open four, any, five) that neither the fours
+// solver nor the static evaluation proves. Under Renju the same cell is a
+// forbidden double three for Black, and no win; White may play it.
+TEST_F(SearchTest, HorizonSeesAThreeThreeWinOnlyWithLeafSequences) {
+  // clang-format off
+  const std::vector<std::string> crossing = {
+      "A.............A",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      ".......S.......",
+      ".......S.......",
+      ".....SS........",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "A.............A",
+  };
+  // clang-format on
+  static ThreatCache cache;
+  if (!cache.buckets) ASSERT_TRUE(cache.init(size_t{1} << 20));
+  struct Case {
+    int rule, side;
+    bool wins;
+  };
+  for (const Case c : {Case{RULE_FREESTYLE, BLACK, true}, Case{RULE_STANDARD, WHITE, true},
+                       Case{RULE_RENJU, BLACK, false}, Case{RULE_RENJU, WHITE, true}}) {
+    std::vector<std::string> rows = crossing;
+    for (std::string& row : rows)
+      for (char& ch : row) {
+        if (ch == 'S') ch = c.side == BLACK ? 'X' : 'O';
+        if (ch == 'A') ch = c.side == BLACK ? 'O' : 'X';
+      }
+    for (const bool leaves : {false, true}) {
+      loadPosition(c.rule, rows);
+      forget();
+      cache.clear();
+      const WorkerLinks saved = TW.links;
+      TW.links.threatCache = &cache;
+      TW.links.sequenceLeaves = leaves;
+      const int v = searchNode(0, -WIDE, WIDE, c.side);
+      TW.links = saved;
+      const std::string label = "rule " + std::to_string(c.rule) + " side " + std::to_string(c.side) +
+                                (leaves ? " with" : " without") + " leaf sequences";
+      if (leaves && c.wins) {
+        EXPECT_EQ(v, WIN_SCORE - 4) << label;
+      } else {
+        EXPECT_LT(v, DECISIVE_SCORE) << label;
+      }
+    }
+  }
+}
+
 TEST_F(SearchTest, RazoringMargins) {
   // clang-format off
   const std::vector<std::string> quiet = {
