@@ -226,7 +226,7 @@ class Limits:
     its games."""
 
     def __init__(self, turn_ms, match_ms, inc_ms, nodes, threads, tolerance_ms, forfeit,
-                 candidate_threads=None, candidate_info=()):
+                 candidate_threads=None, candidate_info=(), base_info=()):
         if turn_ms is None and match_ms is None:
             turn_ms = NODES_TURN_MS if nodes else 100
         self.turn_ms = turn_ms
@@ -240,6 +240,8 @@ class Limits:
         # Settings only the candidate gets ("threat_search 1"): one build
         # can then be tested against itself with an option on.
         self.candidate_info = list(candidate_info)
+        # And for the base alone, when the option under test is on by default.
+        self.base_info = list(base_info)
         self.tolerance_ms = tolerance_ms
         self.forfeit = forfeit
 
@@ -254,8 +256,7 @@ class Limits:
             lines.append("INFO thread_num %d" % threads)
         if self.nodes:
             lines.append("INFO max_node %d" % self.nodes)
-        if side == "candidate":
-            lines.extend("INFO " + setting for setting in self.candidate_info)
+        lines.extend("INFO " + setting for setting in (self.candidate_info if side == "candidate" else self.base_info))
         return lines
 
     def move_limit_ms(self, time_left):
@@ -616,7 +617,7 @@ def run(args):
     openings = load_openings(args.openings, args.width, args.height)
     limits = Limits(args.turn_ms, args.match_ms, args.inc_ms, args.nodes, args.threads,
                     args.tolerance_ms, not args.no_forfeit, args.candidate_threads,
-                    args.candidate_info)
+                    args.candidate_info, args.base_info)
     bounds = sprt_bounds(args.alpha, args.beta)
     jobs = JobSource((args.games + 1) // 2 if args.games else 0)
     results = queue.Queue()
@@ -631,7 +632,8 @@ def run(args):
               else "no match clock") + (", max_node %d" % limits.nodes if limits.nodes else "")
              + (", threads %d against %d" % (limits.candidate_threads, limits.threads or 1)
                 if limits.candidate_threads else "")
-             + "".join(", candidate INFO %s" % setting for setting in limits.candidate_info),
+             + "".join(", candidate INFO %s" % setting for setting in limits.candidate_info)
+             + "".join(", base INFO %s" % setting for setting in limits.base_info),
              args.elo0, args.elo1, args.alpha, args.beta, args.model))
     sys.stdout.flush()
 
@@ -765,6 +767,8 @@ def parse_args(argv):
                         help="INFO thread_num for the candidate alone (the base keeps --threads)")
     parser.add_argument("--candidate-info", action="append", default=[], metavar="'KEY VALUE'",
                         help="an INFO setting sent to the candidate alone (repeatable)")
+    parser.add_argument("--base-info", action="append", default=[], metavar="'KEY VALUE'",
+                        help="an INFO setting sent to the base alone (repeatable)")
     parser.add_argument("--fixed-games", action="store_true",
                         help="play all of --games even when the test decides earlier")
     parser.add_argument("--tolerance-ms", type=int, default=100, help="slack past the limit before a loss on time")

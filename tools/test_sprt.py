@@ -427,6 +427,11 @@ class Games(unittest.TestCase):
         option = sprt.Limits(200, None, 0, None, None, 100, True, candidate_info=["threat_search 1"])
         self.assertEqual(option.info_lines(RENJU, "candidate")[-1], "INFO threat_search 1")
         self.assertNotIn("INFO threat_search 1", option.info_lines(RENJU, "base"))
+        both = sprt.Limits(200, None, 0, None, None, 100, True, candidate_info=["threat_search 3"],
+                           base_info=["threat_search 0"])
+        self.assertEqual(both.info_lines(RENJU, "candidate")[-1], "INFO threat_search 3")
+        self.assertEqual(both.info_lines(RENJU, "base")[-1], "INFO threat_search 0")
+        self.assertNotIn("INFO threat_search 0", both.info_lines(RENJU, "candidate"))
 
     def test_whole_run_against_a_crashing_base(self):
         # Every game the base crashes on its second reply: four wins out of
