@@ -17,6 +17,15 @@
 //            every game for the side to move and prints, per game, the
 //            earliest position with a proven win (the position as a suite
 //            line, ready to be kept)
+//        ruvan-threats defence FILE [BUDGET [MAX_PLIES]]
+//            FILE holds whole games; finds, per game, the first position
+//            from the eighth stone on where the side to move is in danger (the opponent, were he to
+//            move, would have a proven sequence win) and can still defend:
+//            some reply near the stones leaves him no win the solver can
+//            find (proven, not for want of nodes), some other reply leaves
+//            him one. Prints the position as a suite line after a comment
+//            that counts the replies that hold, lose and stay unknown, and
+//            lists the losing ones: a set of positions to test defence on
 //
 // A line of FILE is "RULE WIDTHxHEIGHT x,y x,y ..." (the moves in the order
 // played, Black first), or a game as tools/play_match.py prints it: a header
@@ -230,15 +239,70 @@ bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int cl
   return true;
 }
 
+// True when the empty cell is within two cells of a stone: the replies that
+// can touch an attack, and the only ones the engine's search considers.
+bool nearStones(int x, int y) {
+  for (int dx = -2; dx <= 2; dx++)
+    for (int dy = -2; dy <= 2; dy++) {
+      const int nx = x + dx, ny = y + dy;
+      if (nx < 0 || ny < 0 || nx >= TW.pos.xExtent || ny >= TW.pos.yExtent) continue;
+      const int v = TW.pos.board.cells[cellIndex(nx, ny)];
+      if (v == BLACK || v == WHITE) return true;
+    }
+  return false;
+}
+
+// The defence scan of one game: see the usage above. True when it printed a
+// position.
+bool defencePosition(const Game& g, size_t number, ThreatSolver& solver, int64_t budget, int maxPlies, Totals& totals) {
+  auto name = [](int cell) { return std::to_string(cellX(cell)) + "," + std::to_string(cellY(cell)); };
+  // The first plies belong to the opening: three stones given to both sides
+  // leave the one to move in danger at once and say more about the opening
+  // than about defence.
+  for (size_t k = 8; k < g.moves.size(); k++) {
+    setUp(g, k);
+    const int side = TW.pos.recordCount % 2 == 0 ? BLACK : WHITE, opponent = side ^ 3;
+    // A five to make or to stop is no test of seeing a sequence coming.
+    if (!TW.setEmpty(FiveCells, side) || !TW.setEmpty(FiveCells, opponent)) continue;
+    double seconds;
+    int move = NO_CELL;
+    if (timedSolve(solver, budget, maxPlies, totals, seconds, move) > 0 || solver.aborted) continue;
+    solver.cache->clear();
+    if (solver.solve(opponent, budget, maxPlies, nullptr) <= 0) continue;
+    int holds = 0, unknown = 0;
+    std::string losing;
+    for (int x = 0; x < TW.pos.xExtent; x++)
+      for (int y = 0; y < TW.pos.yExtent; y++) {
+        const int cell = cellIndex(x, y);
+        if (TW.pos.board.cells[cell] != EMPTY || !nearStones(x, y)) continue;
+        if (TW.pos.builtRule == RULE_RENJU && side == BLACK && TW.pos.isForbidden(cell)) continue;
+        TW.pos.placeStone(cell, side);
+        solver.cache->clear();
+        const int after = solver.solve(opponent, budget, maxPlies, nullptr);
+        totals.nodes += solver.nodes;
+        TW.pos.removeStone(cell);
+        if (after > 0) losing += " " + name(cell);
+        else if (solver.aborted) unknown++;
+        else holds++;
+      }
+    if (holds == 0 || losing.empty()) continue;
+    std::printf("# game %zu ply %zu: holds %d unknown %d losing%s\n%s\n", number, k, holds,
+                unknown, losing.c_str(), suiteLine(g, k).c_str());
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3 || (std::strcmp(argv[1], "suite") != 0 && std::strcmp(argv[1], "scan") != 0 &&
-                   std::strcmp(argv[1], "verify") != 0)) {
-    std::fprintf(stderr, "usage: ruvan-threats suite|scan|verify FILE [BUDGET [MAX_PLIES [PLAYOUTS]]]\n");
+                   std::strcmp(argv[1], "verify") != 0 && std::strcmp(argv[1], "defence") != 0)) {
+    std::fprintf(stderr, "usage: ruvan-threats suite|scan|verify|defence FILE [BUDGET [MAX_PLIES [PLAYOUTS]]]\n");
     return 2;
   }
   const bool scan = std::strcmp(argv[1], "scan") == 0, verify = std::strcmp(argv[1], "verify") == 0;
+  const bool defence = std::strcmp(argv[1], "defence") == 0;
   const int playouts = argc > 5 ? std::atoi(argv[5]) : 4;
   const int64_t budget = argc > 3 ? std::strtoll(argv[3], nullptr, 10) : 2000000;
   const int maxPlies = argc > 4 ? std::atoi(argv[4]) : 31;
@@ -260,6 +324,10 @@ int main(int argc, char** argv) {
   Totals totals;
   for (size_t gi = 0; gi < games.size(); gi++) {
     const Game& g = games[gi];
+    if (defence) {
+      defencePosition(g, gi + 1, solver, budget, maxPlies, totals);
+      continue;
+    }
     if (!scan) {
       setUp(g, g.moves.size());
       double seconds;
@@ -291,6 +359,7 @@ int main(int argc, char** argv) {
       }
     }
   }
+  if (defence) return 0;
   printTotals(totals);
   if (verify) std::printf("Failed playouts: %d\n", failures);
   return failures == 0 ? 0 : 1;
