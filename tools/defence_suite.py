@@ -7,10 +7,13 @@ by threes and fours), some replies still hold (the solver proves that no such
 win is left) and the others lose (it proves one). The comment line above each
 position lists the losing replies.
 
-    tools/defence_suite.py build/release/ruvan positions.txt --turn-ms 1000 \\
+    tools/defence_suite.py games match.log > games.txt
+    build/release/ruvan-threats defence games.txt > positions.txt
+    tools/defence_suite.py run build/release/ruvan positions.txt --turn-ms 1000 \\
         --info 'threat_search 1'
 
-asks the engine for a move in every position (one process, START or RECTSTART
+turns the games of a harness log (tools/sprt.py --log) into the lines
+ruvan-threats reads, finds the positions, and asks the engine for a move in every position (one process, START or RECTSTART
 and a BOARD block each time) and prints, per rule and in all, how many of its
 moves were among the losing replies. A reply that holds is no proof of a good
 move: only sequence wins are looked for, so the count is a floor.
@@ -55,6 +58,25 @@ def read_positions(path):
     return positions
 
 
+def log_games(paths):
+    """The games of harness logs as lines "RULE WxH x,y x,y ...", the rule
+    numbered as ruvan-threats numbers it."""
+    numbers = {name: rule for rule, name in RULE_NAMES.items()}
+    lines, rule, size = [], None, None
+    for path in paths:
+        with open(path) as f:
+            for line in f:
+                tag = re.match(r'\[(Rule|Size) "([^"]+)"\]', line)
+                if tag:
+                    if tag.group(1) == "Rule":
+                        rule = numbers[tag.group(2)]
+                    else:
+                        size = tag.group(2)
+                elif re.match(r"^\d+,\d+( |$)", line) and rule is not None:
+                    lines.append("%d %s %s" % (rule, size, line.strip()))
+    return lines
+
+
 def ask(engine, rule, width, height, moves, turn_ms, info):
     engine.new_game(WIRE_RULE[rule], width, height, turn_ms, 1000000000)
     colour = BLACK if len(moves) % 2 == 0 else WHITE
@@ -91,14 +113,27 @@ def run(args):
 
 def parse_args(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("engine", help="the engine (a command; arguments after spaces)")
-    parser.add_argument("positions", help="a file written by ruvan-threats defence")
-    parser.add_argument("--turn-ms", type=int, default=1000, help="INFO timeout_turn for each move")
-    parser.add_argument("--info", action="append", default=[], metavar="'KEY VALUE'",
-                        help="an INFO setting sent before each position (repeatable)")
-    parser.add_argument("--verbose", action="store_true", help="print every position and move")
+    commands = parser.add_subparsers(dest="command", required=True)
+    games = commands.add_parser("games", help="print the games of harness logs for ruvan-threats")
+    games.add_argument("logs", nargs="+")
+    play = commands.add_parser("run", help="ask an engine for a move in every position")
+    play.add_argument("engine", help="the engine (a command; arguments after spaces)")
+    play.add_argument("positions", help="a file written by ruvan-threats defence")
+    play.add_argument("--turn-ms", type=int, default=1000, help="INFO timeout_turn for each move")
+    play.add_argument("--info", action="append", default=[], metavar="'KEY VALUE'",
+                      help="an INFO setting sent before each position (repeatable)")
+    play.add_argument("--verbose", action="store_true", help="print every position and move")
     return parser.parse_args(argv)
 
 
+def main(argv):
+    args = parse_args(argv)
+    if args.command == "games":
+        for line in log_games(args.logs):
+            print(line)
+        return 0
+    return run(args)
+
+
 if __name__ == "__main__":
-    sys.exit(run(parse_args(sys.argv[1:])))
+    sys.exit(main(sys.argv[1:]))

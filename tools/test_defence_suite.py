@@ -55,7 +55,7 @@ class DefenceSuite(unittest.TestCase):
         self.assertEqual((positions[1][0], positions[1][4]), (2, {(1, 1)}))
 
     def test_a_losing_move_is_counted_under_its_rule(self):
-        args = defence_suite.parse_args(["%s %s script=0,0" % (sys.executable, self.brain), self.positions,
+        args = defence_suite.parse_args(["run", "%s %s script=0,0" % (sys.executable, self.brain), self.positions,
                                          "--turn-ms", "500", "--info", "threat_search 1", "--verbose"])
         out = io.StringIO()
         with contextlib.redirect_stdout(out):
@@ -66,6 +66,14 @@ class DefenceSuite(unittest.TestCase):
         self.assertIn("rule 0 freestyle   1 positions,   1 moves into a proven sequence loss (100%)", text)
         self.assertIn("rule 2 renju       1 positions,   0 moves into a proven sequence loss (0%)", text)
         self.assertIn("all               2 positions,   1 moves into a proven sequence loss (50%)", text)
+
+    def test_harness_logs_become_game_lines(self):
+        log = os.path.join(self.folder.name, "match.log")
+        with open(log, "w") as out:
+            out.write('[Game "1"]\n[Pair "1"]\n[Rule "renju"]\n[Size "15x15"]\n[Black "candidate"]\n'
+                      '[Result "1-0"]\n\n7,7 7,8 8,7\n\n'
+                      '[Game "2"]\n[Rule "standard"]\n[Size "20x20"]\n\n9,9 9,10\n\n')
+        self.assertEqual(defence_suite.log_games([log]), ["2 15x15 7,7 7,8 8,7", "1 20x20 9,9 9,10"])
 
 
 if __name__ == "__main__":
