@@ -19,11 +19,11 @@
 //            line, ready to be kept)
 //        ruvan-threats defence FILE [BUDGET [MAX_PLIES]]
 //            FILE holds whole games; finds, per game, the first position
-//            from the eighth stone on where the side to move is in danger (the opponent, were he to
-//            move, would have a proven sequence win) and can still defend:
-//            some reply near the stones leaves him no win the solver can
-//            find (proven, not for want of nodes), some other reply leaves
-//            him one. Prints the position as a suite line after a comment
+//            from the eighth stone on where the side to move is in danger
+//            (the opponent, were he to move, would have a proven sequence
+//            win) and can still defend: some reply near the stones leaves
+//            him no win the solver can find (proven, not for want of nodes),
+//            some other reply leaves him one. Prints the position as a suite line after a comment
 //            that counts the replies that hold, lose and stay unknown, and
 //            lists the losing ones: a set of positions to test defence on
 //
@@ -141,6 +141,8 @@ std::string suiteLine(const Game& g, size_t count) {
   return s;
 }
 
+std::string cellName(int cell) { return std::to_string(cellX(cell)) + "," + std::to_string(cellY(cell)); }
+
 double secondsSince(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
@@ -184,7 +186,6 @@ bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int cl
       placed.pop_back();
     }
   };
-  auto name = [](int cell) { return std::to_string(cellX(cell)) + "," + std::to_string(cellY(cell)); };
   int remaining = claimed;
   while (true) {
     int move = NO_CELL;
@@ -194,7 +195,7 @@ bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int cl
       undo();
       return false;
     }
-    log += " " + name(move);
+    log += " " + cellName(move);
     if (TW.inSet(FiveCells, attacker, move)) break;
     TW.pos.placeStone(move, attacker);
     placed.push_back(move);
@@ -208,7 +209,7 @@ bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int cl
         if (TW.pos.board.cells[cell] != EMPTY) continue;
         if (TW.pos.builtRule == RULE_RENJU && defender == BLACK && TW.pos.isForbidden(cell)) continue;
         if (TW.inSet(FiveCells, defender, cell)) {
-          log += " | defender completes five at " + name(cell);
+          log += " | defender completes five at " + cellName(cell);
           undo();
           return false;
         }
@@ -217,7 +218,7 @@ bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int cl
         const int after = checker.solve(attacker, budget, remaining - 1, nullptr);
         TW.pos.removeStone(cell);
         if (after <= 0) {
-          log += " | no win proven after the reply " + name(cell) + (checker.aborted ? " (budget spent)" : "");
+          log += " | no win proven after the reply " + cellName(cell) + (checker.aborted ? " (budget spent)" : "");
           undo();
           return false;
         }
@@ -230,7 +231,7 @@ bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int cl
     if (stubborn == NO_CELL) break;  // no legal reply: nothing left to check
     seed = seed * 1664525u + 1013904223u;
     const int reply = (seed >> 16) % 2 == 0 || count == 0 ? stubborn : candidates[(seed >> 8) % count];
-    log += " " + name(reply);
+    log += " " + cellName(reply);
     TW.pos.placeStone(reply, defender);
     placed.push_back(reply);
     remaining -= 1;
@@ -239,23 +240,8 @@ bool playOut(ThreatSolver& solver, ThreatSolver& checker, int64_t budget, int cl
   return true;
 }
 
-// True when the empty cell is within two cells of a stone: the replies that
-// can touch an attack, and the only ones the engine's search considers.
-bool nearStones(int x, int y) {
-  for (int dx = -2; dx <= 2; dx++)
-    for (int dy = -2; dy <= 2; dy++) {
-      const int nx = x + dx, ny = y + dy;
-      if (nx < 0 || ny < 0 || nx >= TW.pos.xExtent || ny >= TW.pos.yExtent) continue;
-      const int v = TW.pos.board.cells[cellIndex(nx, ny)];
-      if (v == BLACK || v == WHITE) return true;
-    }
-  return false;
-}
-
-// The defence scan of one game: see the usage above. True when it printed a
-// position.
-bool defencePosition(const Game& g, size_t number, ThreatSolver& solver, int64_t budget, int maxPlies, Totals& totals) {
-  auto name = [](int cell) { return std::to_string(cellX(cell)) + "," + std::to_string(cellY(cell)); };
+// The defence scan of one game: see the usage above.
+void defencePosition(const Game& g, size_t number, ThreatSolver& solver, int64_t budget, int maxPlies, Totals& totals) {
   // The first plies belong to the opening: three stones given to both sides
   // leave the one to move in danger at once and say more about the opening
   // than about defence.
@@ -274,23 +260,24 @@ bool defencePosition(const Game& g, size_t number, ThreatSolver& solver, int64_t
     for (int x = 0; x < TW.pos.xExtent; x++)
       for (int y = 0; y < TW.pos.yExtent; y++) {
         const int cell = cellIndex(x, y);
-        if (TW.pos.board.cells[cell] != EMPTY || !nearStones(x, y)) continue;
+        // Replies within two cells of a stone: the ones that can touch an
+        // attack, and the only ones the engine's search considers.
+        if (TW.pos.board.cells[cell] != EMPTY || !TW.neighbourhood(x, y, fullSquare)) continue;
         if (TW.pos.builtRule == RULE_RENJU && side == BLACK && TW.pos.isForbidden(cell)) continue;
         TW.pos.placeStone(cell, side);
         solver.cache->clear();
         const int after = solver.solve(opponent, budget, maxPlies, nullptr);
         totals.nodes += solver.nodes;
         TW.pos.removeStone(cell);
-        if (after > 0) losing += " " + name(cell);
+        if (after > 0) losing += " " + cellName(cell);
         else if (solver.aborted) unknown++;
         else holds++;
       }
     if (holds == 0 || losing.empty()) continue;
     std::printf("# game %zu ply %zu: holds %d unknown %d losing%s\n%s\n", number, k, holds,
                 unknown, losing.c_str(), suiteLine(g, k).c_str());
-    return true;
+    return;
   }
-  return false;
 }
 
 }  // namespace
