@@ -231,16 +231,18 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
         tried.key = pos.board.hashKey;
         tried.plies = solveSequence(colour, PLY_ONE_SEQUENCE_BUDGET, SEQUENCE_PLIES, nullptr);
       }
-      if (tried.plies > 0) return WIN_SCORE + depth - (tried.plies - 1);
+      if (tried.plies > 0) return sequenceWinScore(depth, tried.plies);
     }
     if (depth + 2 * (extension >> 2) <= 0) {
-      // The four-solver above found no win; a sequence needs a three to make
-      // a four from and another three to make.
+      // The four-solver above found no win. The solver is asked only when
+      // the side to move has a cell that makes two threats at once, one of
+      // them a three: most horizon nodes have none, and a double four would
+      // have been the four-solver's.
       if (links.sequenceLeaves && links.threatCache && !setEmpty(DoubleCells, colour) &&
           !setEmpty(ThreeCells, colour)) {
         const int plies = solveSequence(colour, LEAF_SEQUENCE_BUDGET, LEAF_SEQUENCE_PLIES, nullptr);
         if (plies > 0) {
-          const int v = WIN_SCORE + depth - (plies - 1);
+          const int v = sequenceWinScore(depth, plies);
           storeHash(effDepth, v, BOUND_EXACT, colour, NO_CELL, NO_CELL, NO_CELL);
           return v;
         }

@@ -232,7 +232,7 @@ int Worker::deepen(int colour) {
       if (search.maxNodes > 0) budget = std::min(budget, std::max<int64_t>(search.maxNodes / 8, 1));
       const int plies = solveSequence(colour, budget, ROOT_SEQUENCE_PLIES, &first);
       if (plies > 0 && first >= 0) {
-        result = WIN_SCORE + depth - (plies - 1);
+        result = sequenceWinScore(depth, plies);
         setBest(first);
         if (links.onIteration) links.onIteration(links.listener, *this, depth, result);
         depth++;

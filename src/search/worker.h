@@ -256,6 +256,9 @@ class Worker {
   // nodes (counted as the search's) and `maxPlies`; the win's length in
   // plies, or 0. The first move goes to *firstMove when given.
   int solveSequence(int colour, int64_t budget, int maxPlies, int* firstMove);
+  // The value of a node at `depth` whose side to move wins in `plies` plies
+  // (the final five included), on the scale of the search's own wins.
+  static int sequenceWinScore(int depth, int plies) { return WIN_SCORE + depth - (plies - 1); }
 
   // ---- evaluation (threat_eval.cpp) ----
   // Value of the position for `colour` to move: the score-sum difference

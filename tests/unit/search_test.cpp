@@ -310,7 +310,9 @@ TEST_F(SearchTest, HorizonSeesAThreeThreeWinOnlyWithLeafSequences) {
   };
   // clang-format on
   static ThreatCache cache;
-  if (!cache.buckets) ASSERT_TRUE(cache.init(size_t{1} << 20));
+  if (!cache.buckets) {
+    ASSERT_TRUE(cache.init(size_t{1} << 20));
+  }
   struct Case {
     int rule, side;
     bool wins;
