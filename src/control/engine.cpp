@@ -234,8 +234,9 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   if (threats) threatCache.nextGeneration();
   main.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, workers + 1, helpers};
   const int sequences = sequenceSearch.load();
-  main.links.sequenceDefence = sequences != SEQUENCES_OWN_WINS && sequences != SEQUENCES_LEAVES;
+  main.links.sequenceDefence = sequences == 1;
   main.links.sequenceLeaves = sequences == SEQUENCES_LEAVES;
+  main.links.guardBest = sequences == SEQUENCES_GUARD;
   main.isMain = true;
   main.pos = game;
   main.beginSearch(thinking);
@@ -256,6 +257,7 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
     h.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, nullptr, 0};
     h.links.sequenceDefence = main.links.sequenceDefence;
     h.links.sequenceLeaves = main.links.sequenceLeaves;
+    h.links.guardBest = false;   // the main worker guards its own best move
     h.isMain = false;
     h.pos = game;
     h.beginSearch(false);

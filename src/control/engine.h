@@ -63,6 +63,9 @@ class Engine {
   // against).
   static constexpr int SEQUENCES_OWN_WINS = 2;
   static constexpr int SEQUENCES_LEAVES = 3;
+  // SEQUENCES_GUARD: our wins at the root, and the best move of each
+  // iteration checked against the opponent's sequences behind it.
+  static constexpr int SEQUENCES_GUARD = 4;
   std::atomic<int32_t> sequenceSearch{SEQUENCES_OWN_WINS};
   // max_memory in bytes, 0 for no limit; applied at the start of the next think.
   std::atomic<int64_t> maxMemory{0};

@@ -74,7 +74,9 @@ void handleInfo(Engine& engine, const char* text) {
   if ((value = findKeyValue("threat_search", text)) != nullptr) {
     const int mode = parseInfoValue(value);
     engine.sequenceSearch =
-        mode == Engine::SEQUENCES_OWN_WINS || mode == Engine::SEQUENCES_LEAVES ? mode : mode != 0 ? 1 : 0;
+        mode == Engine::SEQUENCES_OWN_WINS || mode == Engine::SEQUENCES_LEAVES || mode == Engine::SEQUENCES_GUARD ? mode
+        : mode != 0                                                                                           ? 1
+                                                                                                              : 0;
     return;
   }
   if ((value = findKeyValue("show_detail", text)) != nullptr) {

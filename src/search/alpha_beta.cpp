@@ -194,6 +194,12 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
   if (nodeClockCheck()) return 0;
   const int opponent = colour ^ 3;
   if (!setEmpty(FiveCells, colour)) return WIN_SCORE + depth;
+  if (ply == 1 && guardReplies) {
+    // A root move the guard found lost stays lost at every depth, ahead of
+    // whatever the table holds for it.
+    const SequenceVerdict& tried = sequenceTried[pos.board.hashKey & (SEQUENCE_MEMO - 1)];
+    if (tried.key == pos.board.hashKey && tried.plies > 0) return sequenceWinScore(depth, tried.plies);
+  }
 
   const int effDepth = depth + (extension >> 1);
   const bool pvNode = beta != alpha + 1;
@@ -230,6 +236,7 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
       if (tried.key != pos.board.hashKey) {
         tried.key = pos.board.hashKey;
         tried.plies = solveSequence(colour, PLY_ONE_SEQUENCE_BUDGET, SEQUENCE_PLIES, nullptr);
+        tried.budget = PLY_ONE_SEQUENCE_BUDGET;
       }
       if (tried.plies > 0) return sequenceWinScore(depth, tried.plies);
     }

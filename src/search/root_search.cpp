@@ -19,6 +19,11 @@ constexpr int RENJU_VALUE_BIAS = 75;
 constexpr int64_t ROOT_SEQUENCE_FIRST = 2000;
 constexpr int64_t OPPONENT_SEQUENCE_BUDGET = 3000;
 constexpr int ROOT_SEQUENCE_PLIES = 35;
+// The guard of the best move: its first budget (an eighth of the nodes
+// searched once that is more) and how many root moves it may exclude in one
+// search, each exclusion costing a search of the depth again.
+constexpr int64_t GUARD_FIRST = 20000;
+constexpr int GUARD_MAX_REFUTED = 6;
 // Depth of the searches that rank the moves of a lost position.
 constexpr int RESIST_SEARCH_DEPTH = 4;
 
@@ -218,13 +223,21 @@ int Worker::deepen(int colour) {
     const int plies = solveSequence(colour ^ 3, OPPONENT_SEQUENCE_BUDGET, ROOT_SEQUENCE_PLIES, nullptr);
     checkReplies = plies > 0 || threats.aborted;
   }
+  // The guard: moves it excludes stay excluded through the iterations that
+  // follow (see alphaBeta), and after an exclusion the same depth is searched
+  // again whatever the clock's soft stop says, since the move in hand is a
+  // proven loss. `guarded` is the last best move that passed.
+  guardReplies = links.threatCache != nullptr && links.guardBest;
+  int refuted = 0, guarded = NO_CELL;
+  bool searchAgain = false;
   for (;;) {
-    if (depth > START_DEPTH) {
+    if (depth > START_DEPTH && !searchAgain) {
       const int elapsed = clockMs() - search.startTime;
       if (stopBeforeIteration(elapsed, search.moveBudget, plentyOfTime, depth, n, cellCount) ||
           links.stopRequested->load() > 0)
         break;
     }
+    searchAgain = false;
     if (depth > DEPTH_CAP || (search.fixedDepth > 0 && depth > search.fixedDepth)) break;
     if (sequencePending && sequenceBudget <= std::max(ROOT_SEQUENCE_FIRST, search.nodeCount.load() / 8)) {
       int first = NO_CELL;
@@ -268,6 +281,12 @@ int Worker::deepen(int colour) {
       result = search.lastValue;
       continue;
     }
+    if (value <= -DECISIVE_SCORE && guardReplies && refuted > 0) {
+      // The same when the guard has excluded every move the search liked.
+      guardReplies = false;
+      result = search.lastValue;
+      continue;
+    }
     if (value >= DECISIVE_SCORE || value <= -DECISIVE_SCORE) {
       // A root that is won in hand names no move: the five or the open four
       // is picked here, before the iteration is reported.
@@ -275,6 +294,14 @@ int Worker::deepen(int colour) {
       if (links.onIteration) links.onIteration(links.listener, *this, depth, value);
       depth++;
       break;
+    }
+    if (guardReplies) {
+      if (refuted < GUARD_MAX_REFUTED && bestLosesToSequence(colour)) {
+        refuted++;
+        searchAgain = true;
+        continue;
+      }
+      guarded = cellIndex(search.bestX, search.bestY);
     }
     if (links.onIteration) links.onIteration(links.listener, *this, depth, value);
     if (search.singleReply && depth >= 5) {
@@ -295,11 +322,35 @@ int Worker::deepen(int colour) {
     if (average >= search.moveBudget) plentyOfTime = true;
   }
   depth--;
+  // A search cut short may leave an unguarded or excluded move in hand: the
+  // last move that passed the guard replaces it if the guard rejects it.
+  if (guardReplies && search.bestX >= 0 && cellIndex(search.bestX, search.bestY) != guarded && guarded != NO_CELL &&
+      result > -DECISIVE_SCORE && result < DECISIVE_SCORE && bestLosesToSequence(colour))
+    setBest(guarded);
   if (result <= -DECISIVE_SCORE && links.stopRequested->load() == 0) resistLoss(colour);
   search.startTime = clockMs() - search.startTime;
   pos.finalValue = result;
   if (pos.finalValue - depth >= WIN_SCORE) playForcedWin(colour);
   return result;
+}
+
+bool Worker::bestLosesToSequence(int colour) {
+  if (search.bestX < 0) return false;
+  const int cell = cellIndex(search.bestX, search.bestY);
+  if (pos.board.cells[cell] != EMPTY) return false;
+  int64_t budget = std::max(GUARD_FIRST, search.nodeCount.load(std::memory_order_relaxed) / 8);
+  if (search.maxNodes > 0) budget = std::min(budget, std::max<int64_t>(search.maxNodes / 8, 1));
+  pos.placeStone(cell, colour);
+  SequenceVerdict& tried = sequenceTried[pos.board.hashKey & (SEQUENCE_MEMO - 1)];
+  // A solve that ran out of nodes is tried again once the budget has doubled;
+  // the threat cache keeps what the earlier attempts proved.
+  if (tried.key != pos.board.hashKey || (tried.plies == 0 && 2 * tried.budget <= budget)) {
+    const int plies = solveSequence(colour ^ 3, budget, ROOT_SEQUENCE_PLIES, nullptr);
+    tried = SequenceVerdict{pos.board.hashKey, plies, threats.aborted ? budget : INT64_MAX / 4};
+  }
+  const bool lost = tried.plies > 0;
+  pos.removeStone(cell);
+  return lost;
 }
 
 // A helper thread's deepening loop: the same root searched again and again,

@@ -130,6 +130,10 @@ struct WorkerLinks {
   // With a threat cache: at the horizon, a side to move with threats to
   // build on first asks the solver, on a small budget, for a sequence win.
   bool sequenceLeaves = false;
+  // With a threat cache: the best move of each finished iteration is made
+  // and the opponent's sequences looked for behind it; a move he wins
+  // against is excluded and the depth searched again.
+  bool guardBest = false;
 };
 
 constexpr int ROOT_NEW_BEST = 1;
@@ -163,6 +167,10 @@ class Worker {
   // Picks a cell of the colour's five cells, else of its playable open-four
   // cells, into bestX, bestY; 0 when there is none.
   int playForcedWin(int colour);
+  // The guard of the best root move (WorkerLinks::guardBest): true when the
+  // opponent has a proven sequence win after it, which is then kept in
+  // sequenceTried for the ply-one nodes of the searches that follow.
+  bool bestLosesToSequence(int colour);
   // Clears the counters, flags and move of SearchControl and sets the first
   // budget from the limits; `thinking` marks a real think (budget extensions
   // apply).
@@ -283,9 +291,11 @@ class Worker {
   static constexpr int SEQUENCE_MEMO = 256;
   struct SequenceVerdict {
     uint64_t key;
-    int plies;   // the opponent's proven win, 0 when none was found
+    int plies;        // the opponent's proven win, 0 when none was found
+    int64_t budget;   // the nodes the solve that found nothing had
   };
   bool checkReplies = false;   // the opponent may have a sequence: check after each root move
+  bool guardReplies = false;   // root moves found lost by the guard are in sequenceTried
   SequenceVerdict sequenceTried[SEQUENCE_MEMO];
 
  private:

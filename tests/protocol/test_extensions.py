@@ -289,18 +289,19 @@ class AnalysisTest(ExtensionCase):
     def test_a_win_by_threes_and_fours_is_seen_long_before_the_search_reaches_it(self):
         # A standard-rule self-play position whose side to move wins by a
         # threat sequence of 11 plies. Without the sequence search the
-        # iterations find the win only at depth 3 or more; with it, in either
-        # mode (the opponent's sequences too, 1, or our own only, 2), the
-        # solve before the iterations announces it at the first. The run
-        # without it keeps the position honest: should the plain search ever
-        # see this win at once, the case no longer tests the solver.
+        # iterations find the win only at depth 3 or more; with it, in every
+        # mode (the opponent's sequences too, 1, our own only, 2, or ours and
+        # a guard of the best move, 4), the solve before the iterations
+        # announces it at the first. The run without it keeps the position
+        # honest: should the plain search ever see this win at once, the case
+        # no longer tests the solver.
         here = os.path.dirname(os.path.abspath(__file__))
         with open(os.path.join(here, "..", "..", "bench", "threat_positions.txt")) as f:
             games = [line.split() for line in f if line.strip() and not line.startswith("#")]
         rule, size, *moves = games[3]
         rule = int(rule)
         width, _ = map(int, size.split("x"))
-        for mode in (0, 1, 2):
+        for mode in (0, 1, 2, 4):
             e = self.analysing_engine()
             p = Position(width, width, rule=rule)
             e.send("START %d" % width, "INFO timeout_turn 3000", "INFO rule %d" % rule,

@@ -141,3 +141,46 @@ TEST(EngineObjects, HelperThreadsLeaveTheGameAsFoundAndAnswerLegally) {
 }
 
 }  // namespace
+
+// The guard of the best move (threat_search 4). Three self-play positions, one
+// per rule, in which the side to move is in danger: at depth 5 the search
+// alone (threat_search 2) picks a move after which the opponent wins by a
+// sequence of threes and fours, while other moves leave him none. With the
+// guard the move played must be one of those. Each move is judged by a
+// fresh solve, so the half without the guard fails, and says so, should the
+// plain search ever avoid the loss here on its own.
+TEST(EngineObjects, GuardKeepsTheBestMoveOutOfAProvenSequenceLoss) {
+  const Game positions[] = {
+      {RULE_FREESTYLE, 15, 15, {{8, 8}, {9, 6}, {6, 7}, {9, 8}, {8, 9}, {8, 6}, {7, 8}, {9, 10}, {9, 9}}},
+      {RULE_STANDARD, 15, 15, {{7, 8}, {8, 6}, {6, 8}, {8, 8}, {8, 9}, {6, 6}, {9, 9}, {7, 9}, {9, 10}}},
+      {RULE_RENJU, 15, 15, {{6, 6}, {8, 6}, {5, 5}, {7, 7}, {4, 6}, {7, 6}, {7, 5}, {5, 7}, {6, 4}}},
+  };
+  constexpr int64_t JUDGE_BUDGET = 20000;
+  for (const Game& g : positions) {
+    for (const int mode : {Engine::SEQUENCES_OWN_WINS, Engine::SEQUENCES_GUARD}) {
+      auto e = newEngine(g);
+      const auto& last = g.moves.back();
+      ASSERT_EQ(e->game.playOpponentMove(last.first, last.second, g.rule), BoardDone);
+      e->sequenceSearch = mode;
+      const int colour = e->game.recordCount % 2 == 0 ? BLACK : WHITE;
+      e->searchGame(colour, false);
+      Worker& w = e->mainWorker();
+      const int cell = cellIndex(w.search.bestX, w.search.bestY);
+      ASSERT_TRUE(e->game.onBoard(cell));
+      ASSERT_EQ(e->game.board.cells[cell], EMPTY);
+      e->threatCache.clear();
+      w.pos.placeStone(cell, colour);
+      const int plies = w.solveSequence(colour ^ 3, JUDGE_BUDGET, 35, nullptr);
+      const bool aborted = w.threats.aborted;
+      w.pos.removeStone(cell);
+      const std::string label = "rule " + std::to_string(g.rule) + " mode " + std::to_string(mode) + " move " +
+                                std::to_string(w.search.bestX) + "," + std::to_string(w.search.bestY);
+      if (mode == Engine::SEQUENCES_GUARD) {
+        EXPECT_EQ(plies, 0) << label;
+        EXPECT_FALSE(aborted) << label << ": the judge ran out of nodes";
+      } else {
+        EXPECT_GT(plies, 0) << label << ": the search alone avoids the loss; the position no longer tests the guard";
+      }
+    }
+  }
+}
