@@ -24,6 +24,10 @@ constexpr int ROOT_SEQUENCE_PLIES = 35;
 // search, each exclusion costing a search of the depth again.
 constexpr int64_t GUARD_FIRST = 20000;
 constexpr int GUARD_MAX_REFUTED = 6;
+// The solver's speed the guard counts on when it fits a solve into the time
+// left (its slowest measured rate), and the least solve worth starting.
+constexpr int64_t GUARD_NODES_PER_MS = 500;
+constexpr int64_t GUARD_LEAST = 1000;
 // Depth of the searches that rank the moves of a lost position.
 constexpr int RESIST_SEARCH_DEPTH = 4;
 
@@ -297,6 +301,7 @@ int Worker::deepen(int colour) {
     }
     if (guardReplies) {
       if (refuted < GUARD_MAX_REFUTED && bestLosesToSequence(colour)) {
+        if (guarded == cellIndex(search.bestX, search.bestY)) guarded = NO_CELL;   // passed on a smaller budget
         refuted++;
         searchAgain = true;
         continue;
@@ -340,15 +345,20 @@ bool Worker::bestLosesToSequence(int colour) {
   if (pos.board.cells[cell] != EMPTY) return false;
   int64_t budget = std::max(GUARD_FIRST, search.nodeCount.load(std::memory_order_relaxed) / 8);
   if (search.maxNodes > 0) budget = std::min(budget, std::max<int64_t>(search.maxNodes / 8, 1));
+  // The solver does not read the clock: its nodes must fit in the time left
+  // before the search's own hard stop, or the reply would be late.
+  const int64_t timeLeft = search.moveBudget - (clockMs() - search.startTime) - 30;
+  budget = std::min(budget, timeLeft * GUARD_NODES_PER_MS);
   pos.placeStone(cell, colour);
   SequenceVerdict& tried = sequenceTried[pos.board.hashKey & (SEQUENCE_MEMO - 1)];
   // A solve that ran out of nodes is tried again once the budget has doubled;
   // the threat cache keeps what the earlier attempts proved.
-  if (tried.key != pos.board.hashKey || (tried.plies == 0 && 2 * tried.budget <= budget)) {
+  const bool known = tried.key == pos.board.hashKey;
+  if (budget >= GUARD_LEAST && (!known || (tried.plies == 0 && 2 * tried.budget <= budget))) {
     const int plies = solveSequence(colour ^ 3, budget, ROOT_SEQUENCE_PLIES, nullptr);
     tried = SequenceVerdict{pos.board.hashKey, plies, threats.aborted ? budget : INT64_MAX / 4};
   }
-  const bool lost = tried.plies > 0;
+  const bool lost = tried.key == pos.board.hashKey && tried.plies > 0;
   pos.removeStone(cell);
   return lost;
 }
