@@ -257,7 +257,6 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
     h.links = WorkerLinks{&tt, &fourCache, threats, &limits, &stopRequested, &searchOver, nullptr, 0};
     h.links.sequenceDefence = main.links.sequenceDefence;
     h.links.sequenceLeaves = main.links.sequenceLeaves;
-    h.links.guardBest = false;   // the main worker guards its own best move
     h.isMain = false;
     h.pos = game;
     h.beginSearch(false);

@@ -72,11 +72,12 @@ void handleInfo(Engine& engine, const char* text) {
     return;
   }
   if ((value = findKeyValue("threat_search", text)) != nullptr) {
-    const int mode = parseInfoValue(value);
-    engine.sequenceSearch =
-        mode == Engine::SEQUENCES_OWN_WINS || mode == Engine::SEQUENCES_LEAVES || mode == Engine::SEQUENCES_GUARD ? mode
-        : mode != 0                                                                                           ? 1
-                                                                                                              : 0;
+    // Any other non-zero value keeps its old meaning, mode 1.
+    int mode = parseInfoValue(value);
+    if (mode != 0 && mode != Engine::SEQUENCES_OWN_WINS && mode != Engine::SEQUENCES_LEAVES &&
+        mode != Engine::SEQUENCES_GUARD)
+      mode = 1;
+    engine.sequenceSearch = mode;
     return;
   }
   if ((value = findKeyValue("show_detail", text)) != nullptr) {
