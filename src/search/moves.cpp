@@ -334,8 +334,20 @@ int Worker::buildStage(MovePicker& p, int stage, int best, MoveEntry* list) {
   int n = 0;
   switch (stage) {
     case 0:
-      for (int m : p.hashMoves)
+      for (int i = 0; i < 3; i++) {
+        const int m = p.hashMoves[i];
         if (m >= 0 && pos.onBoard(m) && pos.board.cells[m] == EMPTY) cells[n++] = m;
+        if (i == 0)
+          for (int j = 0; j < p.preferredCount; j++) {
+            // Dropped here rather than by the filter, whose removal would
+            // move the last cell into the gap and spoil the order.
+            const int c = p.preferred[j];
+            bool fresh = pos.onBoard(c) && pos.board.cells[c] == EMPTY;
+            for (int k = 0; k < 3 && fresh; k++) fresh = c != p.hashMoves[k];
+            for (int k = 0; k < n && fresh; k++) fresh = c != cells[k];
+            if (fresh) cells[n++] = c;
+          }
+      }
       break;
     case 1: {
       n = listOpenFourCells(opponent, cells);
@@ -388,6 +400,8 @@ void pickerInit(MovePicker& p, const NodeContext& node, int forcedCell, const in
   p.taken = 0;
   p.endAfterStage1 = false;
   p.lmpStage = 0;
+  p.preferred = nullptr;
+  p.preferredCount = 0;
 }
 
 int Worker::nextMove(MovePicker& p, int best) {

@@ -113,6 +113,8 @@ int Worker::searchRoot(int depth, int alpha, int beta, int colour, int extension
 
   MovePicker picker;
   pickerInit(picker, NodeContext{depth, effDepth, 0, colour, true, NO_SCORE, 0}, forced, hashMoves);
+  picker.preferred = rootPreferred;
+  picker.preferredCount = rootPreferredCount;
   BestMoves top{{NO_CELL, NO_CELL, NO_CELL}, {NO_SCORE, NO_SCORE, NO_SCORE}};
   int best = NO_SCORE, bound = BOUND_UPPER, index = 0, nonLosingMoves = 0;
   int nodeThreat = NO_SCORE;
@@ -198,6 +200,7 @@ void Worker::beginSearch(bool thinking) {
   search.bestX = search.bestY = -1;
   search.startTime = 0;
   std::memset(sequenceTried, 0, sizeof sequenceTried);
+  rootPreferredCount = 0;
 }
 
 int Worker::deepen(int colour) {
@@ -354,13 +357,40 @@ bool Worker::bestLosesToSequence(int colour) {
   // A solve that ran out of nodes is tried again once the budget has doubled;
   // the threat cache keeps what the earlier attempts proved.
   const bool known = tried.key == pos.board.hashKey;
+  int line[ROOT_SEQUENCE_PLIES + 1];
+  int lineLength = 0;
   if (budget >= GUARD_LEAST && (!known || (tried.plies == 0 && 2 * tried.budget <= budget))) {
     const int plies = solveSequence(colour ^ 3, budget, ROOT_SEQUENCE_PLIES, nullptr);
     tried = SequenceVerdict{pos.board.hashKey, plies, threats.aborted ? budget : INT64_MAX / 4};
+    if (plies > 0) {
+      lineLength = threats.principalLine(line, ROOT_SEQUENCE_PLIES + 1, std::min(budget, GUARD_FIRST));
+      search.nodeCount.store(search.nodeCount.load(std::memory_order_relaxed) + threats.nodes,
+                             std::memory_order_relaxed);
+    }
   }
   const bool lost = tried.key == pos.board.hashKey && tried.plies > 0;
   pos.removeStone(cell);
+  if (lineLength > 0) preferRefutations(colour, line, lineLength);
   return lost;
+}
+
+// A move that breaks the opponent's proven line must take one of its cells
+// or make a four he has to answer first; the moves the search would try next
+// by its own order are often lost to the same line. The line's cells (his
+// moves first, the earliest first, then our modelled replies) and our four
+// cells join the root's early moves, once each.
+void Worker::preferRefutations(int colour, const int* line, int count) {
+  int32_t fours[MAX_CELLS];
+  const int fourCount = listFourCells(colour, fours);
+  auto add = [this](int cell) {
+    if (cell < 0 || rootPreferredCount >= ROOT_PREFERRED || pos.board.cells[cell] != EMPTY) return;
+    for (int i = 0; i < rootPreferredCount; i++)
+      if (rootPreferred[i] == cell) return;
+    rootPreferred[rootPreferredCount++] = cell;
+  };
+  for (int i = 0; i < count; i += 2) add(line[i]);
+  for (int i = 1; i < count; i += 2) add(line[i]);
+  for (int i = 0; i < fourCount; i++) add(fours[i]);
 }
 
 // A helper thread's deepening loop: the same root searched again and again,

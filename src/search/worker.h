@@ -75,6 +75,8 @@ struct MovePicker {
   int taken;             // moves taken up at this node so far
   bool endAfterStage1;   // stage 1 answered a real open three
   int lmpStage;          // stage number the served move counts as for pruning
+  const int* preferred;  // stage 0, after the first hash move: cells the root serves early
+  int preferredCount;
 };
 void pickerInit(MovePicker& p, const NodeContext& node, int forcedCell, const int* hashMoves);
 
@@ -297,6 +299,13 @@ class Worker {
   bool checkReplies = false;   // the opponent may have a sequence: check after each root move
   bool guardReplies = false;   // root moves found lost by the guard are in sequenceTried
   SequenceVerdict sequenceTried[SEQUENCE_MEMO];
+  // Root moves that may refute the opponent's sequences the guard proved:
+  // the cells of his proven lines and our four cells, served right after the
+  // first hash move so that a search cut short has judged them.
+  static constexpr int ROOT_PREFERRED = 48;
+  int rootPreferred[ROOT_PREFERRED];
+  int rootPreferredCount = 0;
+  void preferRefutations(int colour, const int* line, int count);
 
  private:
   // Root helpers.

@@ -475,12 +475,14 @@ struct Picked {
 };
 
 std::vector<Picked> pickAll(int colour, int depth, bool pvNode, std::vector<int> hashMoves = {-1, -1, -1},
-                            int forced = -1) {
+                            int forced = -1, const std::vector<int>& preferred = {}) {
   const int ply = 1;
   setIterationDepth(depth + ply);
   TW.advancePlyStamp(ply);
   MovePicker p;
   pickerInit(p, NodeContext{depth, depth, ply, colour, pvNode, NO_SCORE, 0}, forced, hashMoves.data());
+  p.preferred = preferred.data();
+  p.preferredCount = static_cast<int>(preferred.size());
   std::vector<Picked> out;
   for (int c; (c = TW.nextMove(p, 0)) >= 0;) out.push_back(Picked{c, p.stage, p.lmpStage});
   return out;
@@ -636,6 +638,41 @@ TEST_F(SearchTest, HashMovesComeFirstAndOwnFoursJoinTheDefence) {
   }
   EXPECT_EQ(rest, cellsSet({{7, 5}, {12, 5}, {12, 6}}));
   EXPECT_EQ(picked.size(), 5u);
+}
+
+// The cells the root prefers (a refuted move's line) come right after the
+// first hash move, in their order, before the other hash moves; an occupied
+// cell or one served already is dropped, and a cell the ladder serves later
+// is not served twice. A cell outside the ladder's own moves is served too.
+TEST_F(SearchTest, PreferredCellsFollowTheFirstHashMoveOnce) {
+  // clang-format off
+  const std::vector<std::string> withFour = {
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "......OOO......",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      ".OXXX..........",
+      "...............",
+      "...............",
+  };
+  // clang-format on
+  loadPosition(RULE_FREESTYLE, withFour);
+  const std::vector<int> preferred = {cell(12, 6), cell(7, 6), cell(1, 1), cell(7, 9), cell(3, 3), cell(12, 6)};
+  const std::vector<Picked> picked = pickAll(BLACK, 3, false, {cell(1, 1), cell(7, 9), -1}, -1, preferred);
+  std::vector<int> order;
+  for (const Picked& p : picked) order.push_back(p.cell);
+  ASSERT_EQ(order.size(), 6u);
+  EXPECT_EQ(std::vector<int>(order.begin(), order.begin() + 4),
+            (std::vector<int>{cell(1, 1), cell(12, 6), cell(3, 3), cell(7, 9)}));
+  EXPECT_EQ(std::set<int>(order.begin() + 4, order.end()), cellsSet({{7, 5}, {12, 5}}));
 }
 
 // The opponent's five: stage -1 alone, the one blocking cell, never pruned.
