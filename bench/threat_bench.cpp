@@ -254,7 +254,8 @@ void defencePosition(const Game& g, size_t number, ThreatSolver& solver, int64_t
     int move = NO_CELL;
     if (timedSolve(solver, budget, maxPlies, totals, seconds, move) > 0 || solver.aborted) continue;
     solver.cache->clear();
-    if (solver.solve(opponent, budget, maxPlies, nullptr) <= 0) continue;
+    const int threat = solver.solve(opponent, budget, maxPlies, nullptr);
+    if (threat <= 0) continue;
     int holds = 0, unknown = 0;
     std::string losing;
     for (int x = 0; x < TW.pos.xExtent; x++)
@@ -274,8 +275,8 @@ void defencePosition(const Game& g, size_t number, ThreatSolver& solver, int64_t
         else holds++;
       }
     if (holds == 0 || losing.empty()) continue;
-    std::printf("# game %zu ply %zu: holds %d unknown %d losing%s\n%s\n", number, k, holds,
-                unknown, losing.c_str(), suiteLine(g, k).c_str());
+    std::printf("# game %zu ply %zu: threat %d plies, holds %d unknown %d losing%s\n%s\n", number, k, threat,
+                holds, unknown, losing.c_str(), suiteLine(g, k).c_str());
     return;
   }
 }
