@@ -599,29 +599,32 @@ TEST_F(SearchTest, ThreeDefenceOfASplitThree) {
   EXPECT_EQ(cellsOf(pickAll(BLACK, 3, true)), cellsSet({{7, 6}, {7, 9}, {7, 4}}));
 }
 
+// White's open three on row 7 and Black's capped three on row 12, whose four
+// cells are (12,5) and (12,6).
+// clang-format off
+const std::vector<std::string> withFour = {
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "......OOO......",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    ".OXXX..........",
+    "...............",
+    "...............",
+};
+// clang-format on
+
 // Hash moves come first, in their stored order, and are not repeated by stage
 // 1; a side with a four also gets its four cells in stage 1 (Black's capped
 // three on row 12 gives (12,5) and (12,6)).
 TEST_F(SearchTest, HashMovesComeFirstAndOwnFoursJoinTheDefence) {
-  // clang-format off
-  const std::vector<std::string> withFour = {
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "......OOO......",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      ".OXXX..........",
-      "...............",
-      "...............",
-  };
-  // clang-format on
   loadPosition(RULE_FREESTYLE, withFour);
   ASSERT_TRUE(TW.inSet(FourCells, BLACK, cell(12, 5)));
   ASSERT_TRUE(TW.inSet(FourCells, BLACK, cell(12, 6)));
@@ -645,25 +648,6 @@ TEST_F(SearchTest, HashMovesComeFirstAndOwnFoursJoinTheDefence) {
 // cell or one served already is dropped, and a cell the ladder serves later
 // is not served twice. A cell outside the ladder's own moves is served too.
 TEST_F(SearchTest, PreferredCellsFollowTheFirstHashMoveOnce) {
-  // clang-format off
-  const std::vector<std::string> withFour = {
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "......OOO......",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      ".OXXX..........",
-      "...............",
-      "...............",
-  };
-  // clang-format on
   loadPosition(RULE_FREESTYLE, withFour);
   const std::vector<int> preferred = {cell(12, 6), cell(7, 6), cell(1, 1), cell(7, 9), cell(3, 3), cell(12, 6)};
   const std::vector<Picked> picked = pickAll(BLACK, 3, false, {cell(1, 1), cell(7, 9), -1}, -1, preferred);
