@@ -1,7 +1,7 @@
 # Front door. `make` builds the release engine at build/release/ruvan.
 PRESETS := release debug sanitize tsan windows
 
-.PHONY: all run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
+.PHONY: all setup-engine setup-test run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
 
 # `make fuzz` runs the command-handler fuzzer for FUZZ_SECONDS; a finding
 # stops it with a non-zero exit and leaves its input in build/fuzz/ as
@@ -21,7 +21,15 @@ $(PRESETS):
 	@cmake --preset $@ >/dev/null
 	@cmake --build --preset $@
 
-run: release
+# Both front-door targets first install what a fresh machine lacks.
+setup-engine:
+	@tools/setup_test_machine.sh --engine
+
+setup-test:
+	@tools/setup_test_machine.sh
+
+run: setup-engine
+	@$(MAKE) --no-print-directory release
 	./build/release/ruvan
 
 # The thread-sanitizer build only needs the engine: it runs the protocol
@@ -64,7 +72,8 @@ soak:
 	@cmake --build --preset sanitize --target ruvan
 	python3 tools/soak.py build/sanitize/ruvan --games $(GAMES) --seed $(SOAK_SEED)
 
-test: release sanitize tsan-engine
+test: setup-test
+	@$(MAKE) --no-print-directory release sanitize tsan-engine
 	ctest --test-dir build/release --output-on-failure
 	ctest --test-dir build/sanitize --output-on-failure -j2 -R '^[A-Z]'
 	ctest --test-dir build/tsan --output-on-failure -R '^protocol\.test_protocol$$'
