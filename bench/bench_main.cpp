@@ -15,6 +15,8 @@
 //                               every position under a real clock of MS ms a move:
 //                               the depth reached and the speed per rule (not a
 //                               signature: the clock decides where it stops)
+//        ruvan-bench nodes N    the same to N nodes a position: the depth a
+//                               search reaches, whatever the machine's load
 //
 // Each position is set up the way the engine sets up a game: the moves go into
 // the game record in the order played (so Black is the first mover, whatever
@@ -256,9 +258,10 @@ long peakMemoryKiB() {
 
 }  // namespace
 
-// Every position under a real clock: how deep the search gets and how fast it
-// runs, per rule.
-int timedRun(int millis) {
+// Every position under a real clock, or to a node budget (millis 0): how deep
+// the search gets and how fast it runs, per rule. The node budget gives the
+// depth a search reaches on a loaded machine as it would on a quiet one.
+int timedRun(int millis, int64_t nodeBudget = 0) {
   int64_t nodes[3] = {0, 0, 0}, micros[3] = {0, 0, 0};
   int depths[3] = {0, 0, 0}, counts[3] = {0, 0, 0};
   std::printf("%3s  %-9s  %-5s  %5s  %11s  %7s  %s\n", "#", "rule", "board", "depth", "nodes", "ms", "nodes/ms");
@@ -266,7 +269,9 @@ int timedRun(int millis) {
     const BenchPosition& p = positions[i];
     setUpPosition(i);
     const auto start = std::chrono::steady_clock::now();
-    searchPosition(0, millis);
+    engine->limits.max_node = nodeBudget;
+    searchPosition(0, nodeBudget > 0 ? 1000000 : millis);
+    engine->limits.max_node = 0;
     const int64_t us =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     char size[16];
@@ -292,8 +297,9 @@ int timedRun(int millis) {
 int main(int argc, char** argv) {
   const bool shortRun = argc > 1 && std::strcmp(argv[1], "short") == 0;
   const bool timed = (argc == 3 || argc == 4) && std::strcmp(argv[1], "timed") == 0 && std::atoi(argv[2]) > 0;
-  if (!timed && (argc > 2 || (argc == 2 && !shortRun))) {
-    std::printf("usage: ruvan-bench [short | timed MS [THREADS]]\n");
+  const bool budgeted = argc == 3 && std::strcmp(argv[1], "nodes") == 0 && std::atoll(argv[2]) > 0;
+  if (!timed && !budgeted && (argc > 2 || (argc == 2 && !shortRun))) {
+    std::printf("usage: ruvan-bench [short | timed MS [THREADS] | nodes N]\n");
     return 2;
   }
   seedRandom(BENCH_SEED);
@@ -302,6 +308,7 @@ int main(int argc, char** argv) {
   engine->applyMemoryLimit(0);
   if (timed && argc == 4) engine->threadCount = std::max(1, std::min(std::atoi(argv[3]), MAX_THREADS));
   if (timed) return timedRun(std::atoi(argv[2]));
+  if (budgeted) return timedRun(0, std::atoll(argv[2]));
 
   std::printf("%3s  %-9s  %-5s  %5s  %11s  %7s  %-5s  %s\n", "#", "rule", "board", "depth", "nodes", "ms", "move",
               "value");
