@@ -8,7 +8,7 @@ disagreement instead of being copied.
 Engines are driven through the protocol exactly as a game manager drives them:
 INFO, START or RECTSTART, then BEGIN, TURN or BOARD blocks, and END. Every
 reply is checked (a move on an empty cell of the board, nothing but MESSAGE
-lines around it) and timed from the moment the command was written until the
+lines around it, and the DEBUG lines the protocol also allows) and timed from the moment the command was written until the
 move line arrives.
 
 As a tool:
@@ -37,6 +37,9 @@ from referee import (BLACK, COLOUR_NAMES, EMPTY, FREESTYLE, RENJU, RULE_NAMES,  
                      STANDARD, WHITE, IllegalMove, Referee)
 
 MOVE_LINE = re.compile(r"^(-?\d+),(-?\d+)$")
+# Lines a brain may print for people around its replies: notices, and the
+# DEBUG lines some brains (the reference manager's own among them) write.
+INFORMATIVE = ("MESSAGE", "DEBUG")
 
 
 class ProtocolError(Exception):
@@ -101,20 +104,20 @@ class Engine:
                 return
             # MESSAGE lines, and the empty line that ends the Renju draw
             # notice of the previous move, may come first.
-            if not (line.startswith("MESSAGE") or line == ""):
+            if not (line.startswith(INFORMATIVE) or line == ""):
                 raise ProtocolError("%s: expected OK, got %r" % (self.name, line))
 
     def await_move(self, sent_at, limit):
         """Reads up to the move line; returns (x, y, seconds since sent_at).
-        MESSAGE lines and the empty line after the Renju draw notice are
-        allowed around it; anything else is a protocol fault."""
+        MESSAGE and DEBUG lines and the empty line after the Renju draw
+        notice are allowed around it; anything else is a protocol fault."""
         deadline = sent_at + limit
         while True:
             stamp, line = self.next_line(deadline)
             match = MOVE_LINE.match(line)
             if match:
                 return int(match.group(1)), int(match.group(2)), stamp - sent_at
-            if line.startswith("MESSAGE") or line == "":
+            if line.startswith(INFORMATIVE) or line == "":
                 continue
             raise ProtocolError("%s: unexpected reply %r" % (self.name, line))
 

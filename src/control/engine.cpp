@@ -1,10 +1,13 @@
 #include "control/engine.h"
 
+#include "control/level.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -39,6 +42,8 @@ const char* ruleName(int rule) {
 Engine::Engine() : ruleTables(new RuleTables) {
   game.tables = ruleTables;
   ensureWorkers(1);
+  // Games at a level should differ from one start to the next.
+  levelRandom = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
 Engine::~Engine() {
@@ -241,7 +246,7 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   main.pos = game;
   main.beginSearch(thinking);
   main.search.fixedDepth = limits.max_depth.load();
-  main.search.maxNodes = limits.max_node.load();
+  main.search.maxNodes = levelNodeBudget(level.load(), limits.max_node.load());
   main.search.originTime = origin;
   if (thinking && out) {
     main.links.onIteration = reportIteration;
@@ -294,8 +299,10 @@ void Engine::think() {
         out("MESSAGE Rule %s", ruleName(r));
         game.rebuild(r);
       }
-      searchGame(colour, true, thinkOrigin.load());
+      const int value = searchGame(colour, true, thinkOrigin.load());
       searched = true;
+      const int playingLevel = level.load();
+      if (playingLevel > 0) chooseLevelMove(main, colour, playingLevel, value, levelRandom);
     }
   }
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "control/engine.h"
+#include "control/level.h"
 #include "protocol/protocol.h"
 
 int32_t parseInfoValue(const char* text) {
@@ -78,6 +79,12 @@ void handleInfo(Engine& engine, const char* text) {
         mode != Engine::SEQUENCES_GUARD)
       mode = 1;
     engine.sequenceSearch = mode;
+    return;
+  }
+  if ((value = findKeyValue("level", text)) != nullptr) {
+    // Outside 0 ... MAX_LEVEL the nearest level: a manager asking for more
+    // than the top gets the top, not the full engine.
+    engine.level = std::max(0, std::min<int32_t>(parseInfoValue(value), MAX_LEVEL));
     return;
   }
   if ((value = findKeyValue("show_detail", text)) != nullptr) {
