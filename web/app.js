@@ -8,6 +8,12 @@
 // the two never disagree. The engine thinks on the worker's only thread, so
 // a think cannot be interrupted: STOP is still sent when asked for, but the
 // time per move is what bounds a think.
+//
+// The game is kept as a line of moves and a position on it: stepping back
+// shows an earlier position and keeps the moves after it, and a move played
+// there starts a new line (the old one is kept to go back to until the next
+// branch replaces it). Analysis, hints and the value graph ask the engine to
+// think at full strength without moving.
 'use strict';
 
 const BLACK = 1, WHITE = 2;
@@ -15,6 +21,9 @@ const FREESTYLE = 0, STANDARD = 1, RENJU = 2;
 const MIN_SIDE = 5, MAX_SIDE = 22;
 const MEMORY_BYTES = 64 * 1024 * 1024;   // the engine sizes its tables within this
 const CELL = 32, MARGIN = 36;             // board drawing units
+const PASS_NODES = 20000;                 // each position's think in the value graph's pass
+const ANALYSIS_MIN_MS = 1000;             // an analysis think lasts at least this long
+const NBEST = 3;                          // moves the analysis marks
 const colourName = (c) => (c === BLACK ? 'Black' : 'White');
 const seconds = (ms) => `${Number((ms / 1000).toFixed(2))} s`;
 
@@ -59,11 +68,14 @@ class EngineLink {
     if (this.worker) this.worker.postMessage(lines.join('\n'));
   }
 
-  // Lines whose last reply is of `kind`; resolves with {line, ms}, where ms is
-  // the time from sending to the reply.
+  // Lines whose last reply is of `kind` (or {kind, ...flags} that the
+  // message handler reads); resolves with {line, ms, request}, where ms is
+  // the time from sending to the reply and request the queue entry, which
+  // the message handler may have noted things on.
   request(kind, ...lines) {
+    const spec = typeof kind === 'string' ? { kind } : kind;
     return new Promise((resolve) => {
-      this.waiting.push({ kind, resolve, sentAt: performance.now(), game: state.game });
+      this.waiting.push({ ...spec, resolve, sentAt: performance.now(), game: state.game });
       this.post(...lines);
     });
   }
@@ -89,9 +101,14 @@ class EngineLink {
     else if (line === 'OK') kind = 'ok';
     else if (line.startsWith('FORBID ')) kind = 'forbid';
     else if (line.startsWith('ERROR') && head.kind === 'ok') kind = 'ok';
+    // An engine that does not know a command says so on one line, which
+    // settles the request (the caller looks at the line).
+    else if (line.startsWith('UNKNOWN')) kind = head.kind;
+    // The N-best think answers with its best move, as a move request does.
+    if (kind === 'move' && head.kind === 'nbest') kind = 'nbest';
     if (kind !== head.kind) return;
     this.waiting.shift();
-    head.resolve({ line, ms: performance.now() - head.sentAt });
+    head.resolve({ line, ms: performance.now() - head.sentAt, request: head });
   }
 }
 
@@ -103,15 +120,27 @@ const state = {
   height: 15,
   rule: FREESTYLE,
   timeMs: 1000,
+  level: 0,              // INFO level: 0 full strength, 1 beginner ... 5
   engineColour: WHITE,
-  record: [],            // [{x, y}], Black first
+  record: [],            // the position shown: [{x, y, ms}], Black first
+  line: [],              // the game's line; record is a prefix of it
+  oldLine: null,         // {moves, at}: the line a branch replaced, to go back to
   // 'loading' | 'starting' (waiting for the engine) | 'human' (your move) |
-  // 'thinking' | 'paused' (the engine is to move but was not asked) | 'over'
+  // 'thinking' | 'paused' (the engine is to move but was not asked) | 'over' |
+  // 'analysing' (a think without a move) | 'graphing' (the value graph's pass)
   phase: 'loading',
   result: null,          // {text, cells: [[x, y]...]} once the game is over
   forbidden: new Set(),  // "x,y" of Black's forbidden points (Renju)
   pv: [],                // principal variation to draw: [{x, y, colour}]
   analysis: '',
+  notation: 'xy',        // board labels and move lists: 'xy' (from 0) or 'a1'
+  analyse: false,        // the Analyse switch
+  marks: [],             // analysis marks: [{x, y, value, rank}]
+  hint: null,            // {x, y} of the hint shown
+  values: [],            // values[k]: {value, black} after move k (Black's win chance)
+  nbest: null,           // does the engine answer YXNBEST? null: not asked yet
+  analysedAt: null,      // the line prefix the marks belong to, as text
+  pending: null,         // an action asked for during an analysis think
   cursor: { x: 7, y: 7 },
   hover: null,
   game: 0,               // counts games, so that replies to an old game are dropped
@@ -125,6 +154,7 @@ const $ = (id) => document.getElementById(id);
 const key = (x, y) => x + ',' + y;
 const sideToMove = () => (state.record.length % 2 === 0 ? BLACK : WHITE);
 const colourOfMove = (i) => (i % 2 === 0 ? BLACK : WHITE);
+const lineText = (moves) => moves.map((m) => key(m.x, m.y)).join(' ');
 
 function occupant(x, y) {
   for (let i = 0; i < state.record.length; i++) {
@@ -137,6 +167,27 @@ function boardGrid() {
   const grid = Array.from({ length: state.width }, () => new Array(state.height).fill(0));
   state.record.forEach((m, i) => { grid[m.x][m.y] = colourOfMove(i); });
   return grid;
+}
+
+// ---------------------------------------------------------------------------
+// Coordinates as people write them. The engine counts x from the left and y
+// from the top, both from 0; the a1 notation of Renju and Gomoku players
+// names the column by a letter from the left and the row by a number from
+// the bottom, both from 1 (a1 is the lower left corner).
+
+const LETTERS = 'abcdefghijklmnopqrstuv';
+const columnName = (x) => (state.notation === 'a1' ? LETTERS[x] : String(x));
+const rowName = (y) => (state.notation === 'a1' ? String(state.height - y) : String(y));
+const moveName = (m, notation = state.notation) =>
+  (notation === 'a1' ? LETTERS[m.x] + (state.height - m.y) : key(m.x, m.y));
+
+// One move of a list in either notation; null when it is neither.
+function parseMove(token, height) {
+  let m = /^(\d+),(\d+)$/.exec(token);
+  if (m) return { x: Number(m[1]), y: Number(m[2]) };
+  m = /^([a-v])(\d{1,2})$/i.exec(token);
+  if (m) return { x: LETTERS.indexOf(m[1].toLowerCase()), y: height - Number(m[2]) };
+  return null;
 }
 
 // ---------------------------------------------------------------------------
@@ -182,6 +233,16 @@ function judgeLastMove(forbiddenBefore) {
   }
 }
 
+// A move played on the position shown: it continues the line, or, when the
+// line went on differently, starts a new one and keeps the old to go back to.
+function pushMove(move) {
+  const at = state.record.length;
+  if (at < state.line.length) state.oldLine = { moves: state.line.slice(), at };
+  state.record.push(move);
+  state.line = state.record.slice();
+  state.values.length = Math.min(state.values.length, at + 1);
+}
+
 // ---------------------------------------------------------------------------
 // Drawing.
 
@@ -193,6 +254,12 @@ function el(name, attrs, parent) {
   return node;
 }
 const px = (x) => MARGIN + x * CELL;
+
+// An engine value as a person reads it: +M5 / -M5, or pawns of 100.
+function valueText(value) {
+  if (typeof value === 'string') return value;
+  return (value > 0 ? '+' : '') + (value / 100).toFixed(value % 100 === 0 ? 0 : 1);
+}
 
 function drawBoard() {
   const svg = $('board');
@@ -213,13 +280,13 @@ function drawBoard() {
   const grid = el('g', { class: 'grid' }, svg);
   for (let x = 0; x < W; x++) {
     el('line', { x1: px(x), y1: px(0), x2: px(x), y2: px(H - 1), class: x === 0 || x === W - 1 ? 'edge' : '' }, grid);
-    const label = el('text', { x: px(x), y: MARGIN / 2 - 4, class: 'label' }, svg);
-    label.textContent = x;
+    const label = el('text', { x: px(x), y: MARGIN / 2 - 4, class: 'label column' }, svg);
+    label.textContent = columnName(x);
   }
   for (let y = 0; y < H; y++) {
     el('line', { x1: px(0), y1: px(y), x2: px(W - 1), y2: px(y), class: y === 0 || y === H - 1 ? 'edge' : '' }, grid);
-    const label = el('text', { x: MARGIN / 2 - 6, y: px(y), class: 'label' }, svg);
-    label.textContent = y;
+    const label = el('text', { x: MARGIN / 2 - 6, y: px(y), class: 'label row' }, svg);
+    label.textContent = rowName(y);
   }
   el('circle', { cx: px(Math.floor(W / 2)), cy: px(Math.floor(H / 2)), r: 3.5, class: 'star' }, svg);
 
@@ -252,7 +319,7 @@ function drawBoard() {
   const last = state.record[state.record.length - 1];
   if (last) el('circle', { cx: px(last.x), cy: px(last.y), r: 3.5, class: 'last' }, svg);
 
-  if ($('show-pv').checked) {
+  if ($('show-pv').checked && !state.marks.length) {
     const ghosts = el('g', { class: 'pv' }, svg);
     state.pv.forEach((m, i) => {
       if (occupant(m.x, m.y)) return;
@@ -263,13 +330,68 @@ function drawBoard() {
     });
   }
 
+  // The analysis: the best moves ringed, numbered by rank, with their values.
+  const marked = el('g', { class: 'marks' }, svg);
+  for (const m of state.marks) {
+    if (occupant(m.x, m.y)) continue;
+    const g = el('g', { class: `mark rank${m.rank}`, 'data-x': m.x, 'data-y': m.y, 'data-rank': m.rank, 'data-value': m.value }, marked);
+    el('circle', { cx: px(m.x), cy: px(m.y), r: CELL * 0.43 }, g);
+    const t = el('text', { x: px(m.x), y: px(m.y) - 5, class: 'rank' }, g);
+    t.textContent = m.rank;
+    const v = el('text', { x: px(m.x), y: px(m.y) + 7, class: 'value' }, g);
+    v.textContent = valueText(m.value);
+  }
+  if (state.hint && !occupant(state.hint.x, state.hint.y)) {
+    el('circle', { cx: px(state.hint.x), cy: px(state.hint.y), r: CELL * 0.4, class: 'hint', 'data-x': state.hint.x, 'data-y': state.hint.y }, svg);
+  }
+
   const c = state.cursor;
   el('rect', { x: px(c.x) - CELL / 2, y: px(c.y) - CELL / 2, width: CELL, height: CELL, class: 'cursor', 'data-x': c.x, 'data-y': c.y }, svg);
 }
 
+// The value graph: Black's chance to win after every move of the line, from
+// the engine's value (a logistic of it; a proven win or loss is 1 or 0).
+// Moves not yet valued leave a gap; a click goes to that move.
+const GRAPH_H = 90, GRAPH_PAD = 8;
+function drawGraph() {
+  const svg = $('graph');
+  const n = state.line.length;
+  const width = 600;
+  svg.setAttribute('viewBox', `0 0 ${width} ${GRAPH_H}`);
+  svg.replaceChildren();
+  const step = n > 1 ? (width - 2 * GRAPH_PAD) / (n - 1) : 0;
+  const gx = (k) => GRAPH_PAD + (k - 1) * step;
+  const gy = (p) => GRAPH_PAD + (1 - p) * (GRAPH_H - 2 * GRAPH_PAD);
+  el('line', { x1: 0, y1: gy(0.5), x2: width, y2: gy(0.5), class: 'middle' }, svg);
+  if (state.record.length > 0) {
+    el('line', { x1: gx(state.record.length), y1: 0, x2: gx(state.record.length), y2: GRAPH_H, class: 'here' }, svg);
+  }
+  let path = '';
+  for (let k = 1; k <= n; k++) {
+    const v = state.values[k];
+    if (!v) { path += ' '; continue; }
+    path += `${path.endsWith(' ') || !path ? 'M' : 'L'}${gx(k).toFixed(1)},${gy(v.black).toFixed(1)} `;
+  }
+  el('path', { d: path.trim().replace(/ +/g, ' '), class: 'curve' }, svg);
+  for (let k = 1; k <= n; k++) {
+    const v = state.values[k];
+    const g = el('g', { class: 'point' + (v ? '' : ' empty'), 'data-ply': k }, svg);
+    // A wide, invisible target per move, so that a finger finds it.
+    el('rect', { x: gx(k) - Math.max(step / 2, 3), y: 0, width: Math.max(step, 6), height: GRAPH_H, class: 'target' }, g);
+    if (v) {
+      el('circle', { cx: gx(k), cy: gy(v.black), r: 2.6, class: colourOfMove(k - 1) === BLACK ? 'dot black' : 'dot white' }, g);
+      const title = el('title', {}, g);
+      title.textContent = `${k}. ${moveName(state.line[k - 1])}: ${valueText(v.value)} for ${colourName(v.mover)}, Black ${(100 * v.black).toFixed(0)}%`;
+    }
+  }
+  svg.dataset.points = String(state.values.filter(Boolean).length);
+}
+
 function render() {
   document.body.dataset.phase = state.phase;
+  document.body.dataset.ply = String(state.record.length);
   drawBoard();
+  drawGraph();
   const you = colourName(3 - state.engineColour), it = colourName(state.engineColour);
   $('colours').textContent = `You play ${you}, the engine plays ${it}.`;
   let status;
@@ -277,6 +399,8 @@ function render() {
     case 'loading': status = 'Loading the engine…'; break;
     case 'starting': status = 'Waiting for the engine…'; break;
     case 'thinking': status = `The engine (${colourName(state.thinkingColour)}) is thinking…`; break;
+    case 'analysing': status = 'Analysing…'; break;
+    case 'graphing': status = 'Valuing the moves of the game…'; break;
     case 'paused': status = `${colourName(sideToMove())} to move: the engine's side. Press “Engine move”, or swap colours.`; break;
     case 'over': status = state.result ? state.result.text : 'Game over'; break;
     default: status = `Your move (${colourName(sideToMove())}).`;
@@ -290,6 +414,15 @@ function render() {
   $('engine-move').disabled = !['human', 'paused', 'thinking'].includes(state.phase);
   $('engine-move').textContent = state.phase === 'thinking' ? 'Stop' : 'Engine move';
   $('import').disabled = state.phase === 'loading';
+  const n = state.record.length, total = state.line.length;
+  const steps = idle || state.phase === 'analysing';
+  $('first').disabled = $('back').disabled = !steps || n === 0;
+  $('forward').disabled = $('last').disabled = !steps || n === total;
+  $('old-line').disabled = !idle || !state.oldLine;
+  $('move-number').textContent = `${n} / ${total}`;
+  $('hint').disabled = state.phase !== 'human';
+  $('graph-pass').disabled = !idle || total === 0;
+  $('save-psq').disabled = $('open-psq').disabled = state.phase === 'loading';
 }
 
 function log(line) {
@@ -302,23 +435,49 @@ function log(line) {
 // ---------------------------------------------------------------------------
 // The engine's messages: the analysis line of each finished iteration,
 //   depth D eval E nodes N time T pv x,y x,y ...
-// shown as text and drawn as numbered ghost stones.
+// shown as text and drawn as numbered ghost stones; and, for an N-best
+// think, one line per move of the N,
+//   (k) value | depth-seldepth | pv
+// drawn as ringed cells with their rank and value.
+
+const parsePv = (text, colour) => text.trim().split(/\s+/).map((token) => parseMove(token, state.height))
+  .filter(Boolean).map((m) => { const move = { ...m, colour }; colour = 3 - colour; return move; });
+const readValue = (text) => (/^[+-]?M\d+$/.test(text) ? text : Number(text));
 
 function onEngineMessage(text, request) {
-  if (!request || request.kind !== 'move' || request.game !== state.game) return;
+  if (!request || request.game !== state.game) return;
+  if (request.kind === 'nbest') {
+    const m = /^\((\d+)\)\s+(\S+)\s*\|\s*(\d+)(?:-(\d+))?\s*\|\s*(.*)$/.exec(text);
+    if (!m) return;
+    const rank = Number(m[1]);
+    const pv = parsePv(m[5], sideToMove());
+    if (!pv.length) return;
+    // A new round of lines starts with rank 1: the marks of the last round
+    // stay until it is complete.
+    if (rank === 1) state.nextMarks = [];
+    if (!state.nextMarks) return;
+    state.nextMarks[rank - 1] = { x: pv[0].x, y: pv[0].y, value: readValue(m[2]), rank };
+    if (state.nextMarks.filter(Boolean).length >= Math.min(NBEST, request.count)) {
+      state.marks = state.nextMarks.filter(Boolean);
+      state.analysis = state.marks.map((k) => `${k.rank}. ${moveName(k)} ${valueText(k.value)}`).join('  ') +
+        `   depth ${m[3]}${m[4] ? '-' + m[4] : ''}`;
+      render();
+    }
+    return;
+  }
+  if (request.kind !== 'move') return;
   const m = /^depth (\d+) eval (\S+) nodes (\d+) time (\d+) pv (.*)$/.exec(text);
   if (m) {
     const [depth, evaluation, nodes, time] = [m[1], m[2], Number(m[3]), Number(m[4])];
+    request.lastValue = readValue(evaluation);
+    if (request.quiet) return;
     const speed = time > 0 ? Math.round(nodes / time) + ' knodes/s' : '';
     state.analysis = `depth ${depth}  eval ${evaluation}  nodes ${nodes.toLocaleString('en')}  ` +
       `${(time / 1000).toFixed(2)} s  ${speed}\npv ${m[5]}`;
-    let colour = state.thinkingColour;
-    state.pv = m[5].trim().split(/\s+/).map((pair) => {
-      const [x, y] = pair.split(',').map(Number);
-      const move = { x, y, colour };
-      colour = 3 - colour;
-      return move;
-    });
+    state.pv = parsePv(m[5], state.thinkingColour);
+    if (request.analysis && state.pv.length) {
+      state.marks = [{ x: state.pv[0].x, y: state.pv[0].y, value: request.lastValue, rank: 1 }];
+    }
     render();
   } else if (text.startsWith("It's a draw")) {
     state.note = 'The engine sees no five left for either side.';
@@ -344,10 +503,27 @@ async function refreshForbidden(...lines) {
   state.forbidden = cells;
 }
 
+// The engine's copy of the game rebuilt as the position shown: RESTART keeps
+// the board's size and the rule, one YXBOARD block lays the stones in their
+// order (the colour follows the order), and the forbidden points come back.
+async function syncEngine(moves = state.record) {
+  const game = state.game;
+  await engine.request('ok', 'RESTART');
+  if (game !== state.game) return;
+  const block = moves.map((m, i) => `${m.x},${m.y},${colourOfMove(i) === state.engineColour ? 1 : 2}`);
+  await refreshForbidden('YXBOARD', ...block, 'DONE');
+}
+
 // The phase once nobody is thinking.
 function settle() {
   if (state.result) state.phase = 'over';
   else state.phase = sideToMove() === state.engineColour ? 'paused' : 'human';
+}
+
+// The level and the time of the engine's own moves, which analysis, hints
+// and the value graph set aside for their thinks.
+function postPlaySettings() {
+  engine.post(`INFO level ${state.level}`, `INFO max_node 0`, `INFO timeout_turn ${state.timeMs}`);
 }
 
 // Asks the engine for its move with `lines` (TURN x,y, or BOARD / DONE for the
@@ -357,6 +533,8 @@ async function engineMove(...lines) {
   state.phase = 'thinking';
   state.thinkingColour = sideToMove();
   state.note = '';
+  state.marks = [];
+  state.hint = null;
   render();
   const reply = await engine.request('move', ...lines);
   if (game !== state.game) return;
@@ -376,7 +554,7 @@ async function engineMove(...lines) {
     state.result = { text: `The engine's move ${reply.line} cannot be played`, cells: [], winner: 0 };
   } else {
     const forbiddenBefore = state.forbidden;
-    state.record.push({ x, y });
+    pushMove({ x, y, ms: Math.round(reply.ms) });
     const first = state.pv[0];
     state.pv = first && first.x === x && first.y === y ? state.pv.slice(1) : [];
     judgeLastMove(forbiddenBefore);
@@ -385,9 +563,11 @@ async function engineMove(...lines) {
   }
   settle();
   render();
+  analyseIfAsked();
 }
 
 async function humanMove(x, y) {
+  if (state.phase === 'analysing') { state.pending = () => humanMove(x, y); return; }
   if (state.phase !== 'human') return;
   if (x < 0 || y < 0 || x >= state.width || y >= state.height || occupant(x, y)) return;
   if (state.rule === RENJU && sideToMove() === BLACK && state.forbidden.has(key(x, y))) {
@@ -395,10 +575,19 @@ async function humanMove(x, y) {
     render();
     return;
   }
+  const at = state.record.length;
+  const next = state.line[at];
+  if (next && next.x === x && next.y === y) {
+    // The move the line already has: follow it.
+    await goTo(at + 1);
+    return;
+  }
   const game = state.game;
   const forbiddenBefore = state.forbidden;
-  state.record.push({ x, y });
+  pushMove({ x, y, ms: 0 });
   state.pv = [];
+  state.marks = [];
+  state.hint = null;
   state.note = '';
   // Black's forbidden points change with every stone; the engine's answer
   // after its move brings them back.
@@ -412,6 +601,18 @@ async function humanMove(x, y) {
     if (game !== state.game) return;
     settle();
     render();
+    return;
+  }
+  if (sideToMove() !== state.engineColour) {
+    // The engine's side is the side that just moved (after stepping through
+    // the game): the move is only recorded.
+    state.phase = 'starting';
+    render();
+    await refreshForbidden('YXBOARD', `${x},${y},2`, 'DONE');
+    if (game !== state.game) return;
+    settle();
+    render();
+    analyseIfAsked();
     return;
   }
   if (state.rule === RENJU && state.engineColour === BLACK) {
@@ -428,6 +629,183 @@ async function humanMove(x, y) {
 }
 
 // ---------------------------------------------------------------------------
+// Stepping through the game. The engine's copy follows the position shown;
+// nobody moves until a stone is played or Engine move is pressed.
+
+async function goTo(ply) {
+  if (state.phase === 'analysing') { state.pending = () => goTo(ply); return; }
+  if (!['human', 'paused', 'over'].includes(state.phase)) return;
+  ply = Math.max(0, Math.min(state.line.length, ply));
+  if (ply !== state.record.length) await showPosition(ply);
+}
+
+async function showPosition(ply) {
+  const game = state.game;
+  state.record = state.line.slice(0, ply);
+  state.result = null;
+  judgeLastMove(new Set());
+  state.pv = [];
+  state.marks = [];
+  state.hint = null;
+  state.analysis = '';
+  state.note = '';
+  const last = state.record[ply - 1];
+  if (last) state.cursor = { x: last.x, y: last.y };
+  state.phase = 'starting';
+  render();
+  await syncEngine();
+  if (game !== state.game) return;
+  settle();
+  render();
+  analyseIfAsked();
+}
+
+// Back to the line that the last branch replaced, at the position where the
+// two parted; the branch becomes the line to go back to.
+async function restoreOldLine() {
+  if (!state.oldLine || !['human', 'paused', 'over'].includes(state.phase)) return;
+  const { moves, at } = state.oldLine;
+  state.oldLine = { moves: state.line.slice(), at };
+  state.line = moves;
+  state.values.length = Math.min(state.values.length, at + 1);
+  await showPosition(at);
+}
+
+// ---------------------------------------------------------------------------
+// Thinks without a move: analysis, hints and the value graph.
+//
+// With an engine that answers YXNBEST the N-best think is asked for: it
+// prints its N lines after each iteration and answers with its best move
+// without playing it. An engine that does not know the command says so, and
+// the page then asks for an ordinary think and takes the engine's move back;
+// that marks one move, the engine's own.
+
+async function thinkWithoutMoving(count, ms, quiet = false) {
+  const game = state.game;
+  engine.post('INFO level 0', 'INFO max_node 0', `INFO timeout_turn ${ms}`);
+  let result = null;
+  if (state.nbest !== false) {
+    const reply = await engine.request({ kind: 'nbest', count }, `YXNBEST ${count}`);
+    if (game !== state.game) return null;
+    if (reply.line.startsWith('UNKNOWN')) {
+      state.nbest = false;
+    } else {
+      state.nbest = true;
+      const [x, y] = reply.line.split(',').map(Number);
+      result = { x, y };
+    }
+  }
+  if (!result) {
+    const reply = await engine.request({ kind: 'move', analysis: !quiet, quiet }, 'BOARD', 'DONE');
+    if (game !== state.game) return null;
+    const [x, y] = reply.line.split(',').map(Number);
+    if (x >= 0) {
+      await engine.request('ok', `TAKEBACK ${x},${y}`);
+      if (game !== state.game) return null;
+      result = { x, y, value: reply.request.lastValue };
+    }
+  }
+  postPlaySettings();
+  return result;
+}
+
+const analysisMs = () => Math.max(state.timeMs, ANALYSIS_MIN_MS);
+
+// The Analyse switch: thinks on the position shown whenever it changes and
+// nobody is to play (your move, the engine's paused side, or a finished game
+// stepped back from).
+async function analyseIfAsked() {
+  if (!state.analyse || !['human', 'paused'].includes(state.phase)) return;
+  const here = lineText(state.record);
+  if (state.analysedAt === here && state.marks.length) return;
+  const game = state.game;
+  const before = state.phase;
+  state.phase = 'analysing';
+  state.thinkingColour = sideToMove();
+  state.marks = [];
+  state.nextMarks = null;
+  state.analysedAt = here;
+  render();
+  await thinkWithoutMoving(NBEST, analysisMs());
+  if (game !== state.game) return;
+  state.phase = before;
+  settle();
+  render();
+  const pending = state.pending;
+  state.pending = null;
+  if (pending) await pending();
+}
+
+async function showHint() {
+  if (state.phase !== 'human') return;
+  const game = state.game;
+  state.phase = 'analysing';
+  state.thinkingColour = sideToMove();
+  state.nextMarks = null;
+  render();
+  const best = await thinkWithoutMoving(1, analysisMs(), true);
+  if (game !== state.game) return;
+  state.marks = [];
+  state.hint = best && best.x >= 0 ? { x: best.x, y: best.y } : null;
+  state.note = state.hint ? `Hint: ${moveName(state.hint)}.` : '';
+  settle();
+  render();
+  const pending = state.pending;
+  state.pending = null;
+  if (pending) await pending();
+}
+
+// The value graph's pass: each position of the line after a move is set up
+// and thought on with a fixed node budget (so the values do not depend on
+// the machine), and the value of the side to move turned into Black's view.
+// A position won by its last move is a sure win for its mover.
+async function valueGraph() {
+  if (!['human', 'paused', 'over'].includes(state.phase) || !state.line.length) return;
+  const game = state.game;
+  const before = state.record.length;
+  state.phase = 'graphing';
+  render();
+  engine.post('INFO level 0', `INFO max_node ${PASS_NODES}`, 'INFO timeout_turn 10000');
+  const saved = state.record;
+  for (let k = 1; k <= state.line.length; k++) {
+    state.record = state.line.slice(0, k);
+    const mover = colourOfMove(k - 1);
+    state.result = null;
+    judgeLastMove(new Set());
+    let value, black;
+    if (state.result || k === state.width * state.height) {
+      const winner = state.result ? state.result.winner : 0;
+      value = winner ? (winner === mover ? '+M1' : '-M1') : 0;
+      black = winner === BLACK ? 1 : winner === WHITE ? 0 : 0.5;
+    } else {
+      await syncEngine();
+      if (game !== state.game) return;
+      const reply = await engine.request({ kind: 'move', quiet: true }, 'BOARD', 'DONE');
+      if (game !== state.game) return;
+      // The think's value is the opponent's (he is to move): the mover's is
+      // its negation.
+      const v = reply.request.lastValue;
+      value = typeof v === 'string' ? (v.startsWith('-') ? '+' : '-') + v.replace(/^[+-]/, '') : -(v || 0);
+      const p = typeof value === 'string' ? (value.startsWith('+') ? 1 : 0) : 1 / (1 + Math.exp(-value / 250));
+      black = mover === BLACK ? p : 1 - p;
+    }
+    state.values[k] = { value, black, mover };
+    state.record = saved;
+    render();
+  }
+  state.record = saved;
+  state.result = null;
+  judgeLastMove(new Set());
+  postPlaySettings();
+  state.phase = 'starting';
+  await syncEngine();
+  if (game !== state.game) return;
+  settle();
+  if (state.record.length !== before) await goTo(before);
+  render();
+}
+
+// ---------------------------------------------------------------------------
 // Buttons.
 
 function readSettings() {
@@ -435,21 +813,33 @@ function readSettings() {
   state.height = Number($('height').value);
   state.rule = Number($('rule').value);
   state.timeMs = Number($('time').value);
+  state.level = Number($('level').value);
+}
+
+function resetGame() {
+  state.record = [];
+  state.line = [];
+  state.oldLine = null;
+  state.values = [];
+  state.result = null;
+  state.forbidden = new Set();
+  state.pv = [];
+  state.marks = [];
+  state.hint = null;
+  state.analysedAt = null;
+  state.analysis = '';
+  state.note = '';
 }
 
 async function newGame() {
   readSettings();
   const game = ++state.game;
-  state.record = [];
-  state.result = null;
-  state.forbidden = new Set();
-  state.pv = [];
-  state.analysis = '';
-  state.note = '';
+  resetGame();
   state.cursor = { x: Math.floor(state.width / 2), y: Math.floor(state.height / 2) };
   state.phase = 'starting';
   render();
-  engine.post(`INFO rule ${state.rule}`, `INFO timeout_turn ${state.timeMs}`);
+  engine.post(`INFO rule ${state.rule}`);
+  postPlaySettings();
   const start = state.width === state.height ? `START ${state.width}` : `RECTSTART ${state.width},${state.height}`;
   const reply = await engine.request('ok', start);
   if (game !== state.game) return;
@@ -462,11 +852,11 @@ async function newGame() {
   await refreshForbidden();
   if (game !== state.game) return;
   if (state.engineColour === BLACK) await engineMove('BEGIN');
-  else { settle(); render(); }
+  else { settle(); render(); analyseIfAsked(); }
 }
 
 // Takes back the engine's reply and your move before it, or the one last move
-// when it was yours or stands alone.
+// when it was yours or stands alone. The moves leave the line.
 async function undo() {
   if (!['human', 'paused', 'over'].includes(state.phase) || state.record.length === 0) return;
   const game = state.game;
@@ -481,20 +871,29 @@ async function undo() {
     if (reply.line !== 'OK') log('! take-back refused: ' + reply.line);
     state.record.pop();
   }
+  state.line = state.record.slice();
+  state.values.length = Math.min(state.values.length, state.record.length + 1);
   state.result = null;
   state.pv = [];
+  state.marks = [];
+  state.hint = null;
   state.note = '';
   await refreshForbidden();
   if (game !== state.game) return;
   settle();
   render();
+  analyseIfAsked();
 }
 
 async function swapColours() {
   if (!['human', 'paused', 'over'].includes(state.phase)) return;
   state.engineColour = 3 - state.engineColour;
-  if (state.phase !== 'over' && sideToMove() === state.engineColour) await engineMove('BOARD', 'DONE');
-  else render();
+  if (state.phase !== 'over' && sideToMove() === state.engineColour && state.record.length === state.line.length) {
+    await engineMove('BOARD', 'DONE');
+  } else {
+    settle();
+    render();
+  }
 }
 
 // While the engine thinks this asks it to stop (a think in the browser only
@@ -508,59 +907,79 @@ async function engineMoveNow() {
 }
 
 function exportRecord() {
-  $('record').value = state.record.map((m) => `${m.x},${m.y}`).join(' ');
+  $('record').value = state.line.map((m) => moveName(m)).join(' ');
   $('record').select();
 }
 
-// Reads "x,y x,y ..." into a new game on the current board settings; the
-// engine's copy is rebuilt by RESTART and one YXBOARD block. The engine is
-// not asked to move: press Engine move for that.
-async function importRecord() {
-  readSettings();
-  const text = $('record').value.trim();
+// Reads a move list into a new game on the current settings (x,y or a1
+// tokens, each for itself), or a .psq record whose header sets the board's
+// size. The engine's copy is rebuilt by START and one YXBOARD block. The
+// engine is not asked to move: press Engine move for that.
+async function importRecord(text = $('record').value) {
+  text = text.trim();
+  const psq = /^Piskvorky\s+(\d+)\s*x\s*(\d+)\s*,\s*(-?\d+)\s*:\s*(-?\d+)\s*,\s*(-?\d+)/i.exec(text);
+  let width = Number($('width').value), height = Number($('height').value);
   const moves = [];
-  const seen = new Set();
-  const tokens = text ? text.split(/[\s;]+/) : [];
-  for (const token of tokens) {
-    const m = /^(\d+),(\d+)$/.exec(token);
-    if (!m) return importError(`“${token}” is not a move x,y`);
-    const x = Number(m[1]), y = Number(m[2]);
-    if (x >= state.width || y >= state.height) return importError(`${token} is off the ${state.width} x ${state.height} board`);
-    if (seen.has(key(x, y))) return importError(`${token} is played twice`);
-    seen.add(key(x, y));
-    moves.push({ x, y });
+  const times = [];
+  if (psq) {
+    width = Number(psq[1]);
+    height = Number(psq[2]);
+    if (width < MIN_SIDE || height < MIN_SIDE || width > MAX_SIDE || height > MAX_SIDE) {
+      return importError(`the board ${width} x ${height} is not between ${MIN_SIDE} and ${MAX_SIDE} a side`);
+    }
+    // One move a line, counted from 1, up to the first line that is not a
+    // move: names, a closing number, whatever the program that wrote it adds.
+    for (const row of text.split(/\r?\n/).slice(1)) {
+      const m = /^\s*(-?\d+)\s*,\s*(-?\d+)\s*,\s*(-?\d+)\s*$/.exec(row);
+      if (!m) break;
+      moves.push({ x: Number(m[1]) - 1, y: Number(m[2]) - 1 });
+      times.push(Math.max(0, Number(m[3])));
+    }
+  } else {
+    for (const token of text ? text.split(/[\s;]+/) : []) {
+      const m = parseMove(token, height);
+      if (!m) return importError(`“${token}” is not a move (x,y or a1)`);
+      moves.push(m);
+      times.push(0);
+    }
   }
+  const seen = new Set();
+  for (const m of moves) {
+    const name = key(m.x, m.y);
+    if (m.x < 0 || m.y < 0 || m.x >= width || m.y >= height) return importError(`${moveName(m, 'xy')} is off the ${width} x ${height} board`);
+    if (seen.has(name)) return importError(`${name} is played twice`);
+    seen.add(name);
+  }
+  $('width').value = String(width);
+  $('height').value = String(height);
+  readSettings();
   const game = ++state.game;
-  state.record = [];
-  state.result = null;
-  state.pv = [];
-  state.analysis = '';
-  state.note = '';
+  resetGame();
   state.phase = 'starting';
   render();
-  engine.post(`INFO rule ${state.rule}`, `INFO timeout_turn ${state.timeMs}`);
+  engine.post(`INFO rule ${state.rule}`);
+  postPlaySettings();
   const start = state.width === state.height ? `START ${state.width}` : `RECTSTART ${state.width},${state.height}`;
   await engine.request('ok', start);
   if (game !== state.game) return;
   // Judge move by move: nothing may follow a won game.
   for (let i = 0; i < moves.length; i++) {
-    state.record.push(moves[i]);
+    state.record.push({ ...moves[i], ms: times[i] });
     judgeLastMove(new Set());
     if (state.result && i + 1 < moves.length) {
-      state.record = [];
-      state.result = null;
+      resetGame();
       settle();
       return importError(`the game is over after move ${i + 1}`);
     }
   }
-  const block = state.record.map((m, i) => `${m.x},${m.y},${colourOfMove(i) === state.engineColour ? 1 : 2}`);
-  if (block.length) await refreshForbidden('YXBOARD', ...block, 'DONE');
-  else await refreshForbidden();
+  state.line = state.record.slice();
+  await syncEngine();
   if (game !== state.game) return;
   const last = state.record[state.record.length - 1];
   if (last) state.cursor = { x: last.x, y: last.y };
   settle();
   render();
+  analyseIfAsked();
 }
 
 function importError(text) {
@@ -568,8 +987,39 @@ function importError(text) {
   render();
 }
 
+// The line as a .psq record: the size, one move a line counted from 1 with
+// the ms it took (0 for yours), and a closing number. a:b and c of the first
+// line are written as 11:11 and 0 and not read back.
+function psqText() {
+  const rows = [`Piskvorky ${state.width}x${state.height}, 11:11, 0`];
+  for (const m of state.line) rows.push(`${m.x + 1},${m.y + 1},${m.ms || 0}`);
+  rows.push('-1');
+  return rows.join('\r\n') + '\r\n';
+}
+
+function savePsq() {
+  const blob = new Blob([psqText()], { type: 'text/plain' });
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = 'ruvan-game.psq';
+  document.body.appendChild(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+}
+
+function openFile(event) {
+  const file = event.target.files[0];
+  if (!file) return;
+  file.text().then((text) => {
+    $('record').value = text.startsWith('Piskvorky') ? '' : text.trim();
+    event.target.value = '';
+    importRecord(text);
+  });
+}
+
 // ---------------------------------------------------------------------------
-// Mouse and keyboard.
+// Mouse, touch and keyboard.
 
 function cellAt(event) {
   const svg = $('board');
@@ -600,10 +1050,17 @@ function bindInput() {
   svg.addEventListener('mouseleave', () => { state.hover = null; render(); });
   // The arrow keys move the cursor wherever the focus is but in a form
   // field; Enter and Space play only from the board (or with nothing
-  // focused), since on a button they press it.
+  // focused), since on a button they press it. Home, PageUp, PageDown and
+  // End step through the game.
   document.addEventListener('keydown', (event) => {
     const target = event.target;
     if (target.closest && target.closest('select, textarea, input')) return;
+    const stepping = { Home: () => 0, PageUp: () => state.record.length - 1, PageDown: () => state.record.length + 1, End: () => state.line.length };
+    if (stepping[event.key]) {
+      event.preventDefault();
+      goTo(stepping[event.key]());
+      return;
+    }
     const onBoard = target === svg || target === document.body;
     if (!onBoard && !event.key.startsWith('Arrow')) return;
     const steps = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] };
@@ -625,18 +1082,43 @@ function bindInput() {
   $('swap').addEventListener('click', swapColours);
   $('engine-move').addEventListener('click', engineMoveNow);
   $('export').addEventListener('click', exportRecord);
-  $('import').addEventListener('click', importRecord);
+  $('import').addEventListener('click', () => importRecord());
+  $('save-psq').addEventListener('click', savePsq);
+  $('open-psq').addEventListener('click', () => $('file').click());
+  $('file').addEventListener('change', openFile);
+  $('first').addEventListener('click', () => goTo(0));
+  $('back').addEventListener('click', () => goTo(state.record.length - 1));
+  $('forward').addEventListener('click', () => goTo(state.record.length + 1));
+  $('last').addEventListener('click', () => goTo(state.line.length));
+  $('old-line').addEventListener('click', restoreOldLine);
+  $('hint').addEventListener('click', showHint);
+  $('graph-pass').addEventListener('click', valueGraph);
+  $('graph').addEventListener('click', (event) => {
+    const point = event.target.closest('.point');
+    if (point) goTo(Number(point.dataset.ply));
+  });
+  $('analyse').addEventListener('change', () => {
+    state.analyse = $('analyse').checked;
+    state.analysedAt = null;
+    if (!state.analyse) { state.marks = []; render(); } else analyseIfAsked();
+  });
+  $('notation').addEventListener('change', () => { state.notation = $('notation').value; render(); });
   $('show-pv').addEventListener('change', render);
-  // The time per move applies from the next think on; the engine reads INFO
-  // between commands.
+  // The time per move and the level apply from the next think on; the
+  // engine reads INFO between commands.
   $('time').addEventListener('change', () => {
     state.timeMs = Number($('time').value);
     engine.post(`INFO timeout_turn ${state.timeMs}`);
     render();
   });
+  $('level').addEventListener('change', () => {
+    state.level = Number($('level').value);
+    engine.post(`INFO level ${state.level}`);
+  });
 }
 
-// Settings from the address, for links to a set-up: ?w=9&h=9&rule=2&time=300&engine=black
+// Settings from the address, for links to a set-up:
+// ?w=9&h=9&rule=2&time=300&engine=black&level=1&notation=a1
 function readAddress() {
   const params = new URLSearchParams(location.search);
   const side = (name, fallback) => {
@@ -659,6 +1141,9 @@ function readAddress() {
   } else {
     $('time').value = '1000';
   }
+  if (['0', '1', '2', '3', '4', '5'].includes(params.get('level'))) $('level').value = params.get('level');
+  if (params.get('notation') === 'a1') $('notation').value = 'a1';
+  state.notation = $('notation').value;
   state.engineColour = params.get('engine') === 'black' ? BLACK : WHITE;
 }
 
