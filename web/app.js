@@ -366,13 +366,13 @@ function drawGraph() {
   if (state.record.length > 0) {
     el('line', { x1: gx(state.record.length), y1: 0, x2: gx(state.record.length), y2: GRAPH_H, class: 'here' }, svg);
   }
-  let path = '';
+  let path = '', penDown = false;
   for (let k = 1; k <= n; k++) {
     const v = state.values[k];
-    if (!v) { path += ' '; continue; }
-    path += `${path.endsWith(' ') || !path ? 'M' : 'L'}${gx(k).toFixed(1)},${gy(v.black).toFixed(1)} `;
+    if (v) path += `${penDown ? 'L' : 'M'}${gx(k).toFixed(1)},${gy(v.black).toFixed(1)} `;
+    penDown = !!v;
   }
-  el('path', { d: path.trim().replace(/ +/g, ' '), class: 'curve' }, svg);
+  el('path', { d: path.trim(), class: 'curve' }, svg);
   for (let k = 1; k <= n; k++) {
     const v = state.values[k];
     const g = el('g', { class: 'point' + (v ? '' : ' empty'), 'data-ply': k }, svg);

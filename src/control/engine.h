@@ -71,6 +71,9 @@ class Engine {
   // (control/level.h): a node budget of its own and a choice among near-best
   // root moves.
   std::atomic<int32_t> level{0};
+  // The levels' generator, seeded from the clock at start-up so that games
+  // differ; a test seeds it to make a level's choices repeatable.
+  uint64_t levelRandom = 0;
   // max_memory in bytes, 0 for no limit; applied at the start of the next think.
   std::atomic<int64_t> maxMemory{0};
   // Clock (clockMs) at which the command that asked for the next think
@@ -122,7 +125,6 @@ class Engine {
   ThreatCache* sequenceCache() { return sequenceSearch.load() && threatCache.buckets ? &threatCache : nullptr; }
   int64_t appliedMemory = -1;      // the limit the tables are sized for
   int lastAnnounced = NO_CELL;     // the last REALTIME BEST cell
-  uint64_t levelRandom = 0;        // the levels' generator, seeded from the clock at start-up
   static void reportIteration(void* listener, Worker& w, int depth, int value);
   static void reportRootEvent(void* listener, int kind, int cell);
   // The principal variation from the transposition table, as "x,y x,y ...".
