@@ -313,6 +313,16 @@ test('the value graph has a point per move, and a click on it goes to that move'
   assert.equal(cells(await stones(page)), '7,7 7,8 8,7 8,8');
   assert.equal(await page.textContent('#move-number'), '4 / 9');
   await shot(page, 'value-graph');
+  // The page in analysis mode, for the README: the marks on move 6.
+  await page.click('#forward');
+  await page.waitForFunction(() => document.body.dataset.ply === '5');
+  await waitIdle(page);
+  await page.check('#analyse');
+  await page.waitForFunction(() => document.querySelectorAll('#board .mark').length > 0 &&
+    ['human', 'paused'].includes(document.body.dataset.phase), null, { timeout: 30000 });
+  await page.setViewportSize({ width: 1180, height: 1010 });
+  await page.focus('#board');
+  await shot(page, 'analysis');
   await assertCleanLog(page);
   await page.close();
 });
