@@ -15,10 +15,10 @@ namespace {
 // neighbouring levels (README, "Levels").
 constexpr LevelPlan PLANS[MAX_LEVEL] = {
     {400, 600, 1, 400, 90, false},
-    {2000, 3000, 2, 220, 70, false},
-    {8000, 6000, 2, 120, 50, true},
-    {30000, 10000, 2, 60, 30, true},
-    {100000, 15000, 2, 25, 15, true},
+    {2000, 3000, 2, 160, 55, false},
+    {8000, 6000, 2, 80, 35, true},
+    {30000, 10000, 2, 40, 20, true},
+    {100000, 15000, 2, 20, 10, true},
 };
 
 // splitmix64: a fresh draw from the engine's generator state.
