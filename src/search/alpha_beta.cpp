@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -85,6 +86,40 @@ double penaltyScale(int e) {
   if (e >= -299) return 1.3;
   if (e >= -499) return 1.6;
   return 1.8;
+}
+
+// Past the nominal horizon a node serves the ladder up to this stage: the
+// double and single threat cells of both sides, no killers and no quiet moves.
+constexpr int QUIESCENCE_LAST_STAGE = 5;
+
+// Late-move reductions: a move that earns no extension, served late from the
+// single-threat stages on at a node deep enough, is searched first to a
+// smaller depth at a null window, and again to the full depth only when it
+// beats alpha there. The reduction grows with the log of the depth and of the
+// move's index; PV nodes reduce a ply less and start later.
+constexpr int LMR_MIN_DEPTH = 3;
+constexpr int LMR_MIN_INDEX = 3;
+struct ReductionTable {
+  int8_t r[64][64];
+  ReductionTable() {
+    for (int d = 0; d < 64; d++)
+      for (int i = 0; i < 64; i++)
+        r[d][i] = (d == 0 || i == 0) ? 0 : static_cast<int8_t>(0.75 + std::log(d) * std::log(i) / 1.9);
+  }
+};
+const ReductionTable reductions;
+
+int lateMoveReduction(int effDepth, int index, bool pvNode) {
+  int r = reductions.r[std::min(effDepth, 63)][std::min(index, 63)];
+  if (pvNode) r--;
+  return std::max(r, 0);
+}
+
+// Move-count pruning above the depths lateMoveStop covers: a null-window node
+// that has searched this many moves without a cut-off stops serving the
+// threat-less stages.
+int moveCountLimit(int effDepth) {
+  return effDepth <= 4 ? 1000 : 3 + static_cast<int>(std::pow(effDepth, 1.3));
 }
 
 bool lateMoveStop(int effDepth, int stage, int index) {
@@ -207,6 +242,7 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
   int hashMoves[3] = {NO_CELL, NO_CELL, NO_CELL};
   int provisional = NO_CELL;
   int nodeThreat = NO_SCORE;
+  int standPat = NO_SCORE, lastStage = 7;
   if (!setEmpty(FiveCells, opponent)) {
     forced = firstSetCell(FiveCells, opponent);
   } else {
@@ -264,6 +300,15 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
       if (nodeThreat + margin <= alpha) return alpha;
       if (nodeThreat - margin >= beta) return beta;
     }
+    // Past the nominal horizon the search goes on only because threats
+    // extended it. There the side to move may stand on the static value and
+    // tries only the threat stages (its own and the opponent's threat cells):
+    // the quiet moves are what the horizon cut off.
+    if (depth <= 0 && setEmpty(OpenFourCells, opponent)) {
+      standPat = threatEval(depth, colour);
+      if (standPat >= beta) return standPat;
+      lastStage = QUIESCENCE_LAST_STAGE;
+    }
   }
   advancePlyStamp(ply);
 
@@ -275,8 +320,10 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
 
   MovePicker picker;
   pickerInit(picker, NodeContext{depth, effDepth, ply, colour, pvNode, NO_SCORE, 0}, forced, hashMoves);
+  picker.lastStage = lastStage;
   BestMoves top{{provisional, NO_CELL, NO_CELL}, {NO_SCORE, NO_SCORE, NO_SCORE}};
-  int best = NO_SCORE, bound = BOUND_UPPER, index = 0;
+  int best = standPat, bound = BOUND_UPPER, index = 0;
+  if (standPat > alpha) alpha = standPat;
   double scale = -1;
   const int iterationDepth = pos.board.iterationDepth;
   for (int cell; (cell = nextMove(picker, best)) >= 0;) {
@@ -289,7 +336,17 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
     }
     const int childExt = extension + ext, penalty = shape.penalty;
     int v;
-    if (pvNode && index > 0) {
+    int reduction = 0;
+    if (index >= (pvNode ? LMR_MIN_INDEX + 1 : LMR_MIN_INDEX - 1) && effDepth >= LMR_MIN_DEPTH && ext == 0 &&
+        forced < 0 && picker.lmpStage >= 4 && picker.lmpStage < 12)
+      reduction = std::min(lateMoveReduction(effDepth, index, pvNode), depth - 1);
+    if (reduction > 0) {
+      v = penalty - alphaBeta(depth - 1 - reduction, penalty - alpha - 1, penalty - alpha, opponent, childExt);
+      if (!search.stopSearch && v > alpha)
+        v = penalty - alphaBeta(depth - 1, penalty - alpha - 1, penalty - alpha, opponent, childExt);
+      if (!search.stopSearch && pvNode && alpha < v && v < beta)
+        v = penalty - alphaBeta(depth - 1, penalty - beta, penalty - alpha, opponent, childExt);
+    } else if (pvNode && index > 0) {
       v = penalty - alphaBeta(depth - 1, penalty - alpha - 1, penalty - alpha, opponent, childExt);
       if (!search.stopSearch && alpha < v && v < beta)
         v = penalty - alphaBeta(depth - 1, penalty - beta, penalty - alpha, opponent, childExt);
@@ -316,7 +373,8 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
       alpha = v;
       bound = BOUND_EXACT;
     } else if (ply > 2 && best > LOST_LINE && !pvNode && ext <= 1 && picker.lmpStage < 12 &&
-               lateMoveStop(effDepth, picker.lmpStage, index)) {
+               (lateMoveStop(effDepth, picker.lmpStage, index) ||
+                (picker.lmpStage >= 4 && index >= moveCountLimit(effDepth)))) {
       index++;
       break;
     }
@@ -326,7 +384,7 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
   const bool full = pos.boardFull();
   const int value = best == NO_SCORE ? alpha : best;
   storeHash(effDepth, (index == 0 && full) ? 0 : value, bound, colour, top.cell[0], top.cell[1], top.cell[2]);
-  if (index > 0) return value;
+  if (index > 0 || standPat != NO_SCORE) return value;
   if (full) return 0;
   return std::max(alpha, -depth - LOST_NO_MOVE);
 }

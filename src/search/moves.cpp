@@ -400,6 +400,7 @@ void pickerInit(MovePicker& p, const NodeContext& node, int forcedCell, const in
   p.taken = 0;
   p.endAfterStage1 = false;
   p.lmpStage = 0;
+  p.lastStage = 7;
   p.preferred = nullptr;
   p.preferredCount = 0;
 }
@@ -409,7 +410,7 @@ int Worker::nextMove(MovePicker& p, int best) {
   while (p.next >= p.count) {
     int stage;
     if (p.stage == -2) stage = p.forcedCell >= 0 ? -1 : 0;
-    else if (p.stage == -1 || p.stage == 7 || (p.stage == 1 && p.endAfterStage1)) return NO_CELL;
+    else if (p.stage == -1 || p.stage >= p.lastStage || (p.stage == 1 && p.endAfterStage1)) return NO_CELL;
     else if (p.stage == 0) stage = setEmpty(OpenFourCells, p.node.colour ^ 3) ? 2 : 1;
     else stage = p.stage + 1;
     p.stage = stage;

@@ -75,6 +75,7 @@ struct MovePicker {
   int taken;             // moves taken up at this node so far
   bool endAfterStage1;   // stage 1 answered a real open three
   int lmpStage;          // stage number the served move counts as for pruning
+  int lastStage;         // the ladder ends after this stage (7: the whole ladder)
   const int* preferred;  // stage 0, after the first hash move: cells the root serves early
   int preferredCount;
 };

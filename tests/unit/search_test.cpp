@@ -406,6 +406,78 @@ TEST_F(SearchTest, RazoringMargins) {
   EXPECT_GT(nodesOf(3, e + 1000, e + 1002, BLACK, 0, &v), 2);
 }
 
+// Past the nominal horizon (depth 0, kept alive by four half plies of
+// extension) a quiet position is worth its static value: the side to move
+// stands on it and has no threat move to try, so the node costs its own
+// count and one four-solver probe, PV window or not. One ply earlier the
+// same position is searched move by move.
+TEST_F(SearchTest, PastTheHorizonAQuietNodeStandsOnItsValue) {
+  // clang-format off
+  const std::vector<std::string> quiet = {
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      ".......X.......",
+      "........O......",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+  };
+  // clang-format on
+  loadPosition(RULE_FREESTYLE, quiet);
+  setIterationDepth(4);
+  const int e = TW.threatEval(0, BLACK);
+  int v;
+  forget();
+  EXPECT_EQ(nodesOf(0, e - 1000, e + 1000, BLACK, 4, &v), 2);
+  EXPECT_EQ(v, e);
+  forget();
+  EXPECT_EQ(nodesOf(0, e + 50, e + 51, BLACK, 4, &v), 2);
+  EXPECT_LE(v, e + 50);
+  forget();
+  EXPECT_GT(nodesOf(1, e - 1000, e + 1000, BLACK, 4, &v), 2);
+}
+
+// Past the horizon a side whose opponent can make an open four does not
+// stand on its static value: White's two open threes (row 7 and column 10)
+// leave Black a block of one, after which the other wins, and the node must
+// find that loss rather than return its static value.
+TEST_F(SearchTest, PastTheHorizonAnOpenThreeIsNotStoodOn) {
+  // clang-format off
+  const std::vector<std::string> twoThrees = {
+      "...............",
+      "...............",
+      "..X.........X..",
+      "...............",
+      "..........O....",
+      "..........O....",
+      "..........O....",
+      "......OOO......",
+      "...............",
+      "...............",
+      "...............",
+      "...............",
+      "..X.X.......X..",
+      "......X........",
+      "...............",
+  };
+  // clang-format on
+  loadPosition(RULE_FREESTYLE, twoThrees);
+  setIterationDepth(4);
+  int v;
+  forget();
+  nodesOf(0, -WIDE, WIDE, BLACK, 4, &v);
+  EXPECT_LT(v, -DECISIVE_SCORE);
+  EXPECT_GT(TW.threatEval(0, BLACK), -DECISIVE_SCORE);
+}
+
 // A full board (no blocks) at a node above the horizon: no move, value 0
 // whatever the window, and 0 is what the table keeps.
 TEST_F(SearchTest, FullBoardIsADraw) {
