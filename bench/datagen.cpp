@@ -204,8 +204,9 @@ Options parse(int argc, char** argv) {
 }
 
 // Drops a cut record and the last game of an existing file; returns the game
-// to resume at (o.first for a new file). Exits on a file of other settings.
-int64_t prepareFile(const Options& o, int64_t& kept) {
+// to resume at (o.first for a new file). A file that already reaches `end` is
+// left whole. Exits on a file of other settings.
+int64_t prepareFile(const Options& o, int64_t end, int64_t& kept) {
   kept = 0;
   struct stat st {};
   if (stat(o.out, &st) != 0 || st.st_size < DATA_RECORD_BYTES) {
@@ -226,6 +227,11 @@ int64_t prepareFile(const Options& o, int64_t& kept) {
                  last.rule, last.nodeBudget);
     std::exit(1);
   }
+  if (last.gameIndex >= end) {
+    std::fclose(f);
+    kept = records;
+    return end;
+  }
   while (records > 0) {
     std::fseek(f, static_cast<long>((records - 1) * DATA_RECORD_BYTES), SEEK_SET);
     if (std::fread(&r, sizeof r, 1, f) != 1 || r.gameIndex != last.gameIndex) break;
@@ -245,8 +251,8 @@ int64_t prepareFile(const Options& o, int64_t& kept) {
 int main(int argc, char** argv) {
   const Options o = parse(argc, argv);
   int64_t kept = 0;
-  const int64_t start = prepareFile(o, kept);
   const int64_t end = o.first + o.games;
+  const int64_t start = prepareFile(o, end, kept);
   std::FILE* f = std::fopen(o.out, "ab");
   if (!f) {
     std::perror(o.out);
