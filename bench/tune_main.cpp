@@ -163,10 +163,18 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
   for (int i = 0; i < argc; i++) std::fprintf(f, " %s", argv[i]);
   std::fprintf(f, "\n// Data: %lld positions from", static_cast<long long>(positions));
   for (const char* file : o.files) {
+    // The file's first and last record name the generator's settings and
+    // the games it holds, so that the data can be made again.
     std::FILE* d = std::fopen(file, "rb");
-    DataRecord r{};
-    if (d && std::fread(&r, sizeof r, 1, d) == 1)
-      std::fprintf(f, "\n//   %s (ruvan-datagen --rule %d --seed %u --nodes %u)", file, r.rule, r.seed, r.nodeBudget);
+    DataRecord first{}, last{};
+    if (d && std::fread(&first, sizeof first, 1, d) == 1) {
+      std::fseek(d, 0, SEEK_END);
+      const long records = std::ftell(d) / DATA_RECORD_BYTES;
+      std::fseek(d, (records - 1) * DATA_RECORD_BYTES, SEEK_SET);
+      if (std::fread(&last, sizeof last, 1, d) != 1) last = first;
+      std::fprintf(f, "\n//   %s: %ld positions of games %u ... %u (ruvan-datagen --rule %d --seed %u --nodes %u)", file,
+                   records, first.gameIndex, last.gameIndex, first.rule, first.seed, first.nodeBudget);
+    }
     if (d) std::fclose(d);
   }
   std::fprintf(f,
@@ -184,7 +192,7 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
     for (int side = 0; side < 2; side++) {
       std::fprintf(f, "{");
       for (int c = 0; c < FOLDED_CODES; c++)
-        std::fprintf(f, "%s%d", c % 24 ? "," : "\n    ",
+        std::fprintf(f, "%s%d", c == 0 ? "\n    " : c % 24 ? "," : ",\n    ",
                      m.searchScale > 0 ? clampInt16(m.valueWeights[side * FOLDED_CODES + c] / m.searchScale) : 0);
       std::fprintf(f, "},");
     }
@@ -194,7 +202,7 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
   for (const Model& m : models) {
     std::fprintf(f, "  {");
     for (int s = 0; s < THREAT_SITUATIONS; s++)
-      std::fprintf(f, "%s%d", s % 24 ? "," : "\n    ",
+      std::fprintf(f, "%s%d", s == 0 ? "\n    " : s % 24 ? "," : ",\n    ",
                    m.searchScale > 0 ? clampInt16(m.valueWeights[SITUATION_BASE + s] / m.searchScale) : 0);
     std::fprintf(f, "},\n");
   }
@@ -203,7 +211,7 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
     for (const Model& m : models) {
       std::fprintf(f, "  {");
       const std::vector<double>& t = table ? m.block : m.attack;
-      for (int c = 0; c < FOLDED_CODES; c++) std::fprintf(f, "%s%d", c % 24 ? "," : "\n    ", clampInt16(t[c] * MOVE_UNITS));
+      for (int c = 0; c < FOLDED_CODES; c++) std::fprintf(f, "%s%d", c == 0 ? "\n    " : c % 24 ? "," : ",\n    ", clampInt16(t[c] * MOVE_UNITS));
       std::fprintf(f, "},\n");
     }
   }
