@@ -1,7 +1,7 @@
 # Front door. `make` builds the release engine at build/release/ruvan.
 PRESETS := release debug sanitize tsan windows
 
-.PHONY: all setup-engine setup-test run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
+.PHONY: all data setup-engine setup-test run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
 
 # `make fuzz` runs the command-handler fuzzer for FUZZ_SECONDS; a finding
 # stops it with a non-zero exit and leaves its input in build/fuzz/ as
@@ -84,6 +84,21 @@ test: setup-test
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60 FUZZ_CORPUS=build/fuzz/test-corpus
 	$(MAKE) --no-print-directory windows-test
 	python3 tools/soak.py build/sanitize/ruvan --games 27 --seed 1
+
+# Self-play positions for the fitter (bench/datagen.cpp), one file per rule in
+# DATA_DIR: DATA_GAMES games a rule at DATA_NODES nodes a move, seed DATA_SEED.
+# Niced and one rule after another, so that one core does it; running it
+# again resumes where it stopped, and a larger DATA_GAMES extends the files.
+DATA_DIR ?= data
+DATA_GAMES ?= 20000
+DATA_NODES ?= 4000
+DATA_SEED ?= 1
+data: release
+	@mkdir -p $(DATA_DIR)
+	for rule in 0 1 2; do \
+	  nice -n 19 build/release/ruvan-datagen --out $(DATA_DIR)/rule$$rule-seed$(DATA_SEED).bin --rule $$rule \
+	    --games $(DATA_GAMES) --seed $(DATA_SEED) --nodes $(DATA_NODES) || exit 1; \
+	done
 
 bench: release
 	./build/release/ruvan-bench

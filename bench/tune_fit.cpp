@@ -1,0 +1,186 @@
+#include "tune_fit.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double BETA1 = 0.9;
+constexpr double BETA2 = 0.999;
+constexpr double ADAM_EPSILON = 1e-8;
+constexpr double PROBABILITY_FLOOR = 1e-12;
+
+double sigmoid(double s) { return 1.0 / (1.0 + std::exp(-s)); }
+
+double logLoss(double p, double y) {
+  p = std::min(std::max(p, PROBABILITY_FLOOR), 1.0 - PROBABILITY_FLOOR);
+  return -(y * std::log(p) + (1.0 - y) * std::log(1.0 - p));
+}
+
+// One Adam step over every weight with the batch gradient g.
+struct Adam {
+  std::vector<double> m, v;
+  int t = 0;
+  void step(std::vector<double>& w, const std::vector<double>& g, double rate) {
+    if (m.size() != w.size()) {
+      m.assign(w.size(), 0.0);
+      v.assign(w.size(), 0.0);
+    }
+    t++;
+    const double c1 = 1.0 - std::pow(BETA1, t), c2 = 1.0 - std::pow(BETA2, t);
+    for (size_t i = 0; i < w.size(); i++) {
+      m[i] = BETA1 * m[i] + (1 - BETA1) * g[i];
+      v[i] = BETA2 * v[i] + (1 - BETA2) * g[i] * g[i];
+      w[i] -= rate * (m[i] / c1) / (std::sqrt(v[i] / c2) + ADAM_EPSILON);
+    }
+  }
+};
+
+double dot(const ValueSet& set, uint32_t i, const std::vector<double>& w) {
+  double s = 0;
+  for (uint32_t j = set.offsets[i]; j < set.offsets[i + 1]; j++) s += w[set.features[j].id] * set.features[j].count;
+  return s;
+}
+
+}  // namespace
+
+double valueLoss(const ValueSet& set, const std::vector<uint32_t>& rows, const std::vector<double>& w, double scale) {
+  double sum = 0;
+  for (uint32_t i : rows) sum += logLoss(sigmoid(scale * dot(set, i, w)), set.target[i]);
+  return rows.empty() ? 0 : sum / rows.size();
+}
+
+void fitValue(const ValueSet& set, const std::vector<uint32_t>& rows, std::vector<double>& w, const FitOptions& o) {
+  Adam adam;
+  std::vector<double> g(w.size());
+  const double n = static_cast<double>(std::max<size_t>(rows.size(), 1));
+  for (int epoch = 0; epoch < o.epochs; epoch++) {
+    std::fill(g.begin(), g.end(), 0.0);
+    for (uint32_t i : rows) {
+      const double e = sigmoid(dot(set, i, w)) - set.target[i];
+      for (uint32_t j = set.offsets[i]; j < set.offsets[i + 1]; j++) g[set.features[j].id] += e * set.features[j].count;
+    }
+    for (size_t k = 0; k < w.size(); k++) g[k] = g[k] / n + 2 * o.l2 * w[k];
+    adam.step(w, g, o.rate);
+  }
+}
+
+namespace {
+
+// Softmax over a sample's cells: fills prob with the candidates'
+// probabilities, returns the null cells' total probability and adds the
+// sample's cross-entropy to loss.
+double softmaxSample(const MoveSet& set, uint32_t i, const std::vector<double>& attack,
+                     const std::vector<double>& block, std::vector<double>& prob, double& loss) {
+  const uint32_t a = set.offsets[i], b = set.offsets[i + 1];
+  const double nullScore = attack[0] + block[0];
+  double top = set.nullCount[i] > 0 ? nullScore : -1e300;
+  prob.resize(b - a);
+  for (uint32_t j = a; j < b; j++) {
+    prob[j - a] = attack[set.candidates[j].attack] + block[set.candidates[j].block];
+    top = std::max(top, prob[j - a]);
+  }
+  double z = set.nullCount[i] * std::exp(nullScore - top);
+  for (double& p : prob) z += (p = std::exp(p - top));
+  for (double& p : prob) p /= z;
+  const double nullShare = set.nullCount[i] * std::exp(nullScore - top) / z;
+  const double playedProb = set.played[i] >= 0 ? prob[set.played[i]] : nullShare / std::max<int>(set.nullCount[i], 1);
+  loss += -std::log(std::max(playedProb, PROBABILITY_FLOOR));
+  return nullShare;
+}
+
+}  // namespace
+
+MoveStats moveStats(const MoveSet& set, const std::vector<uint32_t>& rows, const std::vector<double>& attack,
+                    const std::vector<double>& block) {
+  MoveStats s;
+  std::vector<double> prob;
+  for (uint32_t i : rows) {
+    softmaxSample(set, i, attack, block, prob, s.loss);
+    const uint32_t a = set.offsets[i], b = set.offsets[i + 1];
+    const double nullScore = attack[0] + block[0];
+    const double mine = set.played[i] >= 0
+                            ? attack[set.candidates[a + set.played[i]].attack] + block[set.candidates[a + set.played[i]].block]
+                            : nullScore;
+    // Cells that score at least as high as the move, the move itself aside.
+    int64_t ahead = 0;
+    for (uint32_t j = a; j < b; j++)
+      if (static_cast<int32_t>(j - a) != set.played[i] &&
+          attack[set.candidates[j].attack] + block[set.candidates[j].block] >= mine)
+        ahead++;
+    if (nullScore >= mine) ahead += set.nullCount[i] - (set.played[i] < 0 ? 1 : 0);
+    s.top1 += ahead < 1;
+    s.top3 += ahead < 3;
+  }
+  const double n = static_cast<double>(std::max<size_t>(rows.size(), 1));
+  s.loss /= n;
+  s.top1 /= n;
+  s.top3 /= n;
+  return s;
+}
+
+void fitMoves(const MoveSet& set, const std::vector<uint32_t>& rows, std::vector<double>& attack,
+              std::vector<double>& block, const FitOptions& o) {
+  // attack and block as one weight vector for the optimiser.
+  const size_t codes = attack.size();
+  std::vector<double> w(2 * codes), g(2 * codes), prob;
+  std::copy(attack.begin(), attack.end(), w.begin());
+  std::copy(block.begin(), block.end(), w.begin() + codes);
+  Adam adam;
+  const double n = static_cast<double>(std::max<size_t>(rows.size(), 1));
+  for (int epoch = 0; epoch < o.epochs; epoch++) {
+    std::copy(w.begin(), w.begin() + codes, attack.begin());
+    std::copy(w.begin() + codes, w.end(), block.begin());
+    std::fill(g.begin(), g.end(), 0.0);
+    double loss = 0;
+    for (uint32_t i : rows) {
+      const double nullShare = softmaxSample(set, i, attack, block, prob, loss);
+      const uint32_t a = set.offsets[i], b = set.offsets[i + 1];
+      // d loss / d score = probability - (1 for the played cell).
+      for (uint32_t j = a; j < b; j++) {
+        const double d = prob[j - a] - (static_cast<int32_t>(j - a) == set.played[i] ? 1.0 : 0.0);
+        g[set.candidates[j].attack] += d;
+        g[codes + set.candidates[j].block] += d;
+      }
+      const double dn = nullShare - (set.played[i] < 0 ? 1.0 : 0.0);
+      g[0] += dn;
+      g[codes] += dn;
+    }
+    for (size_t k = 0; k < w.size(); k++) g[k] = g[k] / n + 2 * o.l2 * w[k];
+    adam.step(w, g, o.rate);
+  }
+  std::copy(w.begin(), w.begin() + codes, attack.begin());
+  std::copy(w.begin() + codes, w.end(), block.begin());
+}
+
+double scaledLoss(const std::vector<float>& x, const std::vector<float>& y, const std::vector<uint32_t>& rows,
+                  double scale) {
+  double sum = 0;
+  for (uint32_t i : rows) sum += logLoss(sigmoid(scale * x[i]), y[i]);
+  return rows.empty() ? 0 : sum / rows.size();
+}
+
+double lineSearchScale(const std::vector<float>& x, const std::vector<float>& y, const std::vector<uint32_t>& rows,
+                       double minScale, double maxScale) {
+  // The loss is convex in K, so golden-section search finds its minimum.
+  const double phi = (std::sqrt(5.0) - 1) / 2;
+  double lo = std::log(minScale), hi = std::log(maxScale);
+  double a = hi - phi * (hi - lo), b = lo + phi * (hi - lo);
+  double fa = scaledLoss(x, y, rows, std::exp(a)), fb = scaledLoss(x, y, rows, std::exp(b));
+  for (int iteration = 0; iteration < 60; iteration++) {
+    if (fa < fb) {
+      hi = b;
+      b = a;
+      fb = fa;
+      a = hi - phi * (hi - lo);
+      fa = scaledLoss(x, y, rows, std::exp(a));
+    } else {
+      lo = a;
+      a = b;
+      fa = fb;
+      b = lo + phi * (hi - lo);
+      fb = scaledLoss(x, y, rows, std::exp(b));
+    }
+  }
+  return std::exp((lo + hi) / 2);
+}

@@ -1,0 +1,75 @@
+// The fitting core of ruvan-tune: logistic regression of results on sparse
+// feature counts, softmax cross-entropy over a position's cells, and the line
+// search of a scale constant. Apart from the program so that a test can fit
+// known tables on synthetic data.
+//
+// Both fits are full-batch Adam from zero weights with an L2 penalty: no
+// randomness at all, so a fit is a function of its data and options. Rows to
+// train on are given as a list of sample indices, which is how the held-out
+// tenth stays out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct SparseFeature {
+  uint32_t id;
+  float count;
+};
+
+// Value samples: sample i has features [offsets[i], offsets[i + 1]) and a
+// target in [0, 1] (1 win, 0.5 draw, 0 loss for the side to move).
+struct ValueSet {
+  std::vector<uint32_t> offsets{0};
+  std::vector<SparseFeature> features;
+  std::vector<float> target;
+  size_t size() const { return target.size(); }
+};
+
+// One candidate cell of a move sample: the mover's code there (attack) and
+// the opponent's (block).
+struct MoveCandidate {
+  uint16_t attack, block;
+};
+
+// Move samples: sample i lists its candidates [offsets[i], offsets[i + 1]),
+// plus nullCount[i] further cells whose codes are both 0 (they all score
+// attack[0] + block[0], so they are kept as a count); played[i] is the index
+// of the move among its candidates, or -1 when it was one of the null cells.
+struct MoveSet {
+  std::vector<uint32_t> offsets{0};
+  std::vector<MoveCandidate> candidates;
+  std::vector<int32_t> played;
+  std::vector<uint16_t> nullCount;
+  size_t size() const { return played.size(); }
+};
+
+struct FitOptions {
+  int epochs = 300;
+  double rate = 0.05;
+  double l2 = 1e-6;   // per sample and weight
+};
+
+// Mean log loss of sigmoid(scale * w . x) against the targets over the rows.
+double valueLoss(const ValueSet& set, const std::vector<uint32_t>& rows, const std::vector<double>& w,
+                 double scale = 1.0);
+// Fits w (sized by the caller) to minimise valueLoss + l2 |w|^2.
+void fitValue(const ValueSet& set, const std::vector<uint32_t>& rows, std::vector<double>& w, const FitOptions& o);
+
+struct MoveStats {
+  double loss = 0;   // mean cross-entropy of the played move
+  double top1 = 0;   // share of samples whose move scores above every other cell
+  double top3 = 0;   // ... above all but at most two (ties count against)
+};
+MoveStats moveStats(const MoveSet& set, const std::vector<uint32_t>& rows, const std::vector<double>& attack,
+                    const std::vector<double>& block);
+void fitMoves(const MoveSet& set, const std::vector<uint32_t>& rows, std::vector<double>& attack,
+              std::vector<double>& block, const FitOptions& o);
+
+// The K in (0, maxScale] minimising the mean log loss of sigmoid(K x[i])
+// against y[i] over the rows: golden-section search on log K.
+double lineSearchScale(const std::vector<float>& x, const std::vector<float>& y, const std::vector<uint32_t>& rows,
+                       double minScale, double maxScale);
+double scaledLoss(const std::vector<float>& x, const std::vector<float>& y, const std::vector<uint32_t>& rows,
+                  double scale);

@@ -1,0 +1,299 @@
+// ruvan-tune: fits value and move tables on ruvan-datagen's positions.
+//
+// Usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--out FILE] DATA...
+//
+// For every rule found in the data files, each position is set up on a board
+// of the engine's own and its features read (eval/features.h). A model is one
+// rule, and under Renju one colour to move (Black's and White's tables differ,
+// since only Black has forbidden points):
+//
+//   value   sigmoid(sum over empty cells of mover[code] + opponent[code]
+//                   + situation[threats seen from the mover])
+//           fitted by logistic regression towards the result (1 win,
+//           0.5 draw, 0 loss), weights in logit units;
+//   moves   softmax over the empty cells of attack[mover's code] +
+//           block[opponent's code], fitted by cross-entropy towards the move
+//           the engine played.
+//
+// A tenth of the games (chosen by a hash of the seed and the game, so that a
+// game's positions are all on one side) is held out. Printed per rule: the
+// training and held-out log loss of the value, the same for the search value
+// and for the hand-set static sum (scoreSum difference plus tempo) each scaled
+// by the K of a line search, and the move cross-entropy with top-1 and top-3
+// accuracy of the fitted tables and of the hand-set quiet-move key.
+//
+// With --out FILE the tables are written as a C++ source in engine units: the
+// value tables divided by the line-searched K of the search value (so they
+// read on the search's scale), the move tables times MOVE_UNITS.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "board/pattern_tables.h"
+#include "data_format.h"
+#include "eval/features.h"
+#include "tune_fit.h"
+
+namespace {
+
+constexpr int VALUE_WEIGHTS = 2 * FOLDED_CODES + THREAT_SITUATIONS;
+constexpr int SITUATION_BASE = 2 * FOLDED_CODES;
+constexpr int MOVE_UNITS = 256;
+constexpr int HAND_TEMPO = 50;   // threat_eval.cpp's tempo, part of the hand-set value
+constexpr int MODELS = 4;        // free style, standard, Renju Black to move, Renju White to move
+
+int modelOf(int rule, int mover) { return rule == RULE_RENJU ? 2 + (mover == WHITE) : rule; }
+const char* modelName(int m) {
+  static const char* names[MODELS] = {"freestyle", "standard", "renju-black", "renju-white"};
+  return names[m];
+}
+
+struct Model {
+  ValueSet values;
+  MoveSet moves;
+  std::vector<float> searchValue, handValue;
+  std::vector<uint32_t> train, held;
+  std::vector<int32_t> handRank;   // the played move's rank under the hand-set key, ties against it
+  std::vector<double> valueWeights, attack, block;
+  double searchScale = 0, handScale = 0;
+};
+
+struct Options {
+  uint32_t seed = 1;
+  FitOptions value{400, 0.02, 1e-6};
+  FitOptions moves{200, 0.05, 1e-7};
+  const char* out = nullptr;
+  std::vector<const char*> files;
+};
+
+bool heldOut(uint32_t seed, const DataRecord& r) {
+  uint64_t z = (uint64_t{seed} << 32 | r.gameIndex) ^ (uint64_t{r.seed} * 0x9E3779B97F4A7C15ull) ^ r.rule;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return (z ^ (z >> 31)) % 10 == 0;
+}
+
+// The hand-set quiet-move key of moves.cpp without its threat term.
+int handKey(const Position& pos, int cell, int mover) {
+  const CellInfo& info = pos.board.cellInfo[cell];
+  const int side = mover - 1, opp = 2 - mover;
+  return CellValueTable[info.patterns[side]] + CellValueTable[info.patterns[opp]] / 2 + info.score[side] / 4 +
+         info.score[opp] / 8;
+}
+
+// Brings the board to the record's stones: rebuilt for a new rule or size,
+// otherwise changed cell by cell (consecutive records of a game differ by two
+// stones).
+void setUp(Position& pos, const DataRecord& r) {
+  if (pos.builtRule != r.rule || pos.xExtent != r.width || pos.yExtent != r.height) {
+    pos.startGame(r.width, r.height, r.rule);
+    pos.rebuild(r.rule);
+  }
+  for (int x = 0; x < r.width; x++)
+    for (int y = 0; y < r.height; y++) {
+      const int cell = cellIndex(x, y), want = r.cell(x, y), have = pos.board.cells[cell];
+      if (want == have) continue;
+      if (have != EMPTY) pos.removeStone(cell, have != BLOCK);
+      if (want != EMPTY) pos.placeStone(cell, want, want != BLOCK);
+    }
+}
+
+void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, EvalFeatures& f,
+               std::vector<float>& scratch) {
+  const int mover = r.sideToMove(), me = mover - 1, you = 2 - mover;
+  evalCollect(pos, f);
+  const uint32_t index = static_cast<uint32_t>(m.values.size());
+  (hold ? m.held : m.train).push_back(index);
+
+  // Value: code counts of both sides and the situation.
+  scratch.assign(2 * FOLDED_CODES, 0.0f);
+  std::vector<uint32_t> touched;
+  for (int i = 0; i < f.cellCount; i++)
+    for (int side = 0; side < 2; side++) {
+      const uint32_t id = f.codes[side == 0 ? me : you][i] + side * FOLDED_CODES;
+      if (scratch[id]++ == 0) touched.push_back(id);
+    }
+  for (uint32_t id : touched) m.values.features.push_back({id, scratch[id]});
+  m.values.features.push_back({SITUATION_BASE + threatsOfMover(f.threatMask, mover), 1.0f});
+  m.values.offsets.push_back(static_cast<uint32_t>(m.values.features.size()));
+  m.values.target.push_back(r.result() * 0.5f);
+  m.searchValue.push_back(r.value);
+  m.handValue.push_back(static_cast<float>(pos.board.scoreSum[me] - pos.board.scoreSum[you] + HAND_TEMPO));
+
+  // Moves: the cells with some shape, the rest as a count.
+  const int played = cellIndex(r.moveX, r.moveY);
+  int32_t playedAt = -1;
+  uint16_t nulls = 0;
+  const int playedKey = handKey(pos, played, mover);
+  int32_t ahead = 0;
+  for (int i = 0; i < f.cellCount; i++) {
+    const int cell = f.cells[i];
+    if (cell != played && handKey(pos, cell, mover) >= playedKey) ahead++;
+    const uint16_t a = f.codes[me][i], b = f.codes[you][i];
+    if (a == 0 && b == 0) {
+      nulls++;
+      continue;
+    }
+    if (cell == played) playedAt = static_cast<int32_t>(m.moves.candidates.size() - m.moves.offsets.back());
+    m.moves.candidates.push_back({a, b});
+  }
+  m.moves.offsets.push_back(static_cast<uint32_t>(m.moves.candidates.size()));
+  m.moves.played.push_back(playedAt);
+  m.moves.nullCount.push_back(nulls);
+  m.handRank.push_back(ahead);
+}
+
+void usage() {
+  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--out FILE] DATA...\n");
+  std::exit(2);
+}
+
+void writeTables(const Options& o, const std::vector<Model>& models, int argc, char** argv, int64_t positions) {
+  std::FILE* f = std::fopen(o.out, "w");
+  if (!f) {
+    std::perror(o.out);
+    std::exit(1);
+  }
+  std::fprintf(f, "// Generated by ruvan-tune: do not edit.\n//\n// Command:");
+  for (int i = 0; i < argc; i++) std::fprintf(f, " %s", argv[i]);
+  std::fprintf(f, "\n// Data: %lld positions from", static_cast<long long>(positions));
+  for (const char* file : o.files) {
+    // The file's first and last record name the generator's settings and
+    // the games it holds, so that the data can be made again.
+    std::FILE* d = std::fopen(file, "rb");
+    DataRecord first{}, last{};
+    if (d && std::fread(&first, sizeof first, 1, d) == 1) {
+      std::fseek(d, 0, SEEK_END);
+      const long records = std::ftell(d) / DATA_RECORD_BYTES;
+      std::fseek(d, (records - 1) * DATA_RECORD_BYTES, SEEK_SET);
+      if (std::fread(&last, sizeof last, 1, d) != 1) last = first;
+      std::fprintf(f, "\n//   %s: %ld positions of games %u ... %u (ruvan-datagen --rule %d --seed %u --nodes %u)", file,
+                   records, first.gameIndex, last.gameIndex, first.rule, first.seed, first.nodeBudget);
+    }
+    if (d) std::fclose(d);
+  }
+  std::fprintf(f,
+               "\n//\n// Models: 0 free style, 1 standard, 2 Renju with Black to move, 3 Renju with White to move.\n"
+               "// learnedValue[model][0][code]: the mover's code, [1]: the opponent's, in the search's units\n"
+               "// (logit weights divided by the model's line-searched scale of the search value);\n"
+               "// learnedSituation[model][threats seen from the mover]; learnedAttack / learnedBlock in\n"
+               "// 1/%d of a logit. A model without data has zero tables.\n",
+               MOVE_UNITS);
+  std::fprintf(f, "#include \"eval/learned_tables.h\"\n\n");
+  auto clampInt16 = [](double v) { return static_cast<int>(std::lround(std::max(-32000.0, std::min(32000.0, v)))); };
+  std::fprintf(f, "const int16_t learnedValue[LEARNED_MODELS][2][FOLDED_CODES] = {\n");
+  for (const Model& m : models) {
+    std::fprintf(f, "  {");
+    for (int side = 0; side < 2; side++) {
+      std::fprintf(f, "{");
+      for (int c = 0; c < FOLDED_CODES; c++)
+        std::fprintf(f, "%s%d", c == 0 ? "\n    " : c % 24 ? "," : ",\n    ",
+                     m.searchScale > 0 ? clampInt16(m.valueWeights[side * FOLDED_CODES + c] / m.searchScale) : 0);
+      std::fprintf(f, "},");
+    }
+    std::fprintf(f, "},\n");
+  }
+  std::fprintf(f, "};\n\nconst int16_t learnedSituation[LEARNED_MODELS][THREAT_SITUATIONS] = {\n");
+  for (const Model& m : models) {
+    std::fprintf(f, "  {");
+    for (int s = 0; s < THREAT_SITUATIONS; s++)
+      std::fprintf(f, "%s%d", s == 0 ? "\n    " : s % 24 ? "," : ",\n    ",
+                   m.searchScale > 0 ? clampInt16(m.valueWeights[SITUATION_BASE + s] / m.searchScale) : 0);
+    std::fprintf(f, "},\n");
+  }
+  for (int table = 0; table < 2; table++) {
+    std::fprintf(f, "};\n\nconst int16_t %s[LEARNED_MODELS][FOLDED_CODES] = {\n", table ? "learnedBlock" : "learnedAttack");
+    for (const Model& m : models) {
+      std::fprintf(f, "  {");
+      const std::vector<double>& t = table ? m.block : m.attack;
+      for (int c = 0; c < FOLDED_CODES; c++) std::fprintf(f, "%s%d", c == 0 ? "\n    " : c % 24 ? "," : ",\n    ", clampInt16(t[c] * MOVE_UNITS));
+      std::fprintf(f, "},\n");
+    }
+  }
+  std::fprintf(f, "};\n");
+  std::fclose(f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; i++) {
+    if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) o.seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    else if (!std::strcmp(argv[i], "--epochs") && i + 1 < argc) o.value.epochs = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--move-epochs") && i + 1 < argc) o.moves.epochs = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--out") && i + 1 < argc) o.out = argv[++i];
+    else if (argv[i][0] == '-') usage();
+    else o.files.push_back(argv[i]);
+  }
+  if (o.files.empty()) usage();
+
+  buildTables();
+  evalBuildTables();
+  RuleTables* tables = new RuleTables;
+  Position* pos = new Position;
+  pos->tables = tables;
+  static EvalFeatures features;
+  std::vector<float> scratch;
+  std::vector<Model> models(MODELS);
+  int64_t positions = 0;
+  for (const char* file : o.files) {
+    std::FILE* in = std::fopen(file, "rb");
+    if (!in) {
+      std::perror(file);
+      return 1;
+    }
+    DataRecord r;
+    pos->builtRule = -1;
+    while (std::fread(&r, sizeof r, 1, in) == 1) {
+      if (r.rule > RULE_RENJU || r.width > DATA_SIDE || r.height > DATA_SIDE) continue;
+      setUp(*pos, r);
+      addRecord(models[modelOf(r.rule, r.sideToMove())], *pos, r, heldOut(o.seed, r), features, scratch);
+      positions++;
+    }
+    std::fclose(in);
+    std::fprintf(stderr, "tune: %s read, %lld positions so far\n", file, static_cast<long long>(positions));
+  }
+
+  std::printf("%-12s %8s %8s | %-23s | %-23s | %-23s | %-30s | %-30s\n", "model", "train", "held", "value loss train/held",
+              "search K, loss tr/held", "hand K, loss tr/held", "moves fitted: xent top1 top3", "hand order: top1 top3");
+  for (int mi = 0; mi < MODELS; mi++) {
+    Model& m = models[mi];
+    m.valueWeights.assign(VALUE_WEIGHTS, 0.0);
+    m.attack.assign(FOLDED_CODES, 0.0);
+    m.block.assign(FOLDED_CODES, 0.0);
+    if (m.train.empty() || m.held.empty()) continue;
+    fitValue(m.values, m.train, m.valueWeights, o.value);
+    fitMoves(m.moves, m.train, m.attack, m.block, o.moves);
+    m.searchScale = lineSearchScale(m.searchValue, m.values.target, m.train, 1e-6, 1.0);
+    m.handScale = lineSearchScale(m.handValue, m.values.target, m.train, 1e-7, 1.0);
+    const MoveStats trainMoves = moveStats(m.moves, m.train, m.attack, m.block);
+    const MoveStats heldMoves = moveStats(m.moves, m.held, m.attack, m.block);
+    double handTop1 = 0, handTop3 = 0;
+    for (uint32_t i : m.held) {
+      handTop1 += m.handRank[i] < 1;
+      handTop3 += m.handRank[i] < 3;
+    }
+    handTop1 /= m.held.size();
+    handTop3 /= m.held.size();
+    std::printf("%-12s %8zu %8zu | %.4f / %.4f         | %.2e %.4f/%.4f | %.2e %.4f/%.4f | %.3f/%.3f %.3f %.3f (held) | %.3f %.3f (held)\n",
+                modelName(mi), m.train.size(), m.held.size(), valueLoss(m.values, m.train, m.valueWeights),
+                valueLoss(m.values, m.held, m.valueWeights), m.searchScale,
+                scaledLoss(m.searchValue, m.values.target, m.train, m.searchScale),
+                scaledLoss(m.searchValue, m.values.target, m.held, m.searchScale), m.handScale,
+                scaledLoss(m.handValue, m.values.target, m.train, m.handScale),
+                scaledLoss(m.handValue, m.values.target, m.held, m.handScale), trainMoves.loss, heldMoves.loss,
+                heldMoves.top1, heldMoves.top3, handTop1, handTop3);
+    std::printf("%-12s train moves: top1 %.3f top3 %.3f\n", "", trainMoves.top1, trainMoves.top3);
+    std::fflush(stdout);
+  }
+  if (o.out) writeTables(o, models, argc, argv, positions);
+  delete pos;
+  delete tables;
+  return 0;
+}
