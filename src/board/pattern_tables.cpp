@@ -194,67 +194,109 @@ void Geometry::build(int n, int xs, int ys, int r) {
 
 const uint8_t (&windowTable)[128][5] = windowData.value;
 
-LineEntry classifyLine(uint32_t code, int rule) {
-  LineEntry entry{{0, 0}, {0, 0}};
-  int cell[11];
-  for (int k = 0; k < 11; k++) cell[k] = (code >> (2 * k)) & 3;
-  if (cell[5] != EMPTY) return entry;
+namespace {
 
-  int best[2] = {0, 0};
-  bool overline[2] = {false, false};
-  auto exactFive = [rule](int colour) {
-    return rule == RULE_STANDARD || (rule == RULE_RENJU && colour == BLACK);
-  };
+// The pattern values one colour gets at the empty centre of a window, both
+// where a line of five or more wins (`loose`) and where only exactly five
+// does (`exact`): the two readings of a line any rule is made of. One pass
+// over the five windows serves both, since their window values are the same.
+void centrePatterns(const int* cell, int colour, int& loose, int& exact) {
+  int bestLoose = 0, bestExact = 0;
+  bool overline = false;
+  auto blocks = [colour](int value) { return value != EMPTY && value != colour; };
   for (int i = 1; i <= 5; i++) {
     int g = 0, occupancy = 0;
     for (int k = 0; k < 5; k++) {
       g |= cell[i + k];
       if (cell[i + k] != EMPTY) occupancy |= 1 << k;
     }
-    if (g == 3) continue;
-    for (int colour = BLACK; colour <= WHITE; colour++) {
-      if (g != 0 && g != colour) continue;
-      int j = colour - 1;
-      auto blocks = [colour](int value) { return value != EMPTY && value != colour; };
-      bool bb = i == 1 || blocks(cell[i - 1]);
-      bool ba = i == 5 || blocks(cell[i + 5]);
-      int v = windowTable[occupancy | bb << 5 | ba << 6][5 - i];
-      if (v <= best[j]) continue;
-      if (exactFive(colour) && (cell[i - 1] == colour || cell[i + 5] == colour)) {
-        if (v == PatFive) overline[j] = true;
-        continue;
-      }
-      best[j] = v;
+    if (g == 3 || (g != 0 && g != colour)) continue;
+    const bool bb = i == 1 || blocks(cell[i - 1]);
+    const bool ba = i == 5 || blocks(cell[i + 5]);
+    const int v = windowTable[occupancy | bb << 5 | ba << 6][5 - i];
+    bestLoose = std::max(bestLoose, v);
+    if (v <= bestExact) continue;
+    if (cell[i - 1] == colour || cell[i + 5] == colour) {
+      if (v == PatFive) overline = true;
+      continue;
     }
+    bestExact = v;
   }
+  loose = bestLoose;
+  exact = overline ? PatOverline : bestExact;
+  if (exact == PatFourOpen) {
+    // A straight four whose completing cell would join a further stone of
+    // the same colour makes an overline there, not a five.
+    int k = 4;
+    while (k >= 1 && cell[k] == colour) k--;
+    const bool left = k >= 1 ? (cell[k - 1] == colour) : (cell[0] == colour);
+    k = 6;
+    while (k <= 9 && cell[k] == colour) k++;
+    const bool right = k <= 9 ? (cell[k + 1] == colour) : (cell[10] == colour);
+    if (left && right) exact = 0;
+    else if (left || right) exact = PatFour;
+  }
+}
+
+int centreRoom(const int* cell, int colour) {
+  int room = 0;
+  for (int k = 4; k >= 1 && (cell[k] == EMPTY || cell[k] == colour); k--) room++;
+  for (int k = 6; k <= 9 && (cell[k] == EMPTY || cell[k] == colour); k++) room++;
+  return room;
+}
+
+bool exactFiveFor(int rule, int colour) { return rule == RULE_STANDARD || (rule == RULE_RENJU && colour == BLACK); }
+
+}  // namespace
+
+LineEntry classifyLine(uint32_t code, int rule) {
+  LineEntry entry{{0, 0}, {0, 0}};
+  int cell[11];
+  for (int k = 0; k < 11; k++) cell[k] = (code >> (2 * k)) & 3;
+  if (cell[5] != EMPTY) return entry;
   for (int colour = BLACK; colour <= WHITE; colour++) {
-    int j = colour - 1;
-    int value = overline[j] ? PatOverline : best[j];
-    if (value == PatFourOpen && exactFive(colour)) {
-      // A straight four whose completing cell would join a further stone of
-      // the same colour makes an overline there, not a five.
-      int k = 4;
-      while (k >= 1 && cell[k] == colour) k--;
-      bool left = k >= 1 ? (cell[k - 1] == colour) : (cell[0] == colour);
-      k = 6;
-      while (k <= 9 && cell[k] == colour) k++;
-      bool right = k <= 9 ? (cell[k + 1] == colour) : (cell[10] == colour);
-      if (left && right) value = 0;
-      else if (left || right) value = PatFour;
-    }
-    entry.pattern[j] = static_cast<int16_t>(value);
-    int room = 0;
-    for (int k = 4; k >= 1 && (cell[k] == EMPTY || cell[k] == colour); k--) room++;
-    for (int k = 6; k <= 9 && (cell[k] == EMPTY || cell[k] == colour); k++) room++;
-    entry.room[j] = static_cast<int16_t>(room);
+    int loose, exact;
+    centrePatterns(cell, colour, loose, exact);
+    entry.pattern[colour - 1] = static_cast<int16_t>(exactFiveFor(rule, colour) ? exact : loose);
+    entry.room[colour - 1] = static_cast<int16_t>(centreRoom(cell, colour));
   }
   return entry;
 }
 
+// The first build classifies every code once under both readings of a five
+// and keeps the four pattern values packed; a later change of rule only
+// unpacks them (the rooms do not depend on the rule). A manager that starts
+// the engine and then sets Renju or the standard rule sends its first move
+// right after: classifying the codes anew would be charged to that move.
 void RuleTables::build(int newRule) {
   buildSearchTables();
   if (rule == newRule) return;
-  for (uint32_t code = 0; code < LINE_CODES; code++) line[code] = classifyLine(code, newRule);
+  if (!classified) {
+    int cell[11];
+    for (uint32_t code = 0; code < LINE_CODES; code++) {
+      for (int k = 0; k < 11; k++) cell[k] = (code >> (2 * k)) & 3;
+      uint16_t packed = 0;
+      LineEntry& entry = line[code];
+      entry = LineEntry{{0, 0}, {0, 0}};
+      if (cell[5] == EMPTY) {
+        for (int colour = BLACK; colour <= WHITE; colour++) {
+          int loose, exact;
+          centrePatterns(cell, colour, loose, exact);
+          const int shift = (colour - 1) * 2 * READING_BITS;
+          packed |= static_cast<uint16_t>(loose << shift | exact << (shift + READING_BITS));
+          entry.room[colour - 1] = static_cast<int16_t>(centreRoom(cell, colour));
+        }
+      }
+      readings[code] = packed;
+    }
+    classified = true;
+  }
+  const int blackShift = exactFiveFor(newRule, BLACK) ? READING_BITS : 0;
+  const int whiteShift = 2 * READING_BITS + (exactFiveFor(newRule, WHITE) ? READING_BITS : 0);
+  for (uint32_t code = 0; code < LINE_CODES; code++) {
+    line[code].pattern[0] = static_cast<int16_t>((readings[code] >> blackShift) & READING_MASK);
+    line[code].pattern[1] = static_cast<int16_t>((readings[code] >> whiteShift) & READING_MASK);
+  }
   buildComboTable(newRule, combo);
   rule = newRule;
 }

@@ -23,14 +23,24 @@ struct LineEntry {
 static_assert(sizeof(LineEntry) == 8, "a line table entry is four int16");
 
 // The rule's tables: every line code classified, and the pattern-combination
-// values of both colours. 32.5 MiB, owned by the engine and filled for one rule
+// values of both colours. 40.5 MiB, owned by the engine and filled for one rule
 // at a time; `rule` says which (-1: none). Every position built for that rule
 // reads them; they change only between searches.
+//
+// readings: each code's centre pattern under both readings of a five, so that
+// a change of rule needs no classification (see build):
+//   bits 0-3 Black, five or more wins     bits 8-11  White, five or more
+//   bits 4-7 Black, exactly five wins     bits 12-15 White, exactly five
+constexpr int READING_BITS = 4;
+constexpr int READING_MASK = (1 << READING_BITS) - 1;
+
 struct RuleTables {
   LineEntry line[LINE_CODES];
+  uint16_t readings[LINE_CODES];
   // Four pattern values packed 4 bits each (as CellInfo.patterns) -> value.
   int16_t combo[2][65536];
   int32_t rule = -1;
+  bool classified = false;   // readings filled
 
   // Classifies the line codes and fills the combination values for the rule,
   // unless they already hold it.
