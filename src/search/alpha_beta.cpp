@@ -32,7 +32,7 @@ bool Worker::nodeClockCheck() {
   if ((nodes & 1023) != 0) return false;
   bool stop;
   if (isMain) {
-    stop = clockMs() - search.startTime + 30 >= search.moveBudget || links.stopRequested->load() > 0 ||
+    stop = clockMs() - search.startTime + stopMargin(search.moveBudget) >= search.moveBudget || links.stopRequested->load() > 0 ||
            (search.maxNodes > 0 && totalNodes() >= search.maxNodes);
   } else {
     stop = links.searchOver->load(std::memory_order_relaxed) > 0 || links.stopRequested->load() > 0;

@@ -101,9 +101,16 @@ struct BucketTables {
     }
     return true;
   }
+  // Each table is replaced by fresh zero pages rather than written over:
+  // the clear after a change of rule comes at the start of a timed think, and
+  // a memset of tables that size (most of them never touched yet) would be
+  // charged to that move. Without memory for the swap, the memset it is.
   void clear() {
-    for (Bucket* table : tables)
-      if (table) std::memset(static_cast<void*>(table), 0, sizeof(Bucket) * bucketCount);
+    for (int i = 0; i < N; i++) {
+      if (!tables[i]) continue;
+      if (memory[i].allocate(sizeof(Bucket) * bucketCount)) tables[i] = static_cast<Bucket*>(memory[i].aligned);
+      else std::memset(static_cast<void*>(tables[i]), 0, sizeof(Bucket) * bucketCount);
+    }
   }
   void release() {
     for (int i = 0; i < N; i++) {

@@ -45,6 +45,14 @@ int Worker::raisedBudget(int drop, int newBest) const {
   return currentBudget(1 + search.extendForValue + drop + newBest);
 }
 
+// The clock at which the main worker's search stops itself (see
+// nodeClockCheck); helpers stop with it.
+int Worker::hardStop() const {
+  if (!isMain) return INT_MAX;
+  const int64_t stop = int64_t{search.startTime} + search.moveBudget - stopMargin(search.moveBudget);
+  return static_cast<int>(std::max<int64_t>(INT_MIN, std::min<int64_t>(INT_MAX, stop)));
+}
+
 // The first root move lost value against the last iteration: think longer.
 void Worker::checkDrop(int v) {
   if (!search.thinking) return;
@@ -250,7 +258,9 @@ int Worker::deepen(int colour) {
       int first = NO_CELL;
       int64_t budget = sequenceBudget;
       if (search.maxNodes > 0) budget = std::min(budget, std::max<int64_t>(search.maxNodes / 8, 1));
+      threats.deadline = hardStop();
       const int plies = solveSequence(colour, budget, ROOT_SEQUENCE_PLIES, &first);
+      threats.deadline = INT_MAX;
       if (plies > 0 && first >= 0) {
         result = sequenceWinScore(depth, plies);
         setBest(first);
@@ -350,7 +360,7 @@ bool Worker::bestLosesToSequence(int colour) {
   if (search.maxNodes > 0) budget = std::min(budget, std::max<int64_t>(search.maxNodes / 8, 1));
   // The solver does not read the clock: its nodes must fit in the time left
   // before the search's own hard stop, or the reply would be late.
-  const int64_t timeLeft = search.moveBudget - (clockMs() - search.startTime) - 30;
+  const int64_t timeLeft = int64_t{hardStop()} - clockMs();
   budget = std::min(budget, timeLeft * GUARD_NODES_PER_MS);
   pos.placeStone(cell, colour);
   SequenceVerdict& tried = sequenceTried[pos.board.hashKey & (SEQUENCE_MEMO - 1)];
@@ -360,7 +370,9 @@ bool Worker::bestLosesToSequence(int colour) {
   int line[ROOT_SEQUENCE_PLIES + 1];
   int lineLength = 0;
   if (budget >= GUARD_LEAST && (!known || (tried.plies == 0 && 2 * tried.budget <= budget))) {
+    threats.deadline = hardStop();
     const int plies = solveSequence(colour ^ 3, budget, ROOT_SEQUENCE_PLIES, nullptr);
+    threats.deadline = INT_MAX;
     tried = SequenceVerdict{pos.board.hashKey, plies, threats.aborted ? budget : INT64_MAX / 4};
     if (plies > 0) {
       lineLength = threats.principalLine(line, ROOT_SEQUENCE_PLIES + 1, std::min(budget, GUARD_FIRST));

@@ -10,6 +10,9 @@ constexpr int STABILITY_STREAK = 5;
 constexpr int MOVES_LEFT_START = 30;
 constexpr int MOVES_LEFT_MIN = 10;
 constexpr int64_t RESERVE_CAP = 1000;
+constexpr int MARGIN_BASE = 30;
+constexpr int MARGIN_COUNTED = 1500;
+constexpr int MARGIN_SHARE = 25;
 
 }  // namespace
 
@@ -22,6 +25,8 @@ int steadyClockMs() {
   return static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - origin).count());
 }
+
+int stopMargin(int moveBudget) { return MARGIN_BASE + std::max(0, std::min(moveBudget, MARGIN_COUNTED)) / MARGIN_SHARE; }
 
 bool stopBeforeIteration(int elapsed, int moveBudget, bool plentyOfTime, int depth, int moves, int cellCount) {
   return (2LL * elapsed >= moveBudget && !plentyOfTime) || depth + moves > cellCount;

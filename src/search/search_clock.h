@@ -39,6 +39,14 @@ int64_t timeReserve(int64_t timeLeft);
 // value or the best move is unsettled.
 int budgetFor(int64_t timeLeft, int64_t timeoutTurn, int multiplier, int movesLeft);
 
+// The time a search keeps between its hard stop and the end of its budget:
+// for unwinding, joining the helper threads and printing the reply, and for
+// a loaded machine, whose other processes take the CPU from the engine for a
+// time slice now and then. 30 ms and a twenty-fifth of the budget, the part
+// counted only up to 1.5 s: a longer move is not more likely to lose its CPU
+// at the end.
+int stopMargin(int moveBudget);
+
 // The stop rules of the deepening loop: before an iteration (not the first),
 // and after an iteration whose best move held for `streak` iterations. A new
 // iteration starts only while less than half the budget is gone (it takes

@@ -35,6 +35,7 @@
 
 #include "board/board.h"
 #include "board/pattern_tables.h"
+#include "search/search_clock.h"
 
 namespace {
 
@@ -173,6 +174,13 @@ bool ThreatCache::init(size_t bytes) {
 
 void ThreatCache::clear() {
   if (!buckets) return;
+  generation = 0;
+  // Fresh zero pages, as the other tables are cleared; the loop only when
+  // the memory for the swap cannot be had.
+  if (memory.allocate((bucketMask + 1) * sizeof(ThreatBucket))) {
+    buckets = static_cast<ThreatBucket*>(memory.aligned);
+    return;
+  }
   for (uint64_t i = 0; i <= bucketMask; i++)
     for (ThreatEntry& e : buckets[i].entry) {
       e.lock.store(0, std::memory_order_relaxed);
@@ -368,7 +376,8 @@ struct Query {
 bool ThreatSolver::spent() {
   [[maybe_unused]] Position& P = *pos;
   ++nodes;
-  if (nodes > nodeBudget || (stop && nodes % STOP_POLL_NODES == 0 && stop->load(std::memory_order_relaxed) != 0))
+  if (nodes > nodeBudget || (stop && nodes % STOP_POLL_NODES == 0 &&
+                              (stop->load(std::memory_order_relaxed) != 0 || clockMs() >= deadline)))
     aborted = true;
   return aborted;
 }

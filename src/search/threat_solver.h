@@ -41,6 +41,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -126,6 +127,11 @@ struct ThreatSolver {
   // Polled every STOP_POLL_NODES nodes when set: non-zero ends the solve as
   // if the budget had run out (the search's stop flag).
   const std::atomic<int32_t>* stop = nullptr;
+  // Clock (clockMs) at which a solve ends as if its budget had run out,
+  // polled with `stop`: the solves at the root are long, and a node budget
+  // alone cannot promise that the move is not late on a slow or loaded
+  // machine.
+  int deadline = INT_MAX;
   int attacker = BLACK;
   int defender = WHITE;
   int rule = RULE_FREESTYLE;

@@ -180,6 +180,8 @@ class Worker {
   void beginSearch(bool thinking);
   // Time budget at a multiplier of the base, from the limits.
   int currentBudget(int multiplier) const;
+  // Clock at which the search stops itself; INT_MAX for a helper.
+  int hardStop() const;
 
   // ---- tree search (alpha_beta.cpp) ----
   // Value of the position for `colour` to move, searched `depth` plies.

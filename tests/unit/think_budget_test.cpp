@@ -292,15 +292,20 @@ TEST_F(ThinkBudgetTest, NegativeBudgetStillYieldsAMove) {
   EXPECT_FALSE(TW.pos.isForbidden(cellIndex(TW.search.bestX, TW.search.bestY)));
 }
 
-// The clock check inside the search stops it once elapsed + 30 ms reaches the
-// budget. With the defaults (budget 30,000, plenty of time) 29,969 ms gone
-// never trips it and the loop runs to the fixed depth; at 29,970 ms the first
+// The clock check inside the search stops it once elapsed + its margin
+// (30 ms + 1,500 / 25 = 90 ms for budgets of 1.5 s and more) reaches the
+// budget. With the defaults (budget 30,000, plenty of time) 29,909 ms gone
+// never trips it and the loop runs to the fixed depth; at 29,910 ms the first
 // check, at node 1,024, stops the search and the driver keeps a legal move.
 // A stop request does the same through the same check.
-TEST_F(ThinkBudgetTest, ClockCheckInTheSearchKeepsAThirtyMsMargin) {
+TEST_F(ThinkBudgetTest, ClockCheckInTheSearchKeepsItsMargin) {
+  EXPECT_EQ(stopMargin(30000), 90);
+  EXPECT_EQ(stopMargin(1000), 70);
+  EXPECT_EQ(stopMargin(200), 38);
+  EXPECT_EQ(stopMargin(-5), 30);
   prepare(RULE_FREESTYLE, kTwoStones, 2);
   TW.search.fixedDepth = 4;
-  useFakeClock(0, 29969);
+  useFakeClock(0, 29909);
   TW.deepen(BLACK);
   EXPECT_EQ(TW.search.stopSearch, 0);
   EXPECT_EQ(TW.pos.board.iterationDepth, 4);
@@ -310,7 +315,7 @@ TEST_F(ThinkBudgetTest, ClockCheckInTheSearchKeepsAThirtyMsMargin) {
   static BoardBase before;
   std::memcpy(&before, &TW.pos.board, sizeof TW.pos.board);
   TW.search.fixedDepth = 4;
-  useFakeClock(0, 29970);
+  useFakeClock(0, 29910);
   TW.deepen(BLACK);
   EXPECT_EQ(TW.search.stopSearch, 1);
   EXPECT_LT(TW.pos.board.iterationDepth, 4);
