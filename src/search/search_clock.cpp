@@ -12,7 +12,7 @@ constexpr int MOVES_LEFT_MIN = 10;
 constexpr int64_t RESERVE_CAP = 1000;
 constexpr int MARGIN_BASE = 30;
 constexpr int MARGIN_COUNTED = 1500;
-constexpr int MARGIN_SHARE = 25;
+constexpr int MARGIN_SHARE = 10;
 
 }  // namespace
 

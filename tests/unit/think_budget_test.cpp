@@ -293,19 +293,19 @@ TEST_F(ThinkBudgetTest, NegativeBudgetStillYieldsAMove) {
 }
 
 // The clock check inside the search stops it once elapsed + its margin
-// (30 ms + 1,500 / 25 = 90 ms for budgets of 1.5 s and more) reaches the
-// budget. With the defaults (budget 30,000, plenty of time) 29,909 ms gone
-// never trips it and the loop runs to the fixed depth; at 29,910 ms the first
+// (30 ms + 1,500 / 10 = 180 ms for budgets of 1.5 s and more) reaches the
+// budget. With the defaults (budget 30,000, plenty of time) 29,819 ms gone
+// never trips it and the loop runs to the fixed depth; at 29,820 ms the first
 // check, at node 1,024, stops the search and the driver keeps a legal move.
 // A stop request does the same through the same check.
 TEST_F(ThinkBudgetTest, ClockCheckInTheSearchKeepsItsMargin) {
-  EXPECT_EQ(stopMargin(30000), 90);
-  EXPECT_EQ(stopMargin(1000), 70);
-  EXPECT_EQ(stopMargin(200), 38);
+  EXPECT_EQ(stopMargin(30000), 180);
+  EXPECT_EQ(stopMargin(1000), 130);
+  EXPECT_EQ(stopMargin(200), 50);
   EXPECT_EQ(stopMargin(-5), 30);
   prepare(RULE_FREESTYLE, kTwoStones, 2);
   TW.search.fixedDepth = 4;
-  useFakeClock(0, 29909);
+  useFakeClock(0, 29819);
   TW.deepen(BLACK);
   EXPECT_EQ(TW.search.stopSearch, 0);
   EXPECT_EQ(TW.pos.board.iterationDepth, 4);
@@ -315,7 +315,7 @@ TEST_F(ThinkBudgetTest, ClockCheckInTheSearchKeepsItsMargin) {
   static BoardBase before;
   std::memcpy(&before, &TW.pos.board, sizeof TW.pos.board);
   TW.search.fixedDepth = 4;
-  useFakeClock(0, 29910);
+  useFakeClock(0, 29820);
   TW.deepen(BLACK);
   EXPECT_EQ(TW.search.stopSearch, 1);
   EXPECT_LT(TW.pos.board.iterationDepth, 4);
