@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -22,6 +23,23 @@ constexpr size_t MIN_THREAT_CACHE = size_t{64} << 10;
 // margin keeps the limit a promise rather than a wish.
 constexpr int64_t PROCESS_BASE = 8 << 20;
 constexpr int PV_LIMIT = 24;
+// The win rate of the detail block: a logistic curve over the value, 0.5 at
+// 0 and 0.73 at this many units. A display for boards, not a measured
+// probability.
+constexpr double WINRATE_SCALE = 300.0;
+// N-best searches: at most this many lines.
+constexpr int MAX_LINES = 32;
+// Balance searches: the first depth over every candidate, the most
+// candidates kept for the deeper passes, the deepest pass, and the depth
+// that ranks the first moves of a two-move balance.
+constexpr int BALANCE_FIRST_DEPTH = 2;
+constexpr int BALANCE_KEPT = 8;
+constexpr int BALANCE_MAX_DEPTH = 12;
+constexpr int BALANCE_FIRST_MOVES = 6;
+// Swap2: a value this close to 0 counts as even, and the engine then hands
+// the choice of colour to the opponent with two balancing stones rather than
+// take a side on an edge its search cannot tell from noise.
+constexpr int SWAP2_EVEN = 40;
 
 uint32_t largestPowerOfTwoAtMost(int64_t n, uint32_t cap) {
   uint32_t p = MIN_BUCKETS;
@@ -136,11 +154,7 @@ void Engine::principalVariation(Worker& w, int colour, char* text, int size) {
   while (count > 0) pos.removeStone(played[--count]);
 }
 
-// The analysis line of a finished iteration, and the REALTIME best move.
-void Engine::reportIteration(void* listener, Worker& w, int depth, int value) {
-  Engine& e = *static_cast<Engine*>(listener);
-  if (w.search.bestX < 0) return;   // nothing to show: no move left
-  char eval[24];
+void Engine::formatValue(Worker& w, int depth, int value, char* text, int size) {
   if (value >= DECISIVE_SCORE || value <= -DECISIVE_SCORE) {
     // Plies to the five, the winning stone included. A root won in hand
     // counts its own way: a five now is one ply, an open four three.
@@ -149,30 +163,70 @@ void Engine::reportIteration(void* listener, Worker& w, int depth, int value) {
       const int mover = w.pos.recordCount % 2 == 0 ? BLACK : WHITE;
       plies = w.setEmpty(FiveCells, mover) ? 3 : 1;
     }
-    std::snprintf(eval, sizeof eval, "%cM%d", value > 0 ? '+' : '-', plies);
+    std::snprintf(text, size, "%cM%d", value > 0 ? '+' : '-', plies);
   } else {
-    std::snprintf(eval, sizeof eval, "%d", value);
+    std::snprintf(text, size, "%d", value);
   }
+}
+
+// show_detail 2: one key a line, so that a board can read the block without
+// parsing the analysis line. NODES counts this line's search, TOTALNODES
+// the whole command's.
+void Engine::printDetailBlock(Worker& w, int depth, int value, const char* pv) {
+  char eval[24];
+  formatValue(w, depth, value, eval, sizeof eval);
+  const int64_t nodes = w.totalNodes();
+  const int64_t total = earlierLineNodes + nodes;
+  const int elapsed = std::max(0, clockMs() - thinkOrigin.load());
+  double winRate = 1.0 / (1.0 + std::exp(-value / WINRATE_SCALE));
+  if (value >= DECISIVE_SCORE) winRate = 1;
+  if (value <= -DECISIVE_SCORE) winRate = 0;
+  out("INFO PV %d", lineNumber);
+  out("INFO NUMPV %d", lineCount);
+  out("INFO DEPTH %d", depth);
+  out("INFO SELDEPTH %d", std::max(depth, w.search.selDepth));
+  out("INFO NODES %lld", static_cast<long long>(nodes));
+  out("INFO TOTALNODES %lld", static_cast<long long>(total));
+  out("INFO TOTALTIME %d", elapsed);
+  out("INFO SPEED %lld", static_cast<long long>(total * 1000 / std::max(1, elapsed)));
+  out("INFO EVAL %s", eval);
+  out("INFO WINRATE %.4f", winRate);
+  out("INFO BESTLINE %s", pv);
+  out("INFO PV DONE");
+}
+
+// The analysis line of a finished iteration, the REALTIME best move and the
+// detail block.
+void Engine::reportIteration(void* listener, Worker& w, int depth, int value) {
+  Engine& e = *static_cast<Engine*>(listener);
+  if (w.search.bestX < 0) return;   // nothing to show: no move left
+  char eval[24];
+  formatValue(w, depth, value, eval, sizeof eval);
   char pv[PV_LIMIT * 6 + 8];
   const int colour = w.pos.recordCount % 2 == 0 ? BLACK : WHITE;
   e.principalVariation(w, colour, pv, sizeof pv);
   const int elapsed = clockMs() - w.search.startTime;
   e.out("MESSAGE depth %d eval %s nodes %lld time %d pv %s", depth, eval, static_cast<long long>(w.totalNodes()),
         elapsed, pv);
-  if ((e.showDetail.load() & SHOW_REALTIME) && w.search.bestX >= 0) {
+  if (e.showsRealtime()) {
     e.out("MESSAGE REALTIME BEST %d,%d", w.search.bestX, w.search.bestY);
     e.lastAnnounced = cellIndex(w.search.bestX, w.search.bestY);
   }
+  if (e.showsDetail()) e.printDetailBlock(w, depth, value, pv);
 }
 
 void Engine::reportRootEvent(void* listener, int kind, int cell) {
   Engine& e = *static_cast<Engine*>(listener);
-  if (!(e.showDetail.load() & SHOW_REALTIME) || cell < 0) return;
-  if (kind == ROOT_LOST) {
-    e.out("MESSAGE REALTIME LOST %d,%d", cellX(cell), cellY(cell));
-  } else if (cell != e.lastAnnounced) {
-    e.out("MESSAGE REALTIME BEST %d,%d", cellX(cell), cellY(cell));
-    e.lastAnnounced = cell;
+  if (!e.showsRealtime() || cell < 0) return;
+  switch (kind) {
+    case ROOT_LOST: e.out("MESSAGE REALTIME LOST %d,%d", cellX(cell), cellY(cell)); break;
+    case ROOT_MOVE_STARTED: e.out("MESSAGE REALTIME POS %d,%d", cellX(cell), cellY(cell)); break;
+    case ROOT_MOVE_DONE: e.out("MESSAGE REALTIME DONE %d,%d", cellX(cell), cellY(cell)); break;
+    default:
+      if (cell != e.lastAnnounced) {
+        e.out("MESSAGE REALTIME BEST %d,%d", cellX(cell), cellY(cell));
+        e.lastAnnounced = cell;
+      }
   }
 }
 
@@ -188,13 +242,13 @@ void Engine::playCentre(Worker& w) {
   const int cx = game.xExtent / 2, cy = game.yExtent / 2;
   w.search.bestX = cx;
   w.search.bestY = cy;
-  if (!game.cellOccupied(cx, cy)) return;
+  if (!game.cellOccupied(cx, cy) && !w.rootExcludes(cellIndex(cx, cy))) return;
   int nearest = INT_MAX;
   w.search.bestX = w.search.bestY = -1;
   for (int x = 0; x < game.xExtent; x++)
     for (int y = 0; y < game.yExtent; y++) {
       const int distance = std::abs(x - cx) + std::abs(y - cy);
-      if (!game.cellOccupied(x, y) && distance < nearest) {
+      if (!game.cellOccupied(x, y) && !w.rootExcludes(cellIndex(x, y)) && distance < nearest) {
         nearest = distance;
         w.search.bestX = x;
         w.search.bestY = y;
@@ -245,6 +299,8 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   main.isMain = true;
   main.pos = game;
   main.beginSearch(thinking);
+  main.rootExcludedCount = rootExclusionCount;
+  std::copy(rootExclusions, rootExclusions + rootExclusionCount, main.rootExcluded);
   main.search.fixedDepth = limits.max_depth.load();
   main.search.maxNodes = levelNodeBudget(level.load(), limits.max_node.load());
   main.search.originTime = origin;
@@ -265,6 +321,8 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
     h.isMain = false;
     h.pos = game;
     h.beginSearch(false);
+    h.rootExcludedCount = rootExclusionCount;
+    std::copy(rootExclusions, rootExclusions + rootExclusionCount, h.rootExcluded);
     h.clearPlyStacks();
     threads_[i] = std::thread([&h, colour, i] { h.helperDeepen(colour, i); });
   }
@@ -278,27 +336,45 @@ int Engine::searchGame(int colour, bool thinking, int origin) {
   return value;
 }
 
+void Engine::ensureRule() {
+  const int r = rule.load();
+  if (r != game.builtRule) {
+    out("MESSAGE Rule %s", ruleName(r));
+    game.rebuild(r);
+  }
+}
+
 void Engine::think() {
+  switch (task) {
+    case TASK_NBEST: thinkBestLines(); break;
+    case TASK_BALANCE_ONE:
+    case TASK_BALANCE_TWO: thinkBalance(); break;
+    case TASK_SWAP2: thinkSwap2(); break;
+    default: thinkMove();
+  }
+  task = TASK_MOVE;
+  mainWorker().search.thinking = 0;
+}
+
+void Engine::chooseMove() {
   const int n = game.recordCount;
   const int colour = n % 2 == 0 ? BLACK : WHITE;
   Worker& main = linkMainWorker();
   main.beginSearch(true);
+  main.rootExcludedCount = rootExclusionCount;
+  std::copy(rootExclusions, rootExclusions + rootExclusionCount, main.rootExcluded);
 
   bool searched = false;
   if (n == 0) {
     playCentre(main);
   } else {
     bool forced = false;
-    if (game.builtRule != -1 && game.finalValue - game.board.iterationDepth >= WIN_SCORE) {
+    if (n > 0 && game.builtRule != -1 && game.finalValue - game.board.iterationDepth >= WIN_SCORE) {
       main.pos = game;
       forced = main.playForcedWin(colour) != 0;
     }
     if (!forced) {
-      const int r = rule.load();
-      if (r != game.builtRule) {
-        out("MESSAGE Rule %s", ruleName(r));
-        game.rebuild(r);
-      }
+      ensureRule();
       const int value = searchGame(colour, true, thinkOrigin.load());
       searched = true;
       const int playingLevel = level.load();
@@ -306,22 +382,312 @@ void Engine::think() {
     }
   }
 
-  const int64_t nodes = searched ? totalNodes() : main.search.nodeCount.load();
-  out("MESSAGE Speed=%d", static_cast<int>(nodes / (main.search.startTime + 1)));
+  const int64_t nodes = earlierLineNodes + (searched ? totalNodes() : main.search.nodeCount.load());
+  out("MESSAGE Speed=%d", static_cast<int>(nodes / (std::max(0, clockMs() - thinkOrigin.load()) + 1)));
   int& bestX = main.search.bestX;
   int& bestY = main.search.bestY;
   if (bestX == -1) {
-    for (int x = 0; x < game.xExtent && bestX == -1; x++)
-      for (int y = 0; y < game.yExtent; y++)
-        if (!game.cellOccupied(x, y)) {
-          bestX = x;
-          bestY = y;
-          break;
-        }
+    // Any free cell rather than none; one the user has not blocked if there is one.
+    for (int pass = 0; pass < 2 && bestX == -1; pass++)
+      for (int x = 0; x < game.xExtent && bestX == -1; x++)
+        for (int y = 0; y < game.yExtent; y++)
+          if (!game.cellOccupied(x, y) && (pass == 1 || !main.rootExcludes(cellIndex(x, y)))) {
+            bestX = x;
+            bestY = y;
+            break;
+          }
   }
+}
+
+void Engine::thinkMove() {
+  rootExclusionCount = blockedCount;
+  std::copy(blocked, blocked + blockedCount, rootExclusions);
+  lineNumber = lineCount = 1;
+  earlierLineNodes = 0;
+  chooseMove();
+  Worker& main = mainWorker();
+  const int bestX = main.search.bestX, bestY = main.search.bestY;
   if (bestX == -1) out("MESSAGE pass");
   else if (game.playOwnMove(bestX, bestY, rule.load()) != BoardDone) out("ERROR my move [%d,%d]", bestX, bestY);
   out("%d,%d", bestX, bestY);
   if (rule.load() == RULE_RENJU && game.builtRule == RULE_RENJU && !renjuWindowOpen()) out("MESSAGE It's a draw\n");
-  main.search.thinking = 0;
+}
+
+void Engine::blockRootMove(int cell) {
+  for (int i = 0; i < blockedCount; i++)
+    if (blocked[i] == cell) return;
+  if (blockedCount < MAX_CELLS) blocked[blockedCount++] = cell;
+}
+
+void Engine::unblockRootMove(int cell) {
+  for (int i = 0; i < blockedCount; i++)
+    if (blocked[i] == cell) {
+      blocked[i] = blocked[--blockedCount];
+      return;
+    }
+}
+
+void Engine::clearTables() {
+  tt.clear();
+  fourCache.clear();
+  threatCache.clear();
+}
+
+int Engine::moveBudget() {
+  Worker& main = linkMainWorker();
+  main.pos = game;
+  main.search.budgetCap = INT32_MAX;
+  return std::max(1, main.currentBudget(1));
+}
+
+// YXNBEST: line k is a whole deepening search with the moves of lines 1 ...
+// k-1 (and the blocked ones) excluded at the root, on its share of the move's
+// time: each line ends by the time k/n of the budget is gone, so that a line
+// finished early leaves its time to the next. The answer is the first line's
+// move, not played.
+void Engine::thinkBestLines() {
+  const int budget = moveBudget();
+  const int origin = thinkOrigin.load();
+  lineCount = std::max(1, std::min(taskArgument, MAX_LINES));
+  rootExclusionCount = blockedCount;
+  std::copy(blocked, blocked + blockedCount, rootExclusions);
+  earlierLineNodes = 0;
+  int answerX = -1, answerY = -1;
+  const int colour = game.recordCount % 2 == 0 ? BLACK : WHITE;
+  for (lineNumber = 1; lineNumber <= lineCount; lineNumber++) {
+    const int start = lineNumber == 1 ? origin : clockMs();
+    const int64_t lineEnd = origin + static_cast<int64_t>(budget) * lineNumber / lineCount;
+    Worker& main = mainWorker();
+    main.search.budgetCap = static_cast<int>(std::max<int64_t>(1, lineEnd - start));
+    thinkOrigin = start;
+    if (game.recordCount == 0) {
+      // An empty board is not searched: the lines are the free cells
+      // nearest the centre.
+      main.rootExcludedCount = rootExclusionCount;
+      std::copy(rootExclusions, rootExclusions + rootExclusionCount, main.rootExcluded);
+      playCentre(main);
+      if (main.search.bestX < 0) break;
+      out("MESSAGE (%d) 0 | 0-0 | %d,%d", lineNumber, main.search.bestX, main.search.bestY);
+    } else {
+      ensureRule();
+      const int value = searchGame(colour, true, start);
+      if (main.search.bestX < 0) break;
+      char eval[24], pv[PV_LIMIT * 6 + 8];
+      const int depth = main.pos.board.iterationDepth;
+      formatValue(main, depth, value, eval, sizeof eval);
+      principalVariation(main, colour, pv, sizeof pv);
+      out("MESSAGE (%d) %s | %d-%d | %s", lineNumber, eval, depth, std::max(depth, main.search.selDepth), pv);
+      earlierLineNodes += totalNodes();
+    }
+    if (main.search.bestX < 0) break;
+    if (lineNumber == 1) {
+      answerX = main.search.bestX;
+      answerY = main.search.bestY;
+    }
+    rootExclusions[rootExclusionCount++] = cellIndex(main.search.bestX, main.search.bestY);
+    if (stopRequested.load() != 0 || rootExclusionCount >= MAX_CELLS) break;
+  }
+  thinkOrigin = origin;
+  mainWorker().search.budgetCap = INT32_MAX;
+  lineNumber = lineCount = 1;
+  if (answerX < 0) {
+    // Nothing searched (every cell excluded or the board full): the move
+    // think's own choice, unplayed.
+    rootExclusionCount = blockedCount;
+    std::copy(blocked, blocked + blockedCount, rootExclusions);
+    chooseMove();
+    answerX = mainWorker().search.bestX;
+    answerY = mainWorker().search.bestY;
+  } else {
+    out("MESSAGE Speed=%d", static_cast<int>(earlierLineNodes / (std::max(0, clockMs() - origin) + 1)));
+  }
+  earlierLineNodes = 0;
+  if (answerX < 0) out("MESSAGE pass");
+  out("%d,%d", answerX, answerY);
+}
+
+int Engine::candidateCells(int* cells) {
+  Worker& main = mainWorker();
+  Position& p = main.pos;
+  const int colour = p.recordCount % 2 == 0 ? BLACK : WHITE;
+  int n = 0;
+  for (int x = 0; x < p.xExtent; x++)
+    for (int y = 0; y < p.yExtent; y++) {
+      const int cell = cellIndex(x, y);
+      if (p.cellOccupied(x, y) || std::find(blocked, blocked + blockedCount, cell) != blocked + blockedCount) continue;
+      if (p.board.stoneCount > 0 && !main.neighbourhood(x, y, fullSquare)) continue;
+      if (p.builtRule == RULE_RENJU && colour == BLACK && p.isForbidden(cell)) continue;
+      cells[n++] = cell;
+    }
+  if (p.board.stoneCount == 0 && n > 0) {
+    // An empty board: the free cell nearest the centre.
+    const int cx = p.xExtent / 2, cy = p.yExtent / 2;
+    int best = 0;
+    for (int i = 1; i < n; i++)
+      if (std::abs(cellX(cells[i]) - cx) + std::abs(cellY(cells[i]) - cy) <
+          std::abs(cellX(cells[best]) - cx) + std::abs(cellY(cells[best]) - cy))
+        best = i;
+    cells[0] = cells[best];
+    n = 1;
+  }
+  return n;
+}
+
+int Engine::valueAfter(const int* cells, int count, int depth, int deadline) {
+  Worker& main = linkMainWorker();
+  main.pos = game;
+  const int r = rule.load();
+  for (int i = 0; i < count; i++) main.pos.playOwnMove(cellX(cells[i]), cellY(cells[i]), r);
+  const int toMove = main.pos.recordCount % 2 == 0 ? BLACK : WHITE;
+  main.beginSearch(false);
+  main.rootExcludedCount = 0;
+  main.search.fixedDepth = depth;
+  main.search.budgetCap = std::max(1, deadline - clockMs());
+  main.search.moveBudget = main.currentBudget(1);
+  // A five among the placed stones ends the game: decided for its maker.
+  int value;
+  if (!main.setEmpty(FiveCells, toMove)) value = WIN_SCORE;
+  else value = main.deepen(toMove);
+  main.search.budgetCap = INT32_MAX;
+  // The mover of the first cell is to move again after an even count.
+  return count % 2 == 0 ? value : -value;
+}
+
+bool Engine::balanceOne(int bias, int deadline, int& cell) {
+  static int cells[MAX_CELLS];
+  static int distance[MAX_CELLS];
+  Worker& main = linkMainWorker();
+  main.pos = game;
+  int n = candidateCells(cells);
+  if (n == 0) return false;
+  cell = cells[0];
+  for (int depth = BALANCE_FIRST_DEPTH; depth <= BALANCE_MAX_DEPTH; depth++) {
+    for (int i = 0; i < n; i++) {
+      distance[i] = std::abs(valueAfter(&cells[i], 1, depth, deadline) - bias);
+      if (clockMs() >= deadline || stopRequested.load() != 0) return true;   // this pass unfinished
+    }
+    // Closest first; the deeper passes judge only the closest few.
+    for (int i = 1; i < n; i++)
+      for (int j = i; j > 0 && distance[j] < distance[j - 1]; j--) {
+        std::swap(distance[j], distance[j - 1]);
+        std::swap(cells[j], cells[j - 1]);
+      }
+    cell = cells[0];
+    n = std::min(n, BALANCE_KEPT);
+  }
+  return true;
+}
+
+bool Engine::balanceTwo(int bias, int deadline, int& first, int& second) {
+  static int firsts[MAX_CELLS], seconds[MAX_CELLS];
+  struct Pair {
+    int cells[2];
+    int distance;
+  };
+  static Pair pairs[BALANCE_FIRST_MOVES * MAX_CELLS];
+  Worker& main = linkMainWorker();
+  main.pos = game;
+  int n = candidateCells(firsts);
+  if (n == 0) return false;
+  // The first stones worth trying are the mover's strongest ones: a weak
+  // first stone leaves the second to repair the balance alone.
+  static int strength[MAX_CELLS];
+  for (int i = 0; i < n; i++) {
+    strength[i] = valueAfter(&firsts[i], 1, BALANCE_FIRST_DEPTH, deadline);
+    if (clockMs() >= deadline) break;
+  }
+  for (int i = 1; i < n; i++)
+    for (int j = i; j > 0 && strength[j] > strength[j - 1]; j--) {
+      std::swap(strength[j], strength[j - 1]);
+      std::swap(firsts[j], firsts[j - 1]);
+    }
+  n = std::min(n, BALANCE_FIRST_MOVES);
+  int pairCount = 0;
+  first = firsts[0];
+  second = NO_CELL;
+  for (int i = 0; i < n; i++) {
+    Position& after = mainWorker().pos;
+    after = game;
+    after.playOwnMove(cellX(firsts[i]), cellY(firsts[i]), rule.load());
+    const int m = candidateCells(seconds);
+    for (int j = 0; j < m; j++) pairs[pairCount++] = Pair{{firsts[i], seconds[j]}, 0};
+  }
+  if (pairCount == 0) return false;
+  first = pairs[0].cells[0];
+  second = pairs[0].cells[1];
+  for (int depth = BALANCE_FIRST_DEPTH; depth <= BALANCE_MAX_DEPTH; depth++) {
+    for (int i = 0; i < pairCount; i++) {
+      pairs[i].distance = std::abs(valueAfter(pairs[i].cells, 2, depth, deadline) - bias);
+      if (clockMs() >= deadline || stopRequested.load() != 0) return true;
+    }
+    for (int i = 1; i < pairCount; i++)
+      for (int j = i; j > 0 && pairs[j].distance < pairs[j - 1].distance; j--) std::swap(pairs[j], pairs[j - 1]);
+    first = pairs[0].cells[0];
+    second = pairs[0].cells[1];
+    pairCount = std::min(pairCount, BALANCE_KEPT);
+  }
+  return true;
+}
+
+// The balance searches end at the hard stop of a move think's budget.
+void Engine::thinkBalance() {
+  ensureRule();
+  const int budget = moveBudget();
+  const int deadline = thinkOrigin.load() + budget - stopMargin(budget);
+  int first = NO_CELL, second = NO_CELL;
+  const bool found = task == TASK_BALANCE_ONE ? balanceOne(taskArgument, deadline, first)
+                                              : balanceTwo(taskArgument, deadline, first, second);
+  if (!found) out("MESSAGE pass");
+  if (second >= 0) out("%d,%d %d,%d", cellX(first), cellY(first), cellX(second), cellY(second));
+  else out("%d,%d", found ? cellX(first) : -1, found ? cellY(first) : -1);
+}
+
+// Swap2, the game already holding the opening's stones (0, 3 or 5). Every
+// stone the answer names is played on the game.
+void Engine::thinkSwap2() {
+  ensureRule();
+  const int budget = moveBudget();
+  const int origin = thinkOrigin.load();
+  const int deadline = origin + budget - stopMargin(budget);
+  const int r = rule.load();
+  rootExclusionCount = blockedCount;
+  std::copy(blocked, blocked + blockedCount, rootExclusions);
+  lineNumber = lineCount = 1;
+  earlierLineNodes = 0;
+  if (game.recordCount == 0) {
+    // Black in the centre, White beside it (straight or diagonal, by the
+    // clock, so that games differ), and Black's stone that balances them.
+    const int cx = game.xExtent / 2, cy = game.yExtent / 2;
+    const bool diagonal = (clockMs() & 1) != 0;
+    game.playOwnMove(cx, cy, r);
+    game.playOwnMove(cx + 1, diagonal ? cy + 1 : cy, r);
+    int third = NO_CELL;
+    if (!balanceOne(0, deadline, third)) third = cellIndex(cx - 1, cy + 1);
+    game.playOwnMove(cellX(third), cellY(third), r);
+    out("%d,%d %d,%d %d,%d", cx, cy, cx + 1, diagonal ? cy + 1 : cy, cellX(third), cellY(third));
+    return;
+  }
+  // White to move: what White's best move is worth, on half the time when
+  // the answer may still be two balancing stones.
+  Worker& main = mainWorker();
+  const bool threeStones = game.recordCount == 3;
+  main.search.budgetCap = threeStones ? std::max(1, budget / 2) : budget;
+  const int white = searchGame(WHITE, true, origin);
+  main.search.budgetCap = INT32_MAX;
+  const int moveX = main.search.bestX, moveY = main.search.bestY;
+  if (threeStones && std::abs(white) <= SWAP2_EVEN) {
+    int first = NO_CELL, second = NO_CELL;
+    if (balanceTwo(0, deadline, first, second) && second >= 0) {
+      game.playOwnMove(cellX(first), cellY(first), r);
+      game.playOwnMove(cellX(second), cellY(second), r);
+      out("%d,%d %d,%d", cellX(first), cellY(first), cellX(second), cellY(second));
+      return;
+    }
+  }
+  if (white < 0 || moveX < 0) {
+    out("SWAP");
+    return;
+  }
+  game.playOwnMove(moveX, moveY, r);
+  out("%d,%d", moveX, moveY);
 }

@@ -50,9 +50,12 @@ class Engine {
   std::atomic<int32_t> rule{0};           // the rule in force, as INFO set it
   std::atomic<int32_t> threadCount{1};    // search threads wanted, 1 ... MAX_THREADS
   std::atomic<int32_t> stopRequested{0};  // the front end's request to end a think now
-  // show_detail bits; SHOW_REALTIME asks for the REALTIME lines of boards that
-  // paint the search.
+  // INFO show_detail as the manager sent it: 1 the REALTIME lines of boards
+  // that paint the search, 2 the detail block after each iteration, 3 both;
+  // any other value shows neither (see showsRealtime, showsDetail).
   std::atomic<int32_t> showDetail{0};
+  bool showsRealtime() const { return showDetail.load() == 1 || showDetail.load() == 3; }
+  bool showsDetail() const { return showDetail.load() == 2 || showDetail.load() == 3; }
   // INFO threat_search: lets the search use the threat-sequence solver.
   // 0 off, 1 our wins at the root and the opponent's one ply below it,
   // SEQUENCES_OWN_WINS our wins at the root only, SEQUENCES_LEAVES those
@@ -81,13 +84,32 @@ class Engine {
   std::atomic<int32_t> thinkOrigin{-1};
   Printer out = nullptr;
 
+  // What the next think does; the front end sets it (and its argument)
+  // before it starts the think.
+  enum Task { TASK_MOVE, TASK_NBEST, TASK_BALANCE_ONE, TASK_BALANCE_TWO, TASK_SWAP2 };
+  int task = TASK_MOVE;
+  int taskArgument = 0;   // lines of an N-best search; the bias of a balance search
+
+  // Root moves no think may play (YXBLOCK), cells in any order, each once.
+  // A new game clears them.
+  int blocked[MAX_CELLS];
+  int blockedCount = 0;
+  void blockRootMove(int cell);
+  void unblockRootMove(int cell);
+
   // Builds the line tables for the rule in force and allocates the search
   // tables, ahead of the first game.
   void warmUp();
 
-  // Whole think: set-up, trivial cases or deepening search, reply (the move
-  // is played on the game and printed).
+  // Whole think of the task in hand (TASK_MOVE: set-up, trivial cases or
+  // deepening search, reply, the move played on the game and printed).
   void think();
+  // The trivial cases and the deepening search of a move think, with its
+  // Speed line; the move is in the main worker's bestX, bestY (-1: none).
+  void chooseMove();
+
+  // Empties the transposition table and the solver caches.
+  void clearTables();
 
   // The deepening search of the game position with `colour` to move on every
   // thread, without the reply and without playing the move: the bench and
@@ -122,6 +144,36 @@ class Engine {
   void ensureWorkers(int count);
   void prepareSearchTables();
   void playCentre(Worker& w);
+  void ensureRule();
+  void thinkMove();
+  void thinkBestLines();
+  void thinkBalance();
+  void thinkSwap2();
+  // The balanced-move searches behind YXBALANCEONE, YXBALANCETWO and Swap2:
+  // the cells that leave the game's position closest to `bias` for its side
+  // to move, searched until the clock reaches `deadline`. False when no
+  // cell can be played.
+  bool balanceOne(int bias, int deadline, int& cell);
+  bool balanceTwo(int bias, int deadline, int& first, int& second);
+  // Value for the mover of `count` cells played on the game in turn, by a
+  // short search of the position after them.
+  int valueAfter(const int* cells, int count, int depth, int deadline);
+  // Empty cells near the stones of the main worker's position that its side
+  // to move may play and the root may not exclude; on an empty board the
+  // free cell nearest the centre.
+  int candidateCells(int* cells);
+  // The move-think budget of the game position, in ms.
+  int moveBudget();
+  // Root moves the next searchGame excludes, on every worker.
+  int rootExclusions[MAX_CELLS];
+  int rootExclusionCount = 0;
+  // The N-best lines: which line a search is (1 ...), of how many, and the
+  // nodes of the lines before it; 1, 1 and 0 for every other think.
+  int lineNumber = 1, lineCount = 1;
+  int64_t earlierLineNodes = 0;
+  // The value as the analysis line prints it: a number, or +M<n> / -M<n>.
+  static void formatValue(Worker& w, int depth, int value, char* text, int size);
+  void printDetailBlock(Worker& w, int depth, int value, const char* pv);
   ThreatCache* sequenceCache() { return sequenceSearch.load() && threatCache.buckets ? &threatCache : nullptr; }
   int64_t appliedMemory = -1;      // the limit the tables are sized for
   int lastAnnounced = NO_CELL;     // the last REALTIME BEST cell
@@ -131,4 +183,3 @@ class Engine {
   void principalVariation(Worker& w, int colour, char* text, int size);
 };
 
-constexpr int SHOW_REALTIME = 2;

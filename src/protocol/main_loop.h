@@ -81,6 +81,15 @@ class FrontEnd {
   void commandStop();
   void commandTakeBack(const char* args);
   void commandShowForbid();
+  void commandBestLines(const char* args);
+  void commandRootBlocks(bool adding, const char* word);
+  void commandBlockReset();
+  void commandHashClear();
+  void commandBalance(int task, const char* args, const char* refusal);
+  void commandSwap2();
+  // Reads a block of "x,y" lines up to DONE into cells (at most `limit`, the
+  // rest dropped); false after its error line when a line is neither.
+  bool readCellBlock(const char* refusal, int* cells, int& count, int limit);
 };
 
 // The whole process from start-up to the ordered shutdown; returns the exit code.

@@ -55,6 +55,7 @@ void FrontEnd::newGame(int width, int height) {
     printLine("ERROR size of the board");
     return;
   }
+  engine.blockedCount = 0;
   printGreeting();
   printLine("OK");
 }
@@ -103,6 +104,7 @@ void FrontEnd::commandRestart() {
   // The greeting comes before the board is built for a Renju game, as for START.
   printGreeting();
   engine.game.restartGame(engine.rule.load());
+  engine.blockedCount = 0;
   printLine("OK");
 }
 
@@ -195,6 +197,105 @@ void FrontEnd::commandShowForbid() {
   printLine("%s.", text);
 }
 
+bool FrontEnd::readCellBlock(const char* refusal, int* cells, int& count, int limit) {
+  count = 0;
+  for (;;) {
+    if (!readCommandLine()) return false;
+    int x, y;
+    if (std::sscanf(commandLine, "%d,%d", &x, &y) == 2 && validPair(x, y)) {
+      if (count < limit) cells[count++] = cellIndex(x, y);
+      continue;
+    }
+    if (equalsIgnoreCase(commandLine, "DONE")) return true;
+    printLine("%s", refusal);
+    return false;
+  }
+}
+
+// YXNBEST n: the n best root moves, each searched with the ones before it
+// excluded; answered with the best, which is not played.
+void FrontEnd::commandBestLines(const char* args) {
+  stopThinking();
+  ensureGame();
+  int lines;
+  if (std::sscanf(args, "%d", &lines) != 1 || lines < 1) {
+    printLine("ERROR bad YXNBEST parameters");
+    return;
+  }
+  engine.task = Engine::TASK_NBEST;
+  engine.taskArgument = lines;
+  startThinking();
+}
+
+// YXBLOCK and YXBLOCKUNDO: a block of root moves that no think may play, or
+// that may be played again. A line that is neither "x,y" on the board nor
+// DONE ends the block with its error; the cells before it count.
+void FrontEnd::commandRootBlocks(bool adding, const char* word) {
+  stopThinking();
+  ensureGame();
+  char refusal[64];
+  std::snprintf(refusal, sizeof refusal, "ERROR x,y or DONE expected after %s", word);
+  for (;;) {
+    if (!readCommandLine()) return;
+    int x, y;
+    if (std::sscanf(commandLine, "%d,%d", &x, &y) == 2 && validPair(x, y)) {
+      if (adding) engine.blockRootMove(cellIndex(x, y));
+      else engine.unblockRootMove(cellIndex(x, y));
+      continue;
+    }
+    if (!equalsIgnoreCase(commandLine, "DONE")) printLine("%s", refusal);
+    return;
+  }
+}
+
+void FrontEnd::commandBlockReset() {
+  stopThinking();
+  engine.blockedCount = 0;
+}
+
+void FrontEnd::commandHashClear() {
+  stopThinking();
+  engine.clearTables();
+}
+
+// YXBALANCEONE b / YXBALANCETWO b: the move (the two moves) after which the
+// position is worth b to the side to move now; not played.
+void FrontEnd::commandBalance(int task, const char* args, const char* refusal) {
+  stopThinking();
+  ensureGame();
+  int bias;
+  if (std::sscanf(args, "%d", &bias) != 1) {
+    printLine("%s", refusal);
+    return;
+  }
+  engine.task = task;
+  engine.taskArgument = bias;
+  startThinking();
+}
+
+// SWAP2BOARD: the opening so far (0, 3 or 5 stones, Black first, in the
+// order played) replaces the game; the engine answers as the Swap2 rule
+// lets the side to choose, and plays the stones it names. A bad block
+// changes nothing.
+void FrontEnd::commandSwap2() {
+  stopThinking();
+  ensureGame();
+  int cells[6], count;
+  if (!readCellBlock("ERROR x,y or DONE expected after SWAP2BOARD", cells, count, 6)) return;
+  for (int i = 0; i < count; i++)
+    for (int j = 0; j < i; j++)
+      if (cells[i] == cells[j]) count = -1;   // the same cell twice
+  if (count != 0 && count != 3 && count != 5) {
+    printLine("ERROR SWAP2BOARD needs 0, 3 or 5 stones on distinct cells");
+    return;
+  }
+  engine.game.restartGame(engine.rule.load());
+  engine.blockedCount = 0;
+  for (int i = 0; i < count; i++) engine.game.playOwnMove(cellX(cells[i]), cellY(cells[i]), engine.rule.load());
+  engine.task = Engine::TASK_SWAP2;
+  startThinking();
+}
+
 bool FrontEnd::handleCommand() {
   commandTime = clockMs();
   struct Command {
@@ -203,13 +304,17 @@ bool FrontEnd::handleCommand() {
   };
   enum {
     Info, Start, RectStart, Restart, Turn, Play, Begin, About, End, Board, TakeBack, ShowForbid,
-    Stop, YxStop, YxBoard
+    Stop, YxStop, YxBoard, NBest, BlockUndo, BlockReset, Block, HashClear, Swap2Board, BalanceOne, BalanceTwo
   };
   static const Command commands[] = {
       {"INFO", Info},   {"START", Start}, {"RECTSTART", RectStart}, {"RESTART", Restart},
       {"TURN", Turn},   {"PLAY", Play},   {"BEGIN", Begin},         {"ABOUT", About},
       {"END", End},     {"BOARD", Board}, {"TAKEBACK", TakeBack},   {"YXSHOWFORBID", ShowForbid},
       {"STOP", Stop},   {"YXSTOP", YxStop}, {"YXBOARD", YxBoard},
+      // YXBLOCK is a prefix of the other two: they come first.
+      {"YXNBEST", NBest}, {"YXBLOCKUNDO", BlockUndo}, {"YXBLOCKRESET", BlockReset}, {"YXBLOCK", Block},
+      {"YXHASHCLEAR", HashClear}, {"SWAP2BOARD", Swap2Board}, {"YXBALANCEONE", BalanceOne},
+      {"YXBALANCETWO", BalanceTwo},
   };
   for (const Command& command : commands) {
     if (!matchWord(commandLine, command.word)) continue;
@@ -234,6 +339,14 @@ bool FrontEnd::handleCommand() {
       case YxStop: commandStop(); break;
       case TakeBack: commandTakeBack(args); break;
       case ShowForbid: commandShowForbid(); break;
+      case NBest: commandBestLines(args); break;
+      case Block: commandRootBlocks(true, "YXBLOCK"); break;
+      case BlockUndo: commandRootBlocks(false, "YXBLOCKUNDO"); break;
+      case BlockReset: commandBlockReset(); break;
+      case HashClear: commandHashClear(); break;
+      case Swap2Board: commandSwap2(); break;
+      case BalanceOne: commandBalance(Engine::TASK_BALANCE_ONE, args, "ERROR bad YXBALANCEONE parameters"); break;
+      case BalanceTwo: commandBalance(Engine::TASK_BALANCE_TWO, args, "ERROR bad YXBALANCETWO parameters"); break;
     }
     return false;
   }

@@ -16,6 +16,14 @@
 //   STOP       ignored    (ends it)       the running think answers at once; none if idle
 //   YXSTOP     ignored    (ends it)       as STOP
 //   YXBOARD    ignored    yes             block as BOARD, no move
+//   YXNBEST    "%d"       yes             "MESSAGE (k) ..." per line, then the best move (not played)
+//   YXBLOCKUNDO ignored   yes             block of "x,y" ended by DONE: root moves allowed again
+//   YXBLOCKRESET ignored  yes             none: every root move allowed again
+//   YXBLOCK    ignored    yes             block of "x,y" ended by DONE: root moves no think may play
+//   YXHASHCLEAR ignored   yes             none: the tables and solver caches emptied
+//   SWAP2BOARD ignored    yes             block of 0, 3 or 5 "x,y" then DONE; "SWAP", or the stones placed
+//   YXBALANCEONE "%d"     yes             the balancing move (not played)
+//   YXBALANCETWO "%d"     yes             the two balancing moves "x,y x,y" (not played)
 //   anything else                         "UNKNOWN command"
 //
 // Command words are matched as case-insensitive prefixes in the order above, so

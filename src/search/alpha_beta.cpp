@@ -227,6 +227,7 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
   // A line extended to the end of the per-ply stacks is judged statically.
   if (ply >= PLY_LIMIT || ply < 0) return threatEval(depth, colour);
   if (nodeClockCheck()) return 0;
+  if (ply > search.selDepth) search.selDepth = ply;
   const int opponent = colour ^ 3;
   if (!setEmpty(FiveCells, colour)) return WIN_SCORE + depth;
   if (ply == 1 && guardReplies) {

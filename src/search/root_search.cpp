@@ -30,6 +30,9 @@ constexpr int64_t GUARD_NODES_PER_MS = 500;
 constexpr int64_t GUARD_LEAST = 1000;
 // Depth of the searches that rank the moves of a lost position.
 constexpr int RESIST_SEARCH_DEPTH = 4;
+// The first depth whose root moves are announced as they are searched: the
+// iterations below it pass too fast for a board to show them.
+constexpr int ROOT_MOVES_SHOWN_DEPTH = 5;
 
 int clampTo(int v, int cap) { return std::max(-cap, std::min(cap, v)); }
 
@@ -37,8 +40,8 @@ int clampTo(int v, int cap) { return std::max(-cap, std::min(cap, v)); }
 
 int Worker::currentBudget(int multiplier) const {
   const int empty = pos.xExtent * pos.yExtent - pos.board.stoneCount - pos.blockCount;
-  return budgetFor(links.limits->time_left.load(), links.limits->timeout_turn.load(), multiplier,
-                   expectedMovesLeft(pos.recordCount, empty));
+  return std::min(search.budgetCap, budgetFor(links.limits->time_left.load(), links.limits->timeout_turn.load(),
+                                              multiplier, expectedMovesLeft(pos.recordCount, empty)));
 }
 
 int Worker::raisedBudget(int drop, int newBest) const {
@@ -88,10 +91,20 @@ void Worker::setBest(int cell) {
   search.bestY = cell < 0 ? -1 : cellY(cell);
 }
 
+int Worker::firstPlayableSetCell(int kind, int colour) const {
+  if (rootExcludedCount == 0) return firstSetCell(kind, colour);
+  int32_t cells[MAX_CELLS];
+  const int n = listSetCells(kind, colour, cells);
+  for (int i = 0; i < n; i++)
+    if (!rootExcludes(cells[i])) return cells[i];
+  return NO_CELL;
+}
+
 int Worker::searchRoot(int depth, int alpha, int beta, int colour, int extension) {
   if (nodeClockCheck()) return 0;
   const int opponent = colour ^ 3;
-  if (!setEmpty(FiveCells, colour)) return WIN_SCORE + depth;
+  // A win in hand counts only on a cell the root may play.
+  if (firstPlayableSetCell(FiveCells, colour) >= 0) return WIN_SCORE + depth;
   int forced = NO_CELL;
   if (!setEmpty(FiveCells, opponent)) {
     // The cell to block; under Renju Black blocks on a cell it may play, when
@@ -108,7 +121,8 @@ int Worker::searchRoot(int depth, int alpha, int beta, int colour, int extension
         }
     }
   }
-  else if (!setEmpty(OpenFourCells, colour) && openFourWins(colour)) return WIN_SCORE + depth;
+  else if (setEmpty(FiveCells, colour) && firstPlayableSetCell(OpenFourCells, colour) >= 0 && openFourWins(colour))
+    return WIN_SCORE + depth;
   advancePlyStamp(0);
 
   const int effDepth = depth + (extension >> 1);
@@ -127,7 +141,10 @@ int Worker::searchRoot(int depth, int alpha, int beta, int colour, int extension
   int best = NO_SCORE, bound = BOUND_UPPER, index = 0, nonLosingMoves = 0;
   int nodeThreat = NO_SCORE;
   double scale = -1;
+  const bool showMoves = links.onRootEvent && depth >= ROOT_MOVES_SHOWN_DEPTH;
   for (int cell; (cell = nextMove(picker, best)) >= 0;) {
+    if (rootExcludedCount > 0 && rootExcludes(cell)) continue;
+    if (showMoves) links.onRootEvent(links.listener, ROOT_MOVE_STARTED, cell);
     const MoveShape shape = moveShape(cell, depth, colour, true, nodeThreat, scale);
     int penalty = shape.penalty;
     if (pos.builtRule == RULE_RENJU) penalty += openness(cellX(cell), cellY(cell), colour);
@@ -150,6 +167,7 @@ int Worker::searchRoot(int depth, int alpha, int beta, int colour, int extension
       }
     }
     pos.removeStone(cell);
+    if (showMoves) links.onRootEvent(links.listener, ROOT_MOVE_DONE, cell);
     if (search.stopSearch) {
       // A cut-short iteration counts once two root moves are finished.
       if (index <= 1) return 0;
@@ -193,10 +211,12 @@ int Worker::playForcedWin(int colour) {
   int32_t cells[MAX_CELLS];
   int n = listSetCells(FiveCells, colour, cells);
   if (n == 0) n = countPlayableOpenFours(colour, cells);
-  if (n == 0) return 0;
-  search.bestX = cellX(cells[0]);
-  search.bestY = cellY(cells[0]);
-  return 1;
+  for (int i = 0; i < n; i++)
+    if (!rootExcludes(cells[i])) {
+      setBest(cells[i]);
+      return 1;
+    }
+  return 0;
 }
 
 void Worker::beginSearch(bool thinking) {
@@ -207,6 +227,7 @@ void Worker::beginSearch(bool thinking) {
   search.stopSearch = 0;
   search.bestX = search.bestY = -1;
   search.startTime = 0;
+  search.selDepth = 0;
   std::memset(sequenceTried, 0, sizeof sequenceTried);
   rootPreferredCount = 0;
 }
@@ -261,7 +282,9 @@ int Worker::deepen(int colour) {
       threats.deadline = hardStop();
       const int plies = solveSequence(colour, budget, ROOT_SEQUENCE_PLIES, &first);
       threats.deadline = INT_MAX;
-      if (plies > 0 && first >= 0) {
+      if (plies > 0 && first >= 0 && rootExcludes(first)) {
+        sequencePending = false;   // the win starts on a move the root may not play
+      } else if (plies > 0 && first >= 0) {
         result = sequenceWinScore(depth, plies);
         setBest(first);
         if (links.onIteration) links.onIteration(links.listener, *this, depth, result);
@@ -346,6 +369,23 @@ int Worker::deepen(int colour) {
       result > -DECISIVE_SCORE && result < DECISIVE_SCORE && bestLosesToSequence(colour))
     setBest(guarded);
   if (result <= -DECISIVE_SCORE && links.stopRequested->load() == 0) resistLoss(colour);
+  // The exclusions can take every move the generator offers (the answers to
+  // an open three, say): the move that loses latest among the rest.
+  if (search.bestX < 0 && rootExcludedCount > 0) resistLoss(colour);
+  if (search.bestX >= 0 && rootExcludes(cellIndex(search.bestX, search.bestY))) {
+    // Only the one-ply pass can have chosen it (a search stopped before two
+    // root moves were done): any other playable cell near the stones will do.
+    setBest(NO_CELL);
+    for (int x = 0; x < pos.xExtent && search.bestX < 0; x++)
+      for (int y = 0; y < pos.yExtent; y++) {
+        const int cell = cellIndex(x, y);
+        if (pos.board.cells[cell] == EMPTY && !rootExcludes(cell) && neighbourhood(x, y, fullSquare) &&
+            !(pos.builtRule == RULE_RENJU && colour == BLACK && pos.isForbidden(cell))) {
+          setBest(cell);
+          break;
+        }
+      }
+  }
   search.startTime = clockMs() - search.startTime;
   pos.finalValue = result;
   if (pos.finalValue - depth >= WIN_SCORE) playForcedWin(colour);
@@ -453,7 +493,9 @@ void Worker::resistLoss(int colour) {
   for (int x = 0; x < pos.xExtent; x++)
     for (int y = 0; y < pos.yExtent; y++) {
       const int cell = cellIndex(x, y);
-      if (cell == rootChoice || pos.board.cells[cell] != EMPTY || !neighbourhood(x, y, fullSquare)) continue;
+      if (cell == rootChoice || pos.board.cells[cell] != EMPTY || !neighbourhood(x, y, fullSquare) ||
+          rootExcludes(cell))
+        continue;
       if (renjuBlack && pos.isForbidden(cell)) continue;
       candidates[count++] = Candidate{cell, UNJUDGED};
     }
@@ -509,7 +551,7 @@ void Worker::resistLoss(int colour) {
           bestCell = candidates[i].cell;
           break;
         }
-  } else if (bestQuick != UNJUDGED) {
+  } else if (bestQuick != UNJUDGED || rootChoice == NO_CELL) {
     // Every judged move allows a chain of fours: the one that delays it most.
     for (int i = 0; i < count; i++)
       if (candidates[i].quickWin > bestQuick) {

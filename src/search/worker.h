@@ -103,6 +103,10 @@ struct SearchControl {
   int fixedDepth = 0;            // >0: stop deepening after this depth (bench, tests)
   int64_t maxNodes = 0;          // >0: stop once this many nodes are searched
   int originTime = -1;           // clock at which the think's command arrived; -1: now
+  int selDepth = 0;              // deepest ply a node of the search reached
+  // The most time the budget may give this search, in ms: a share of a move
+  // for an N-best line or a balance search. Kept by beginSearch.
+  int budgetCap = INT32_MAX;
 };
 
 // What the engine shares with each of its workers.
@@ -141,6 +145,8 @@ struct WorkerLinks {
 
 constexpr int ROOT_NEW_BEST = 1;
 constexpr int ROOT_LOST = 2;
+constexpr int ROOT_MOVE_STARTED = 3;   // the root starts searching a move ...
+constexpr int ROOT_MOVE_DONE = 4;      // ... and leaves it
 
 class Worker {
  public:
@@ -309,6 +315,18 @@ class Worker {
   int rootPreferred[ROOT_PREFERRED];
   int rootPreferredCount = 0;
   void preferRefutations(int colour, const int* line, int count);
+  // Root moves this search must not play (blocked by the user, or found by
+  // the earlier lines of an N-best search); set by the engine after
+  // beginSearch, which leaves them alone.
+  int rootExcluded[MAX_CELLS];
+  int rootExcludedCount = 0;
+  bool rootExcludes(int cell) const {
+    for (int i = 0; i < rootExcludedCount; i++)
+      if (rootExcluded[i] == cell) return true;
+    return false;
+  }
+  // The first cell of the set (as firstSetCell) that is not excluded; -1.
+  int firstPlayableSetCell(int kind, int colour) const;
 
  private:
   // Root helpers.
