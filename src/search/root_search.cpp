@@ -32,7 +32,7 @@ constexpr int64_t GUARD_LEAST = 1000;
 constexpr int RESIST_SEARCH_DEPTH = 4;
 // The first depth whose root moves are announced as they are searched: the
 // iterations below it pass too fast for a board to show them.
-constexpr int ROOT_MOVES_SHOWN_DEPTH = 5;
+constexpr int ROOT_MOVES_SHOWN_DEPTH = 4;
 
 int clampTo(int v, int cap) { return std::max(-cap, std::min(cap, v)); }
 

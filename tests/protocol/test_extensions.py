@@ -31,7 +31,7 @@ from test_protocol import (  # noqa: E402
     ProtocolCase,
 )
 
-REALTIME_RE = re.compile(r"MESSAGE REALTIME (BEST|LOST) (\d+),(\d+)\Z")
+REALTIME_RE = re.compile(r"MESSAGE REALTIME (POS|DONE|BEST|LOST) (\d+),(\d+)\Z")
 
 
 class ExtensionCase(ProtocolCase):
@@ -360,7 +360,7 @@ class RealtimeTest(ExtensionCase):
     def test_show_detail_adds_realtime_best_moves_and_lost_moves(self):
         e = self.analysing_engine()
         p = Position(15)
-        e.send("START 15", "INFO timeout_turn 500", "INFO show_detail 2")
+        e.send("START 15", "INFO timeout_turn 500", "INFO show_detail 1")
         self.expect(e, NEW_GAME)
         # The opponent (White) has two open threes: every defence of one
         # loses to the other.
