@@ -372,9 +372,11 @@ int Worker::deepen(int colour) {
   // The exclusions can take every move the generator offers (the answers to
   // an open three, say): the move that loses latest among the rest.
   if (search.bestX < 0 && rootExcludedCount > 0) resistLoss(colour);
-  if (search.bestX >= 0 && rootExcludes(cellIndex(search.bestX, search.bestY))) {
-    // Only the one-ply pass can have chosen it (a search stopped before two
-    // root moves were done): any other playable cell near the stones will do.
+  if (rootExcludedCount > 0 && (search.bestX < 0 || rootExcludes(cellIndex(search.bestX, search.bestY)))) {
+    // The one-ply pass chose an excluded cell (a search stopped before two
+    // root moves were done), or the only block of the opponent's five is
+    // excluded and every move loses alike: any other playable cell near the
+    // stones will do.
     setBest(NO_CELL);
     for (int x = 0; x < pos.xExtent && search.bestX < 0; x++)
       for (int y = 0; y < pos.yExtent; y++) {
