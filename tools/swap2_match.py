@@ -8,8 +8,8 @@ opener (A in even games, B in odd ones) answers SWAP2BOARD on an empty board
 with three stones; the other side answers the three-stone block with SWAP,
 one White move, or two more stones, and after two more the opener answers
 the five-stone block with SWAP or one White move. Then the game is played
-out: each brain gets the position by RESTART and BOARD at its first move and
-TURN after that. A reply that is not of its form, names an occupied or
+out: the brain to move gets the whole position by RESTART and BOARD at every
+move. A reply that is not of its form, names an occupied or
 off-board cell, or does not come within 10 s loses the game and is counted.
 
 Prints, per side, how often it chose each answer as chooser and as opener,
@@ -149,22 +149,18 @@ def play_game(cmd_a, cmd_b, a_opens, size, turn_ms, tally):
         white = "B" if black == "A" else "A"
         colour_of = {black: 1, white: 2}
         stones_at = {c: (1 if i % 2 == 0 else 2) for i, c in enumerate(record)}
-        started = set()
         for c in record:
             if five(stones_at, c, size):
                 return (black if stones_at[c] == 1 else white), tally
         while len(record) < size * size:
             mover = black if len(record) % 2 == 0 else white
             b = brains[mover]
-            if mover not in started:
-                b.send("RESTART")
-                b.until_ok()
-                own = colour_of[mover]
-                b.send("BOARD", *["%d,%d,%d" % (c[0], c[1], 1 if stones_at[c] == own else 2) for c in record],
-                       "DONE")
-                started.add(mover)
-            else:
-                b.send("TURN %d,%d" % record[-1])
+            # The whole position at every move: what a brain kept of the
+            # opening's commands can then never disagree with the game.
+            b.send("RESTART")
+            b.until_ok()
+            own = colour_of[mover]
+            b.send("BOARD", *["%d,%d,%d" % (c[0], c[1], 1 if stones_at[c] == own else 2) for c in record], "DONE")
             reply = b.answer()
             cells = parse_cells(reply, size)
             if not cells or len(cells) != 1 or cells[0] in stones_at:
