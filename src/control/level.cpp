@@ -104,7 +104,9 @@ void chooseLevelMove(Worker& w, int colour, int level, int value, uint64_t& rand
   for (int x = 0; x < pos.xExtent && !w.search.stopSearch; x++)
     for (int y = 0; y < pos.yExtent && !w.search.stopSearch; y++) {
       const int cell = cellIndex(x, y);
-      if (cell == searched || pos.board.cells[cell] != EMPTY || !w.neighbourhood(x, y, fullSquare)) continue;
+      if (cell == searched || pos.board.cells[cell] != EMPTY || !w.neighbourhood(x, y, fullSquare) ||
+          w.rootExcludes(cell))
+        continue;
       if (renjuBlack && pos.isForbidden(cell)) continue;
       judge(cell);
     }
