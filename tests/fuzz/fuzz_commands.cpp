@@ -226,6 +226,7 @@ void reset() {
   send("INFO rule 0");
   send("INFO thread_num 1");
   send("INFO show_detail 0");
+  send("INFO level 0");
   send("INFO timeout_match 0");
   send("INFO time_left 100000000");
   std::snprintf(line, sizeof line, "INFO timeout_turn %lld", static_cast<long long>(TURN_CAP_MS));
@@ -252,6 +253,8 @@ ModelGame snapshot() {
   g.height = game.yExtent;
   for (int i = 0; i < game.recordCount; i++) g.record.push_back({game.gameRecord[i].x, game.gameRecord[i].y});
   for (int i = 0; i < game.blockCount; i++) g.blocks.push_back({cellX(game.blockList[i]), cellY(game.blockList[i])});
+  const Engine& engine = frontEnd->engine;
+  for (int i = 0; i < engine.blockedCount; i++) g.excluded.push_back({cellX(engine.blocked[i]), cellY(engine.blocked[i])});
   return g;
 }
 
@@ -260,6 +263,8 @@ std::string describe(const ModelGame& g) {
   for (const ModelCell& c : g.record) text += " " + std::to_string(c.x) + "," + std::to_string(c.y);
   text += " blocks";
   for (const ModelCell& c : g.blocks) text += " " + std::to_string(c.x) + "," + std::to_string(c.y);
+  text += " excluded";
+  for (const ModelCell& c : g.excluded) text += " " + std::to_string(c.x) + "," + std::to_string(c.y);
   return text;
 }
 
@@ -284,6 +289,7 @@ long long infoSetting(const std::string& key) {
   if (key == "MAX_NODE") return e.limits.max_node.load();
   if (key == "MAX_DEPTH") return e.limits.max_depth.load();
   if (key == "SHOW_DETAIL") return e.showDetail.load();
+  if (key == "LEVEL") return e.level.load();
   std::abort();
 }
 
@@ -331,7 +337,8 @@ void runSequential(std::FILE* in, const char* bytes, size_t size, std::FILE* cap
     const std::vector<std::string> rest(got.begin() + static_cast<long>(i), got.end());
     if (step.thinks) {
       const ModelGame position = step.after;
-      if (const char* wrong = checkThink(step.after, frontEnd->engine.rule.load(), rest))
+      if (const char* wrong =
+              checkThink(step.after, frontEnd->engine.rule.load(), frontEnd->engine.showDetail.load(), step, rest))
         disagree(wrong, c, step.replies, got, "position: " + describe(position));
     } else if (!rest.empty()) {
       disagree("lines the command does not print", c, step.replies, got);

@@ -45,20 +45,67 @@ struct Cursor {
   bool done() const { return p == end; }
 };
 
-bool analysisLine(Cursor c) {
+// A value as the engine shows it: a signed number, or +M<n> / -M<n>.
+bool value(Cursor& c) {
   long long v;
-  if (!c.literal("depth ") || !c.number(v) || !c.literal(" eval ")) return false;
-  if (c.literal("+M") || c.literal("-M")) {
-    if (!c.number(v)) return false;
-  } else if (!c.signedNumber(v)) {
-    return false;
-  }
-  if (!c.literal(" nodes ") || !c.number(v) || !c.literal(" time ") || !c.signedNumber(v) || !c.literal(" pv "))
-    return false;
+  if (c.literal("+M") || c.literal("-M")) return c.number(v);
+  return c.signedNumber(v);
+}
+
+// A principal variation to the end of the line: cells separated by blanks.
+bool cellsToEnd(Cursor& c) {
   if (!c.cell()) return false;
   while (!c.done())
     if (!c.literal(" ") || !c.cell()) return false;
   return true;
+}
+
+bool analysisLine(Cursor c) {
+  long long v;
+  if (!c.literal("depth ") || !c.number(v) || !c.literal(" eval ") || !value(c)) return false;
+  if (!c.literal(" nodes ") || !c.number(v) || !c.literal(" time ") || !c.signedNumber(v) || !c.literal(" pv "))
+    return false;
+  return cellsToEnd(c);
+}
+
+// A line of YXNBEST: "(k) value | depth-seldepth | pv", k from 1 to 32.
+bool bestLine(Cursor c) {
+  long long k, v;
+  return c.literal("(") && c.number(k) && k >= 1 && k <= 32 && c.literal(") ") && value(c) && c.literal(" | ") &&
+         c.number(v) && c.literal("-") && c.number(v) && c.literal(" | ") && cellsToEnd(c);
+}
+
+// A line of the detail block that follows an analysis line under
+// show_detail 2 and 3.
+bool detailLine(Cursor c) {
+  long long v;
+  if (!c.literal("INFO ")) return false;
+  {
+    Cursor t = c;
+    if (t.literal("PV DONE") && t.done()) return true;
+  }
+  for (const char* key : {"PV ", "NUMPV "}) {
+    Cursor t = c;
+    if (t.literal(key) && t.number(v) && v >= 1 && v <= 32 && t.done()) return true;
+  }
+  for (const char* key : {"DEPTH ", "SELDEPTH ", "NODES ", "TOTALNODES ", "TOTALTIME ", "SPEED "}) {
+    Cursor t = c;
+    if (t.literal(key) && t.number(v) && t.done()) return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("EVAL ") && value(t) && t.done()) return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("WINRATE ") && (t.literal("0.") || t.literal("1.")) && t.end - t.p == 4 && t.number(v) && t.done())
+      return true;
+  }
+  {
+    Cursor t = c;
+    if (t.literal("BESTLINE ") && cellsToEnd(t)) return true;
+  }
+  return false;
 }
 
 // What follows "MESSAGE " in thinkMessage's lines.
@@ -66,7 +113,9 @@ bool thinkText(Cursor c) {
   long long v;
   {
     Cursor t = c;
-    if (t.literal("REALTIME ") && (t.literal("BEST ") || t.literal("LOST ")) && t.cell() && t.done()) return true;
+    if (t.literal("REALTIME ") && (t.literal("BEST ") || t.literal("LOST ") || t.literal("POS ") || t.literal("DONE ")) &&
+        t.cell() && t.done())
+      return true;
   }
   {
     Cursor t = c;
@@ -74,6 +123,7 @@ bool thinkText(Cursor c) {
         t.literal(" bytes: using the smallest tables") && t.done())
       return true;
   }
+  if (bestLine(c)) return true;
   return analysisLine(c);
 }
 
@@ -108,7 +158,11 @@ bool knownReply(const char* line, size_t length, bool afterDraw) {
   Cursor c{line, line + length};
   if (length == 0) return afterDraw;  // the draw notice ends with an empty line
   for (const char* fixed : {"OK", "UNKNOWN command", "ERROR size of the board", "ERROR bad RECTSTART parameters",
-                            "ERROR bad coordinates", "ERROR x,y,who or DONE expected after BOARD", "-1,-1"}) {
+                            "ERROR bad coordinates", "ERROR x,y,who or DONE expected after BOARD", "-1,-1",
+                            "ERROR bad YXNBEST parameters", "ERROR bad YXBALANCEONE parameters",
+                            "ERROR bad YXBALANCETWO parameters", "ERROR x,y or DONE expected after YXBLOCK",
+                            "ERROR x,y or DONE expected after YXBLOCKUNDO", "ERROR x,y or DONE expected after SWAP2BOARD",
+                            "ERROR SWAP2BOARD needs 0, 3 or 5 stones on distinct cells", "SWAP"}) {
     Cursor t = c;
     if (t.literal(fixed) && t.done()) return true;
   }
@@ -117,9 +171,12 @@ bool knownReply(const char* line, size_t length, bool afterDraw) {
     if (t.literal(refusal) && t.cell() && t.literal("]") && t.done()) return true;
   }
   {
+    // A move, the two of YXBALANCETWO or of Swap2, the three of a Swap2 opening.
     Cursor t = c;
-    if (t.cell() && t.done()) return true;
+    if (t.cell() && (t.done() || (t.literal(" ") && t.cell() && (t.done() || (t.literal(" ") && t.cell() && t.done())))))
+      return true;
   }
+  if (detailLine(c)) return true;
   {
     Cursor t = c;
     if (t.literal("FORBID ")) {

@@ -13,7 +13,8 @@
 // (afterDraw), which is printed as one line with an empty one after it.
 bool knownReply(const char* line, size_t length, bool afterDraw);
 
-// The lines a think prints besides its Speed line, its move and the draw
-// notice: the analysis line of an iteration, the REALTIME lines of
-// show_detail and the notice of a max_memory below the engine's minimum.
+// The MESSAGE lines a think prints besides its Speed line, its move and the
+// draw notice: the analysis line of an iteration, the REALTIME lines of
+// show_detail, the lines of YXNBEST and the notice of a max_memory below the
+// engine's minimum.
 bool thinkMessage(const std::string& line);

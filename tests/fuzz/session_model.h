@@ -26,17 +26,25 @@ struct ModelGame {
   int width = 0, height = 0;      // 0: no game yet
   std::vector<ModelCell> record;  // moves in order, Black first
   std::vector<ModelCell> blocks;  // in the order they were placed
-  bool operator==(const ModelGame& o) const {
-    return width == o.width && height == o.height && record == o.record && blocks == o.blocks;
-  }
+  // Root moves no think may play (YXBLOCK): a set, each cell once.
+  std::vector<ModelCell> excluded;
+  bool operator==(const ModelGame& o) const;
+  bool excludes(int x, int y) const;
   bool occupied(int x, int y) const;
   bool onBoard(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height; }
   bool full() const;
 };
 
+// What a think answers: a move (TURN, BEGIN, BOARD), the N best lines
+// (YXNBEST), the balancing move or moves (YXBALANCEONE/TWO) or the Swap2
+// choice (SWAP2BOARD).
+enum ModelTask { TASK_MOVE, TASK_NBEST, TASK_BALANCE_ONE, TASK_BALANCE_TWO, TASK_SWAP2 };
+
 struct ModelStep {
   std::vector<std::string> replies;  // the command's own lines, in order
   bool thinks = false;               // followed by a think (its lines come after)
+  ModelTask task = TASK_MOVE;        // what the think answers
+  int taskArgument = 0;              // YXNBEST's line count
   bool ends = false;                 // END: nothing more is read
   size_t consumed = 0;               // bytes of the following input the command reads
   ModelGame after;                   // the game once the command (not its think) is done
@@ -52,9 +60,11 @@ ModelStep modelCommand(const ModelGame& before, const char* line, const char* fo
 
 // Checks a think's lines (`lines`, from the first after the command's own
 // replies) on `game`, the game it thinks on; `rule` is the rule in force
-// (0, 1, 2). On success plays the move into `game` and returns nullptr;
-// otherwise returns what is wrong.
-const char* checkThink(ModelGame& game, int rule, const std::vector<std::string>& lines);
+// (0, 1, 2), `showDetail` the show_detail value, `step` the command that
+// started it (its task). On success plays what the think plays into `game`
+// and returns nullptr; otherwise returns what is wrong.
+const char* checkThink(ModelGame& game, int rule, long long showDetail, const ModelStep& step,
+                       const std::vector<std::string>& lines);
 
 // Checks a FORBID line: under Renju the listed cells, ascending, empty and on
 // the board; otherwise none. nullptr when right.
