@@ -640,8 +640,11 @@ void Engine::thinkBalance() {
   const int budget = moveBudget();
   const int deadline = thinkOrigin.load() + budget - stopMargin(budget);
   int first = NO_CELL, second = NO_CELL;
-  const bool found = task == TASK_BALANCE_ONE ? balanceOne(taskArgument, deadline, first)
-                                              : balanceTwo(taskArgument, deadline, first, second);
+  // Every value lies well within +-2^24: a bias beyond ranks the moves as
+  // the bound does, and the distances to it stay within an int.
+  const int bias = std::max(-(1 << 24), std::min(taskArgument, 1 << 24));
+  const bool found = task == TASK_BALANCE_ONE ? balanceOne(bias, deadline, first)
+                                              : balanceTwo(bias, deadline, first, second);
   if (!found) out("MESSAGE pass");
   if (second >= 0) out("%d,%d %d,%d", cellX(first), cellY(first), cellX(second), cellY(second));
   else out("%d,%d", found ? cellX(first) : -1, found ? cellY(first) : -1);
@@ -662,14 +665,33 @@ void Engine::thinkSwap2() {
   if (game.recordCount == 0) {
     // Black in the centre, White beside it (straight or diagonal, by the
     // clock, so that games differ), and Black's stone that balances them.
+    // On a board too narrow for the right or lower side White goes to the
+    // other side, on one column below the centre; a board of under three
+    // cells has no opening to give.
     const int cx = game.xExtent / 2, cy = game.yExtent / 2;
+    if (game.xExtent * game.yExtent < 3) {
+      out("MESSAGE pass");
+      out("-1,-1");
+      return;
+    }
     const bool diagonal = (clockMs() & 1) != 0;
+    int wx = cx + 1 < game.xExtent ? cx + 1 : cx - 1;
+    int wy = cy;
+    if (diagonal && game.yExtent > 1) wy = cy + 1 < game.yExtent ? cy + 1 : cy - 1;
+    if (wx < 0) {
+      wx = cx;
+      wy = cy + 1 < game.yExtent ? cy + 1 : cy - 1;
+    }
     game.playOwnMove(cx, cy, r);
-    game.playOwnMove(cx + 1, diagonal ? cy + 1 : cy, r);
+    game.playOwnMove(wx, wy, r);
     int third = NO_CELL;
-    if (!balanceOne(0, deadline, third)) third = cellIndex(cx - 1, cy + 1);
+    if (!balanceOne(0, deadline, third)) {
+      for (int x = 0; x < game.xExtent && third == NO_CELL; x++)
+        for (int y = 0; y < game.yExtent && third == NO_CELL; y++)
+          if (!game.cellOccupied(x, y)) third = cellIndex(x, y);
+    }
     game.playOwnMove(cellX(third), cellY(third), r);
-    out("%d,%d %d,%d %d,%d", cx, cy, cx + 1, diagonal ? cy + 1 : cy, cellX(third), cellY(third));
+    out("%d,%d %d,%d %d,%d", cx, cy, wx, wy, cellX(third), cellY(third));
     return;
   }
   // White to move: what White's best move is worth, on half the time when

@@ -378,6 +378,39 @@ class Swap2Test(AnalysisCase):
             self.assertEqual(len(set(placed)), len(placed))
         self.finish(e)
 
+    def swap2_lines(self, e):
+        # The lines of a Swap2 think after its rule notice, to its answer.
+        lines = [e.read_line()]
+        if lines[0] in RULE_LINE.values():
+            lines = [e.read_line()]
+        if lines[0] == "MESSAGE pass":
+            lines.append(e.read_line())
+        return lines
+
+    def test_an_opening_fits_on_small_boards(self):
+        # Black in the centre, White beside it on the board, a third stone
+        # on a free cell; the right or lower side may be off the board.
+        e = self.session()
+        e.send("INFO timeout_turn 300")
+        for start, width, height in (("START 2", 2, 2), ("RECTSTART 3,1", 3, 1), ("RECTSTART 1,3", 1, 3),
+                                     ("RECTSTART 2,2", 2, 2), ("START 3", 3, 3)):
+            e.send(start)
+            self.expect(e, NEW_GAME)
+            answer = self.swap2(e, [])
+            m = PAIRS_RE.match(answer)
+            self.assertTrue(m and m.group(5), "%s: %s" % (start, answer))
+            opening = [(int(m.group(i)), int(m.group(i + 1))) for i in (1, 3, 5)]
+            self.assertEqual(len(set(opening)), 3, answer)
+            self.assertTrue(all(0 <= x < width and 0 <= y < height for x, y in opening), "%s: %s" % (start, answer))
+            self.assertEqual(opening[0], (width // 2, height // 2))
+            self.assertEqual(max(abs(opening[1][0] - width // 2), abs(opening[1][1] - height // 2)), 1, answer)
+        # Under three cells there is no opening to give.
+        e.send("RECTSTART 2,1")
+        self.expect(e, NEW_GAME)
+        e.send("SWAP2BOARD", "DONE")
+        self.assertEqual(self.swap2_lines(e), ["MESSAGE pass", "-1,-1"])
+        self.finish(e)
+
     def test_a_bad_block_changes_nothing(self):
         e = self.engine()
         e.send("START 15", "TURN 7,7")
@@ -422,6 +455,15 @@ class BalanceTest(AnalysisCase):
         # Nothing was played.
         e.send("PLAY %d,%d" % cell)
         self.expect(e, ["%d,%d" % cell])
+        # Biases at the ends of the 32-bit range (the distances to them once
+        # overflowed): still free cells, nothing played.
+        p.play(*cell)
+        for line in ("YXBALANCEONE 2147483647", "YXBALANCEONE -2147483648", "YXBALANCETWO -2147483648"):
+            e.send(line)
+            m = self.read_think(e, answer=PAIRS_RE, speed=False).answer
+            named = [(int(m.group(1)), int(m.group(2)))] + ([(int(m.group(3)), int(m.group(4)))] if m.group(3) else [])
+            self.assertEqual(len(named), 2 if "TWO" in line else 1, m.group(0))
+            self.assertTrue(all(p.empty(*c) for c in named), m.group(0))
         for line in ("YXBALANCEONE", "YXBALANCETWO x"):
             e.send(line)
             self.expect(e, ["ERROR bad %s parameters" % line.split()[0]])
