@@ -449,6 +449,10 @@ test('a rectangular board, and a new game while the engine thinks', { timeout: 1
 test('the engine answers within its time per move; keyboard play', { timeout: 180000 }, async () => {
   const TIME = 300;
   const page = await openPage(`?size=15&rule=0&time=${TIME}`);
+  // The page takes moves once its engine has loaded; on a loaded machine
+  // that can be after the first key press, which would then be lost and
+  // the Enter on a button below would prove nothing.
+  await waitIdle(page);
   // The arrows move the cursor from a button too; Enter there presses the
   // button rather than playing.
   const cursorAt = () => page.$eval('#board .cursor', (n) => `${n.dataset.x},${n.dataset.y}`);
