@@ -345,27 +345,29 @@ TEST_F(SearchTest, HorizonSeesAThreeThreeWinOnlyWithLeafSequences) {
   }
 }
 
+// Two stones at the centre: no threat of either side anywhere.
+// clang-format off
+const std::vector<std::string> QUIET_CENTRE = {
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    ".......X.......",
+    "........O......",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+    "...............",
+};
+// clang-format on
+
 TEST_F(SearchTest, RazoringMargins) {
-  // clang-format off
-  const std::vector<std::string> quiet = {
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      ".......X.......",
-      "........O......",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-  };
-  // clang-format on
-  loadPosition(RULE_FREESTYLE, quiet);
+  loadPosition(RULE_FREESTYLE, QUIET_CENTRE);
   setIterationDepth(4);
   const int e = TW.threatEval(2, BLACK);
   int v;
@@ -412,26 +414,7 @@ TEST_F(SearchTest, RazoringMargins) {
 // count and one four-solver probe, PV window or not. One ply earlier the
 // same position is searched move by move.
 TEST_F(SearchTest, PastTheHorizonAQuietNodeStandsOnItsValue) {
-  // clang-format off
-  const std::vector<std::string> quiet = {
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      ".......X.......",
-      "........O......",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-  };
-  // clang-format on
-  loadPosition(RULE_FREESTYLE, quiet);
+  loadPosition(RULE_FREESTYLE, QUIET_CENTRE);
   setIterationDepth(4);
   const int e = TW.threatEval(0, BLACK);
   int v;
@@ -807,26 +790,7 @@ TEST_F(SearchTest, RenjuFalseThreeDoesNotEndTheLadder) {
 // stone at (6,7) then changes Black's row value there (from 1 to 0) without
 // making (6,6) a threat cell, and the killer is no longer tried as such.
 TEST_F(SearchTest, StaleKillerIsNotTried) {
-  // clang-format off
-  const std::vector<std::string> quiet = {
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      ".......X.......",
-      "........O......",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-      "...............",
-  };
-  // clang-format on
-  loadPosition(RULE_FREESTYLE, quiet);
+  loadPosition(RULE_FREESTYLE, QUIET_CENTRE);
   TW.clearKillers();
   const int depth = 3;
   TW.recordKiller(depth, cell(6, 6), BLACK);

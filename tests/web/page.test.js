@@ -12,15 +12,11 @@
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
-const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
 
-const ROOT = path.resolve(__dirname, '..', '..');
-const SITE = path.join(ROOT, 'build', 'web');
-const ARTIFACTS = path.join(ROOT, 'build', 'web-test-artifacts');
-const CHROMIUM = process.env.RUVAN_CHROMIUM || '/usr/bin/chromium';
+const { ARTIFACTS, CHROMIUM, BROWSER_ARGS, startSiteServer } = require('./site_server.js');
 // A reply may take the time per move plus this before it counts as late: the
 // page's own message passing, and a machine shared with other work.
 const REPLY_TOLERANCE_MS = 1500;
@@ -30,31 +26,14 @@ const FREESTYLE = 0, STANDARD = 1, RENJU = 2;
 
 let server, baseUrl, context, profile;
 
-const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm' };
-
 before(async () => {
-  assert.ok(fs.existsSync(path.join(SITE, 'ruvan.wasm')), 'build/web is missing: run make web');
-  fs.mkdirSync(ARTIFACTS, { recursive: true });
-  server = http.createServer((req, res) => {
-    let name = decodeURIComponent(new URL(req.url, 'http://localhost').pathname);
-    if (name.endsWith('/')) name += 'index.html';
-    const file = path.join(SITE, path.normalize(name));
-    if (!file.startsWith(SITE)) { res.writeHead(403); res.end(); return; }
-    fs.readFile(file, (err, data) => {
-      if (err) { res.writeHead(404); res.end(); return; }
-      res.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream' });
-      res.end(data);
-    });
-  });
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  baseUrl = `http://127.0.0.1:${server.address().port}/`;
+  ({ server, baseUrl } = await startSiteServer());
   profile = fs.mkdtempSync(path.join(os.tmpdir(), 'ruvan-chromium-'));
   context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
     headless: true,
     viewport: { width: 1180, height: 860 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    args: BROWSER_ARGS,
   });
 });
 

@@ -8,39 +8,16 @@
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
-const http = require('node:http');
-const os = require('node:os');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
 
-const ROOT = path.resolve(__dirname, '..', '..');
-const SITE = path.join(ROOT, 'build', 'web');
-const ARTIFACTS = path.join(ROOT, 'build', 'web-test-artifacts');
-const CHROMIUM = process.env.RUVAN_CHROMIUM || '/usr/bin/chromium';
-const BROWSER_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+const { ARTIFACTS, CHROMIUM, BROWSER_ARGS, startSiteServer } = require('./site_server.js');
 const BLACK = 1, WHITE = 2;
 
 let server, baseUrl, browser, context;
 
-const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm' };
-
 before(async () => {
-  assert.ok(fs.existsSync(path.join(SITE, 'ruvan.wasm')), 'build/web is missing: run make web');
-  fs.mkdirSync(ARTIFACTS, { recursive: true });
-  server = http.createServer((req, res) => {
-    let name = decodeURIComponent(new URL(req.url, 'http://localhost').pathname);
-    if (name.endsWith('/')) name += 'index.html';
-    const file = path.join(SITE, path.normalize(name));
-    if (!file.startsWith(SITE)) { res.writeHead(403); res.end(); return; }
-    fs.readFile(file, (err, data) => {
-      if (err) { res.writeHead(404); res.end(); return; }
-      res.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream' });
-      res.end(data);
-    });
-  });
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  baseUrl = `http://127.0.0.1:${server.address().port}/`;
+  ({ server, baseUrl } = await startSiteServer());
   browser = await chromium.launch({ executablePath: CHROMIUM, headless: true, args: BROWSER_ARGS });
   context = await browser.newContext({ viewport: { width: 1180, height: 900 }, acceptDownloads: true });
 });
