@@ -73,9 +73,9 @@ class EngineLink {
   // the time from sending to the reply and request the queue entry, which
   // the message handler may have noted things on.
   request(kind, ...lines) {
-    const spec = typeof kind === 'string' ? { kind } : kind;
+    const request = typeof kind === 'string' ? { kind } : kind;
     return new Promise((resolve) => {
-      this.waiting.push({ ...spec, resolve, sentAt: performance.now(), game: state.game });
+      this.waiting.push({ ...request, resolve, sentAt: performance.now(), game: state.game });
       this.post(...lines);
     });
   }
