@@ -1,7 +1,7 @@
 # Front door. `make` builds the release engine at build/release/ruvan.
 PRESETS := release debug sanitize tsan windows
 
-.PHONY: all data setup-engine setup-test run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
+.PHONY: all data tables setup-engine setup-test run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
 
 # `make fuzz` runs the command-handler fuzzer for FUZZ_SECONDS; a finding
 # stops it with a non-zero exit and leaves its input in build/fuzz/ as
@@ -99,6 +99,15 @@ data: release
 	  nice -n 19 build/release/ruvan-datagen --out $(DATA_DIR)/rule$$rule-seed$(DATA_SEED).bin --rule $$rule \
 	    --games $(DATA_GAMES) --seed $(DATA_SEED) --nodes $(DATA_NODES) || exit 1; \
 	done
+
+# The learned tables from a fresh clone: the self-play data above, the fit
+# (src/board/learned_tables.cpp is generated, its header names the data and
+# the command), and the engine built with them.
+TUNE_LAMBDA ?= 0.5
+tables: data
+	build/release/ruvan-tune --seed $(DATA_SEED) --lambda $(TUNE_LAMBDA) --out src/board/learned_tables.cpp \
+	  $(DATA_DIR)/rule0-seed$(DATA_SEED).bin $(DATA_DIR)/rule1-seed$(DATA_SEED).bin $(DATA_DIR)/rule2-seed$(DATA_SEED).bin
+	$(MAKE) --no-print-directory release
 
 bench: release
 	./build/release/ruvan-bench

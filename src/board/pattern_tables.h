@@ -16,6 +16,19 @@
 
 constexpr int LINE_CODES = 1 << 22;
 
+// What a cell is worth to a colour does not depend on which line holds which
+// shape, so the learned tables read a cell's four pattern values as a folded
+// code: the sorted multiset {a <= b <= c <= d} of the values 0 ... 13,
+// numbered densely in lexicographic order, C(14 + 3, 4) = 2380 codes; code 0
+// is {0, 0, 0, 0}.
+constexpr int PATTERN_VALUES = 14;
+constexpr int FOLDED_CODES = 2380;
+// 16-bit packed patterns (as CellInfo.patterns) -> folded code; nibbles 14
+// and 15 never occur on a board and fold as 13.
+extern uint16_t foldedCodeOf[65536];
+// The four sorted values of each code, lowest first.
+extern uint8_t foldedCodeValues[FOLDED_CODES][4];
+
 struct LineEntry {
   int16_t pattern[2];
   int16_t room[2];
@@ -39,6 +52,17 @@ struct RuleTables {
   uint16_t readings[LINE_CODES];
   // Four pattern values packed 4 bits each (as CellInfo.patterns) -> value.
   int16_t combo[2][65536];
+  // Learned value of an empty cell by its folded code, for colour index k
+  // [k] with k to move [0] or its opponent to move [1]: the rule's learned
+  // model, or zeros (learned false) when the rule has none. The board keeps
+  // their sums over the empty cells (BoardBase.learnedSum).
+  int16_t learnedCell[2][2][FOLDED_CODES];
+  bool learned = false;
+  // Learned move scores with colour index k to move [k]: attack by the
+  // mover's code at the cell, block by the opponent's, in 1/256 of a logit.
+  int16_t moveAttack[2][FOLDED_CODES];
+  int16_t moveBlock[2][FOLDED_CODES];
+  bool learnedMoves = false;
   int32_t rule = -1;
   bool classified = false;   // readings filled
 

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "eval/features.h"
+#include "search/worker.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -167,6 +168,15 @@ TEST(EvalFeatures, IncrementalFeaturesMatchReferenceOnRandomPositions) {
     ASSERT_EQ(f.cellCount, empties);
     for (int k = 0; k < 2; k++) ASSERT_EQ(counts[k], expected[k]);
     ASSERT_EQ(f.threatMask, mask) << "round " << round;
+    // The search reads the situation off the threat-cell sets, and the
+    // learned cell values off the board's running sums.
+    ASSERT_EQ(TW.threatSituation(), mask) << "round " << round;
+    for (int k = 0; k < 2; k++)
+      for (int r = 0; r < 2; r++) {
+        int sum = 0;
+        for (int i = 0; i < f.cellCount; i++) sum += pos.tables->learnedCell[k][r][f.codes[k][i]];
+        ASSERT_EQ(pos.board.learnedSum[k][r], sum) << "round " << round;
+      }
     // The board's own five set agrees with the five bits.
     for (int k = 0; k < 2; k++)
       ASSERT_EQ((f.threatMask >> (THREAT_BITS * k)) & THREAT_FIVE ? 1 : 0, pos.board.setSummary[FiveCells][k] != 0 ? 1 : 0);
