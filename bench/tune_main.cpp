@@ -226,6 +226,7 @@ int main(int argc, char** argv) {
   buildTables();
   evalBuildTables();
   RuleTables* tables = new RuleTables;
+  tables->useLearned = false;   // the hand-set reference reads the hand-set scores
   Position* pos = new Position;
   pos->tables = tables;
   static EvalFeatures features;

@@ -309,7 +309,8 @@ bool Position::boardIsConsistent() const {
         if (have.patterns[k] != info.patterns[k] || have.rooms[k] != info.rooms[k] ||
             have.roomSum[k] != info.roomSum[k])
           return false;
-        const int score = tables->combo[k][info.patterns[k]] * geometry.cellWeight[info.roomSum[k]][cell] / 64;
+        const int score =
+            tables->handScores ? tables->combo[k][info.patterns[k]] * geometry.cellWeight[info.roomSum[k]][cell] / 64 : 0;
         if (have.score[k] != score) return false;
         scoreSum[k] += score;
         if (tables->learned && board.cells[cell] == EMPTY)

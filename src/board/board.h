@@ -212,7 +212,7 @@ struct Position {
   uint64_t lineWordOf(int cell, int dir) const;
   int linePosition(int cell, int dir) const;
   // Recomputes a cell's score from its patterns and rooms (combination value x
-  // cellWeight / 64).
+  // cellWeight / 64; 0 when the rule keeps no hand-set scores).
   int cellScore(int cell, int colourIndex) const;
   // Adds (sign 1) or takes away (-1) an empty cell's learned values.
   void addLearned(int cell, int sign);

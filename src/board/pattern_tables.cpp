@@ -340,19 +340,25 @@ void RuleTables::build(int newRule) {
   for (int k = 0; k < 2; k++)
     for (int r = 0; r < 2; r++) {
       const int16_t* values = learnedValue[learnedModelOf(newRule, k, r)][r];
+      static const int16_t none[FOLDED_CODES] = {};
+      if (!useLearned) values = none;
       for (int code = 0; code < FOLDED_CODES; code++) {
         learnedCell[k][r][code] = values[code];
         learned |= values[code] != 0;
       }
     }
+  for (int k = 0; k < 2; k++)
+    for (int packed = 0; packed < 65536; packed++)
+      for (int r = 0; r < 2; r++) learnedByPatterns[k][packed][r] = learnedCell[k][r][foldedCodeOf[packed]];
   learnedMoves = false;
   for (int k = 0; k < 2; k++) {
     const int model = learnedModelOf(newRule, k, 0);
     for (int code = 0; code < FOLDED_CODES; code++) {
-      moveAttack[k][code] = learnedAttack[model][code];
-      moveBlock[k][code] = learnedBlock[model][code];
+      moveAttack[k][code] = useLearned ? learnedAttack[model][code] : 0;
+      moveBlock[k][code] = useLearned ? learnedBlock[model][code] : 0;
       learnedMoves |= moveAttack[k][code] != 0 || moveBlock[k][code] != 0;
     }
   }
+  handScores = !(learned && learnedMoves);
   rule = newRule;
 }

@@ -57,12 +57,22 @@ struct RuleTables {
   // model, or zeros (learned false) when the rule has none. The board keeps
   // their sums over the empty cells (BoardBase.learnedSum).
   int16_t learnedCell[2][2][FOLDED_CODES];
+  // The same by the packed patterns themselves, both roles side by side: the
+  // incremental update reads one entry where the code would cost three reads.
+  int16_t learnedByPatterns[2][65536][2];
   bool learned = false;
   // Learned move scores with colour index k to move [k]: attack by the
   // mover's code at the cell, block by the opponent's, in 1/256 of a logit.
   int16_t moveAttack[2][FOLDED_CODES];
   int16_t moveBlock[2][FOLDED_CODES];
   bool learnedMoves = false;
+  // The hand-set cell scores (CellInfo.score, BoardBase.scoreSum) are kept
+  // only for a rule whose value and order are not learned: nothing else reads
+  // them, and the learned sums take their time in the update.
+  bool handScores = true;
+  // False before build: the rule's learned tables are left out, as if it had
+  // none (the fitter's reference for the hand-set value and order).
+  bool useLearned = true;
   int32_t rule = -1;
   bool classified = false;   // readings filled
 
