@@ -100,13 +100,16 @@ data: release
 	    --games $(DATA_GAMES) --seed $(DATA_SEED) --nodes $(DATA_NODES) || exit 1; \
 	done
 
-# The learned tables from a fresh clone: the self-play data above, the fit
-# (src/board/learned_tables.cpp is generated, its header names the data and
-# the command), and the engine built with them.
-TUNE_LAMBDA ?= 0.5
-tables: data
-	build/release/ruvan-tune --seed $(DATA_SEED) --lambda $(TUNE_LAMBDA) --out src/board/learned_tables.cpp \
-	  $(DATA_DIR)/rule0-seed$(DATA_SEED).bin $(DATA_DIR)/rule1-seed$(DATA_SEED).bin $(DATA_DIR)/rule2-seed$(DATA_SEED).bin
+# The learned tables from a fresh clone: the self-play data above for each of
+# TABLE_SEEDS, the fit of all the files (src/board/learned_tables.cpp is
+# generated, its header names the data and the command), and the engine
+# built with them.
+TABLE_SEEDS ?= 1 2
+TUNE_LAMBDA ?= 0
+tables:
+	for seed in $(TABLE_SEEDS); do $(MAKE) --no-print-directory data DATA_SEED=$$seed || exit 1; done
+	build/release/ruvan-tune --seed 1 --lambda $(TUNE_LAMBDA) --out src/board/learned_tables.cpp \
+	  $(foreach r,0 1 2,$(foreach s,$(TABLE_SEEDS),$(DATA_DIR)/rule$(r)-seed$(s).bin))
 	$(MAKE) --no-print-directory release
 
 bench: release
