@@ -142,7 +142,7 @@ serve-web: web
 web-test: web release
 	@command -v chromium >/dev/null || { echo "make web-test needs chromium (Debian package chromium)"; exit 1; }
 	@[ -d tests/web/node_modules/playwright-core ] || (cd tests/web && npm ci --no-audit --no-fund)
-	cd tests/web && node --test transport.test.js page.test.js study.test.js
+	cd tests/web && node --test transport.test.js page.test.js study.test.js swap2.test.js
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
