@@ -16,6 +16,10 @@
 
 constexpr int LINE_CODES = 1 << 22;
 
+// Whether the engine plays with the learned tables of board/learned_tables.h
+// (for the rules that have them) or with the hand-set value and order.
+constexpr bool PLAY_LEARNED = true;
+
 // What a cell is worth to a colour does not depend on which line holds which
 // shape, so the learned tables read a cell's four pattern values as a folded
 // code: the sorted multiset {a <= b <= c <= d} of the values 0 ... 13,
@@ -72,7 +76,7 @@ struct RuleTables {
   bool handScores = true;
   // False before build: the rule's learned tables are left out, as if it had
   // none (the fitter's reference for the hand-set value and order).
-  bool useLearned = true;
+  bool useLearned = PLAY_LEARNED;
   int32_t rule = -1;
   bool classified = false;   // readings filled
 

@@ -112,6 +112,8 @@ TEST(EvalFeatures, IncrementalFeaturesMatchReferenceOnRandomPositions) {
   std::mt19937 rng(2207);
   static EvalFeatures f;
   int fivesSeen = 0, foursSeen = 0, fourThreesSeen = 0;
+  TE.ruleTables->useLearned = true;   // the running learned sums are checked too
+  TE.ruleTables->rule = -1;
   for (int round = 0; round < 240; round++) {
     const int rule = round / 80;   // one rule after another: each switch classifies the line table again
     randomPosition(rng, rule);
@@ -184,6 +186,8 @@ TEST(EvalFeatures, IncrementalFeaturesMatchReferenceOnRandomPositions) {
     foursSeen += (mask & (THREAT_FOUR | THREAT_FOUR << THREAT_BITS)) != 0;
     fourThreesSeen += (mask & (THREAT_FOUR_THREE | THREAT_FOUR_THREE << THREAT_BITS)) != 0;
   }
+  TE.ruleTables->useLearned = PLAY_LEARNED;
+  TE.ruleTables->rule = -1;
   // The random positions reach the shapes the checks are about.
   EXPECT_GT(fivesSeen, 20);
   EXPECT_GT(foursSeen, 40);
@@ -207,6 +211,9 @@ TEST(EvalFeatures, LearnedValueAndOrderMatchTheTables) {
   std::mt19937 rng(2208);
   static EvalFeatures f;
   int learnedRounds = 0;
+  // Whatever the engine plays with, the tables are what is tested here.
+  TE.ruleTables->useLearned = true;
+  TE.ruleTables->rule = -1;
   for (int round = 0; round < 120; round++) {
     const int rule = round / 40;
     randomPosition(rng, rule);
@@ -227,6 +234,8 @@ TEST(EvalFeatures, LearnedValueAndOrderMatchTheTables) {
                   -(learnedAttack[model][f.codes[me][i]] + learnedBlock[model][f.codes[you][i]]));
     }
   }
+  TE.ruleTables->useLearned = PLAY_LEARNED;
+  TE.ruleTables->rule = -1;
   // Free style and standard have their models at least.
   EXPECT_GE(learnedRounds, 80);
 }

@@ -177,7 +177,7 @@ class ThreatEvalTest : public ::testing::Test {
   }
   void TearDown() override {
     TW.pos.recordCount = 0;
-    TE.ruleTables->useLearned = true;
+    TE.ruleTables->useLearned = PLAY_LEARNED;
     TE.ruleTables->rule = -1;
   }
 };
