@@ -1,7 +1,7 @@
 # Front door. `make` builds the release engine at build/release/ruvan.
 PRESETS := release debug sanitize tsan windows
 
-.PHONY: all data setup-engine setup-test run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
+.PHONY: all data tables setup-engine setup-test run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
 
 # `make fuzz` runs the command-handler fuzzer for FUZZ_SECONDS; a finding
 # stops it with a non-zero exit and leaves its input in build/fuzz/ as
@@ -100,6 +100,18 @@ data: release
 	    --games $(DATA_GAMES) --seed $(DATA_SEED) --nodes $(DATA_NODES) || exit 1; \
 	done
 
+# The learned tables from a fresh clone: the self-play data above for each of
+# TABLE_SEEDS, the fit of all the files (src/board/learned_tables.cpp is
+# generated, its header names the data and the command), and the engine
+# built with them.
+TABLE_SEEDS ?= 1 2
+TUNE_LAMBDA ?= 0
+tables:
+	for seed in $(TABLE_SEEDS); do $(MAKE) --no-print-directory data DATA_SEED=$$seed || exit 1; done
+	build/release/ruvan-tune --seed 1 --lambda $(TUNE_LAMBDA) --out src/board/learned_tables.cpp \
+	  $(foreach r,0 1 2,$(foreach s,$(TABLE_SEEDS),$(DATA_DIR)/rule$(r)-seed$(s).bin))
+	$(MAKE) --no-print-directory release
+
 bench: release
 	./build/release/ruvan-bench
 	./build/release/ruvan-threats suite bench/threat_positions.txt
@@ -130,7 +142,7 @@ serve-web: web
 web-test: web release
 	@command -v chromium >/dev/null || { echo "make web-test needs chromium (Debian package chromium)"; exit 1; }
 	@[ -d tests/web/node_modules/playwright-core ] || (cd tests/web && npm ci --no-audit --no-fund)
-	cd tests/web && node --test transport.test.js page.test.js study.test.js
+	cd tests/web && node --test transport.test.js page.test.js study.test.js swap2.test.js
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -20,8 +20,9 @@
 // engine plays both sides through its own search, exactly as the bench drives
 // it. One game in five is on 20 x 20, the rest on 15 x 15. A game ends with a
 // five (exactly five under standard, and for Black under Renju), a forbidden
-// move under Renju (Black loses), a full board, a Renju board where no five
-// can be made any more, or a search that finds no move (a draw).
+// move under Renju (Black loses), a full board, or a Renju board where no
+// five can be made any more (a draw). When the search finds no move the game
+// goes on with the engine's own fallback, as its reply to a manager would.
 //
 // One core: the program runs one search thread. Two files of different rules
 // (or seeds) can be generated at once by two processes.
@@ -152,8 +153,12 @@ int playGame(Engine& engine, const Options& o, uint32_t g, DataRecord* records, 
     engine.stopRequested = 0;
     game.finalValue = 0;
     const int value = engine.searchGame(colour, false);
-    const int x = engine.mainWorker().search.bestX, y = engine.mainWorker().search.bestY;
-    if (x < 0) break;   // no move left: a draw
+    int x = engine.mainWorker().search.bestX, y = engine.mainWorker().search.bestY;
+    // No move from the search (every move loses, the only block forbidden):
+    // the engine's reply would be its first free cell, so the game goes on
+    // with that; none at all is a full board, a draw.
+    if (x < 0) engine.anyMove(colour, x, y);
+    if (x < 0) break;
     DataRecord& r = records[count++];
     std::memset(&r, 0, sizeof r);
     r.gameIndex = g;

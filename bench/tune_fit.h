@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct SparseFeature {
@@ -73,3 +74,17 @@ double lineSearchScale(const std::vector<float>& x, const std::vector<float>& y,
                        double minScale, double maxScale);
 double scaledLoss(const std::vector<float>& x, const std::vector<float>& y, const std::vector<uint32_t>& rows,
                   double scale);
+
+// The generated source of the learned tables (src/board/learned_tables.cpp):
+// a comment header, then the four arrays of board/learned_tables.h in order,
+// 24 numbers a line. writeTableSource prints `header` (comment lines, each
+// starting "// ") after the first line; readTableSource reads the numbers
+// back from such a file, false when it cannot be read or a count is wrong.
+struct TableSource {
+  std::vector<int16_t> value;       // [model][side][code]
+  std::vector<int16_t> situation;   // [model][situation]
+  std::vector<int16_t> attack;      // [model][code]
+  std::vector<int16_t> block;       // [model][code]
+};
+bool writeTableSource(const char* path, const std::string& header, const TableSource& t);
+bool readTableSource(const char* path, TableSource& t);

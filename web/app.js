@@ -14,6 +14,14 @@
 // there starts a new line (the old one is kept to go back to until the next
 // branch replaces it). Analysis, hints and the value graph ask the engine to
 // think at full strength without moving.
+//
+// A game may open by Swap2 (SWAP2BOARD): the first player places three stones,
+// the other takes Black, stays White, or places two more and leaves the choice
+// of colour to the first. The page holds the stones and the step reached,
+// asks the engine only when it is the engine's turn to choose, and checks
+// every answer against the choices the rule allows there before a stone of
+// it goes on the board. Once the colours are settled the opening is the
+// first moves of an ordinary game.
 'use strict';
 
 const BLACK = 1, WHITE = 2;
@@ -104,6 +112,10 @@ class EngineLink {
     // An engine that does not know a command says so on one line, which
     // settles the request (the caller looks at the line).
     else if (line.startsWith('UNKNOWN')) kind = head.kind;
+    // SWAP2BOARD has answers of several forms (SWAP, one to three moves, a
+    // refusal): the first line that is not a MESSAGE is the answer, and the
+    // page judges it.
+    if (head.kind === 'swap2') kind = 'swap2';
     // The N-best think answers with its best move, as a move request does.
     if (kind === 'move' && head.kind === 'nbest') kind = 'nbest';
     if (kind !== head.kind) return;
@@ -121,11 +133,20 @@ const state = {
   rule: FREESTYLE,
   timeMs: 1000,
   level: 0,              // INFO level: 0 full strength, 1 beginner ... 5
-  engineColour: WHITE,
+  opening: 'plain',      // of the next new game: 'plain' | 'swap2-you' | 'swap2-engine'
+  engineColour: WHITE,   // settled by the Swap2 opening when there is one
+  // The Swap2 opening under way, or null: who placed the first three stones
+  // ('you' | 'engine'), the step reached ('place3' | 'place2': your stones;
+  // 'choose3' | 'choose5': your choice; 'asking': the engine's), and the
+  // record's length when your stones of the step began (undo stops there).
+  swap2: null,
+  swap2Text: '',         // the opening's prompt, then what was chosen in it
+  openingPlies: 0,       // stones of a finished Swap2 opening: undo keeps them
   record: [],            // the position shown: [{x, y, ms}], Black first
   line: [],              // the game's line; record is a prefix of it
   oldLine: null,         // {moves, at}: the line a branch replaced, to go back to
   // 'loading' | 'starting' (waiting for the engine) | 'human' (your move) |
+  // 'opening' (your stones or your choice in a Swap2 opening) |
   // 'thinking' | 'paused' (the engine is to move but was not asked) | 'over' |
   // 'analysing' (a think without a move) | 'graphing' (the value graph's pass)
   phase: 'loading',
@@ -155,6 +176,7 @@ const key = (x, y) => x + ',' + y;
 const sideToMove = () => (state.record.length % 2 === 0 ? BLACK : WHITE);
 const colourOfMove = (i) => (i % 2 === 0 ? BLACK : WHITE);
 const lineText = (moves) => moves.map((m) => key(m.x, m.y)).join(' ');
+const placingOpening = () => state.phase === 'opening' && ['place3', 'place2'].includes(state.swap2.step);
 
 function occupant(x, y) {
   for (let i = 0; i < state.record.length; i++) {
@@ -290,7 +312,7 @@ function drawBoard() {
   }
   el('circle', { cx: px(Math.floor(W / 2)), cy: px(Math.floor(H / 2)), r: 3.5, class: 'star' }, svg);
 
-  if (state.hover && !occupant(state.hover.x, state.hover.y) && state.phase === 'human') {
+  if (state.hover && !occupant(state.hover.x, state.hover.y) && (state.phase === 'human' || placingOpening())) {
     el('circle', { cx: px(state.hover.x), cy: px(state.hover.y), r: CELL * 0.44, class: 'hover' }, svg);
   }
 
@@ -393,12 +415,22 @@ function render() {
   drawBoard();
   drawGraph();
   const you = colourName(3 - state.engineColour), it = colourName(state.engineColour);
-  $('colours').textContent = `You play ${you}, the engine plays ${it}.`;
+  $('colours').textContent = state.swap2 ? 'Swap2: the colours are chosen in the opening.'
+    : `You play ${you}, the engine plays ${it}.`;
+  const swap2 = state.swap2 || {};
   let status;
   switch (state.phase) {
     case 'loading': status = 'Loading the engine…'; break;
     case 'starting': status = 'Waiting for the engine…'; break;
-    case 'thinking': status = `The engine (${colourName(state.thinkingColour)}) is thinking…`; break;
+    case 'thinking':
+      if (swap2.step === 'asking') status = state.record.length ? 'The engine is choosing…' : 'The engine is placing three stones…';
+      else status = `The engine (${colourName(state.thinkingColour)}) is thinking…`;
+      break;
+    case 'opening':
+      status = swap2.step === 'place3' || swap2.step === 'place2'
+        ? `Your stone ${state.record.length + 1} of ${swap2.step === 'place3' ? 3 : 5} (${colourName(sideToMove())}).`
+        : 'Swap2: your choice.';
+      break;
     case 'analysing': status = 'Analysing…'; break;
     case 'graphing': status = 'Valuing the moves of the game…'; break;
     case 'paused': status = `${colourName(sideToMove())} to move: the engine's side. Press “Engine move”, or swap colours.`; break;
@@ -408,8 +440,14 @@ function render() {
   if (state.note) status += ' ' + state.note;
   $('status').textContent = status;
   $('analysis').textContent = state.analysis;
+  $('swap2-line').textContent = state.swap2Text;
+  const choosing = state.phase === 'opening' && (swap2.step === 'choose3' || swap2.step === 'choose5');
+  $('swap2-choice').hidden = !choosing;
+  $('swap2-two').hidden = swap2.step !== 'choose3';
+  document.body.dataset.swap2 = state.swap2 ? swap2.step : '';
   const idle = state.phase === 'human' || state.phase === 'paused' || state.phase === 'over';
-  $('undo').disabled = !idle || state.record.length === 0;
+  $('undo').disabled = idle ? state.record.length <= state.openingPlies
+    : !placingOpening() || state.record.length <= swap2.from;
   $('swap').disabled = !idle;
   $('engine-move').disabled = !['human', 'paused', 'thinking'].includes(state.phase);
   $('engine-move').textContent = state.phase === 'thinking' ? 'Stop' : 'Engine move';
@@ -465,7 +503,7 @@ function onEngineMessage(text, request) {
     }
     return;
   }
-  if (request.kind !== 'move') return;
+  if (request.kind !== 'move' && request.kind !== 'swap2') return;
   const m = /^depth (\d+) eval (\S+) nodes (\d+) time (\d+) pv (.*)$/.exec(text);
   if (m) {
     const [depth, evaluation, nodes, time] = [m[1], m[2], Number(m[3]), Number(m[4])];
@@ -474,7 +512,10 @@ function onEngineMessage(text, request) {
     const speed = time > 0 ? Math.round(nodes / time) + ' knodes/s' : '';
     state.analysis = `depth ${depth}  eval ${evaluation}  nodes ${nodes.toLocaleString('en')}  ` +
       `${(time / 1000).toFixed(2)} s  ${speed}\npv ${m[5]}`;
-    state.pv = parsePv(m[5], state.thinkingColour);
+    // A Swap2 think's line is White's search of the opening, which its
+    // answer need not follow (it may swap, or place balancing stones): shown
+    // as text only.
+    state.pv = request.kind === 'swap2' ? [] : parsePv(m[5], state.thinkingColour);
     if (request.analysis && state.pv.length) {
       state.marks = [{ x: state.pv[0].x, y: state.pv[0].y, value: request.lastValue, rank: 1 }];
     }
@@ -568,6 +609,7 @@ async function engineMove(...lines) {
 
 async function humanMove(x, y) {
   if (state.phase === 'analysing') { state.pending = () => humanMove(x, y); return; }
+  if (placingOpening()) { await openingStone(x, y); return; }
   if (state.phase !== 'human') return;
   if (x < 0 || y < 0 || x >= state.width || y >= state.height || occupant(x, y)) return;
   if (state.rule === RENJU && sideToMove() === BLACK && state.forbidden.has(key(x, y))) {
@@ -625,6 +667,151 @@ async function humanMove(x, y) {
     await engineMove('BOARD', 'DONE');
   } else {
     await engineMove(`TURN ${x},${y}`);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The Swap2 opening. Who places the first three stones (Black, White, Black)
+// is chosen with the opening; the other side then takes Black ("swap"),
+// stays White by playing White's move, or places two more stones (White,
+// Black) and hands the choice of colour back to the first. The engine is
+// asked with SWAP2BOARD on the stones placed so far (0, 3 or 5), and nothing
+// of its answer goes on the board before readSwap2Answer has accepted it.
+// An answer that names a move means "I play White" (it is White's move); SWAP
+// means "I play Black", and the opponent, White, is to move.
+
+async function startSwap2(first) {
+  state.swap2 = { first, step: first === 'you' ? 'place3' : 'asking', from: 0 };
+  if (first === 'engine') {
+    state.swap2Text = 'Swap2: the engine places three stones, then you choose.';
+    await askSwap2();
+  } else {
+    state.swap2Text = 'Swap2: place three stones (Black, White, Black). The engine then chooses.';
+    state.phase = 'opening';
+    render();
+  }
+}
+
+// The engine's answer to SWAP2BOARD on an opening of `placed` stones,
+// checked against what the rule lets the chooser say there: after none, the
+// three opening stones; after three, SWAP, White's move, or two more stones;
+// after five, SWAP or White's move. Every stone must fall on an empty cell
+// of the board and no cell twice. Returns {swap: true}, {moves: [{x, y}...]}
+// or {error: why}.
+function readSwap2Answer(line, placed) {
+  const expected = placed === 0 ? 'three stones' : placed === 3 ? 'SWAP, one move or two' : 'SWAP or one move';
+  const counts = placed === 0 ? [3] : placed === 3 ? [1, 2] : [1];
+  if (line === 'SWAP') return placed === 0 ? { error: expected + ' expected' } : { swap: true };
+  const tokens = line.trim().split(/\s+/);
+  if (!counts.includes(tokens.length)) return { error: expected + ' expected' };
+  const taken = new Set(state.record.map((m) => key(m.x, m.y)));
+  const moves = [];
+  for (const token of tokens) {
+    const m = /^(\d{1,2}),(\d{1,2})$/.exec(token);
+    if (!m) return { error: `“${token}” is not a move` };
+    const x = Number(m[1]), y = Number(m[2]);
+    if (x >= state.width || y >= state.height) return { error: `${token} is off the board` };
+    if (taken.has(key(x, y))) return { error: `${token} is taken` };
+    taken.add(key(x, y));
+    moves.push({ x, y });
+  }
+  return { moves };
+}
+
+// Your stone of the opening; the engine is asked when the step's stones are
+// all placed. The engine hears of them only then, so a stone taken back
+// before needs nothing from it.
+async function openingStone(x, y) {
+  if (x < 0 || y < 0 || x >= state.width || y >= state.height || occupant(x, y)) return;
+  pushMove({ x, y, ms: 0 });
+  state.cursor = { x, y };
+  state.note = '';
+  if (state.record.length === (state.swap2.step === 'place3' ? 3 : 5)) await askSwap2();
+  else render();
+}
+
+function takeBackOpeningStone() {
+  if (state.record.length <= state.swap2.from) return;
+  state.record.pop();
+  state.line = state.record.slice();
+  render();
+}
+
+async function askSwap2() {
+  const game = state.game;
+  const placed = state.record.length;
+  state.swap2.step = 'asking';
+  state.phase = 'thinking';
+  state.analysis = '';
+  state.pv = [];
+  render();
+  const reply = await engine.request('swap2', 'SWAP2BOARD', ...state.record.map((m) => key(m.x, m.y)), 'DONE');
+  if (game !== state.game) return;
+  const answer = readSwap2Answer(reply.line, placed);
+  if (answer.error) {
+    // The opening cannot go on: the stones stay as they were, and a new
+    // game starts afresh.
+    state.swap2 = null;
+    state.swap2Text = '';
+    state.result = { text: `The engine's Swap2 answer “${reply.line}” cannot be played: ${answer.error}.`, cells: [], winner: 0 };
+    settle();
+    render();
+    return;
+  }
+  const ms = Math.round(reply.ms);
+  (answer.moves || []).forEach((m, i) => pushMove({ ...m, ms: i === 0 ? ms : 0 }));
+  const names = (answer.moves || []).map((m) => moveName(m)).join(' and ');
+  if (placed === 0) {
+    state.swap2.step = 'choose3';
+    state.swap2Text = 'Swap2: play White (you move next), play Black (the engine moves next), or place two more stones.';
+    state.phase = 'opening';
+    render();
+  } else if (answer.moves && answer.moves.length === 2) {
+    state.swap2.step = 'choose5';
+    state.swap2Text = `Swap2: the engine placed two more stones (${names}). Choose your colour; White moves next.`;
+    state.phase = 'opening';
+    render();
+  } else if (answer.swap) {
+    await finishOpening(BLACK, 'Swap2: the engine took Black. You play White.');
+  } else {
+    await finishOpening(WHITE, `Swap2: the engine plays White (${names}). You play Black.`);
+  }
+}
+
+// Your choice after the engine's stones: 'white', 'black', or 'two' more
+// stones to place (only after the first three).
+async function chooseSwap2(choice) {
+  if (state.phase !== 'opening' || !['choose3', 'choose5'].includes(state.swap2.step)) return;
+  if (choice === 'two') {
+    if (state.swap2.step !== 'choose3') return;
+    state.swap2 = { ...state.swap2, step: 'place2', from: state.record.length };
+    state.swap2Text = 'Swap2: place two more stones (White, Black). The engine then chooses.';
+    render();
+    return;
+  }
+  const you = choice === 'black' ? BLACK : WHITE;
+  const next = sideToMove() === you ? 'you move next' : 'the engine moves next';
+  await finishOpening(3 - you, `Swap2: you play ${colourName(you)}; ${next}.`);
+}
+
+// The colours are settled: the engine's copy of the game is rebuilt with
+// its stones as its own, and the game goes on as any other.
+async function finishOpening(engineColour, text) {
+  const game = state.game;
+  state.engineColour = engineColour;
+  state.swap2 = null;
+  state.swap2Text = text;
+  state.openingPlies = state.record.length;
+  state.phase = 'starting';
+  render();
+  await syncEngine();
+  if (game !== state.game) return;
+  if (sideToMove() === state.engineColour) {
+    await engineMove('BOARD', 'DONE');
+  } else {
+    settle();
+    render();
+    analyseIfAsked();
   }
 }
 
@@ -814,6 +1001,7 @@ function readSettings() {
   state.rule = Number($('rule').value);
   state.timeMs = Number($('time').value);
   state.level = Number($('level').value);
+  state.opening = $('opening').value;
 }
 
 function resetGame() {
@@ -829,6 +1017,9 @@ function resetGame() {
   state.analysedAt = null;
   state.analysis = '';
   state.note = '';
+  state.swap2 = null;
+  state.swap2Text = '';
+  state.openingPlies = 0;
 }
 
 async function newGame() {
@@ -851,17 +1042,20 @@ async function newGame() {
   }
   await refreshForbidden();
   if (game !== state.game) return;
-  if (state.engineColour === BLACK) await engineMove('BEGIN');
+  if (state.opening !== 'plain') await startSwap2(state.opening === 'swap2-you' ? 'you' : 'engine');
+  else if (state.engineColour === BLACK) await engineMove('BEGIN');
   else { settle(); render(); analyseIfAsked(); }
 }
 
 // Takes back the engine's reply and your move before it, or the one last move
 // when it was yours or stands alone. The moves leave the line.
 async function undo() {
-  if (!['human', 'paused', 'over'].includes(state.phase) || state.record.length === 0) return;
+  if (placingOpening()) { takeBackOpeningStone(); return; }
+  if (!['human', 'paused', 'over'].includes(state.phase) || state.record.length <= state.openingPlies) return;
   const game = state.game;
   const n = state.record.length;
-  const count = n >= 2 && colourOfMove(n - 1) === state.engineColour ? 2 : 1;
+  // The stones of a Swap2 opening stay: the colours were chosen on them.
+  const count = Math.min(n >= 2 && colourOfMove(n - 1) === state.engineColour ? 2 : 1, n - state.openingPlies);
   state.phase = 'starting';
   render();
   for (let i = 0; i < count; i++) {
@@ -1078,6 +1272,9 @@ function bindInput() {
     }
   });
   $('new-game').addEventListener('click', newGame);
+  $('swap2-white').addEventListener('click', () => chooseSwap2('white'));
+  $('swap2-black').addEventListener('click', () => chooseSwap2('black'));
+  $('swap2-two').addEventListener('click', () => chooseSwap2('two'));
   $('undo').addEventListener('click', undo);
   $('swap').addEventListener('click', swapColours);
   $('engine-move').addEventListener('click', engineMoveNow);
@@ -1118,7 +1315,7 @@ function bindInput() {
 }
 
 // Settings from the address, for links to a set-up:
-// ?w=9&h=9&rule=2&time=300&engine=black&level=1&notation=a1
+// ?w=9&h=9&rule=2&time=300&engine=black&level=1&notation=a1&opening=swap2-you
 function readAddress() {
   const params = new URLSearchParams(location.search);
   const side = (name, fallback) => {
@@ -1143,6 +1340,7 @@ function readAddress() {
   }
   if (['0', '1', '2', '3', '4', '5'].includes(params.get('level'))) $('level').value = params.get('level');
   if (params.get('notation') === 'a1') $('notation').value = 'a1';
+  if (['plain', 'swap2-you', 'swap2-engine'].includes(params.get('opening'))) $('opening').value = params.get('opening');
   state.notation = $('notation').value;
   state.engineColour = params.get('engine') === 'black' ? BLACK : WHITE;
 }

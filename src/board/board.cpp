@@ -118,6 +118,7 @@ void Position::resetBoard() {
   writeEmptyLines(board);
   std::memset(board.cellInfo, 0, sizeof board.cellInfo);
   board.scoreSum[0] = board.scoreSum[1] = 0;
+  std::memset(board.learnedSum, 0, sizeof board.learnedSum);
   for (int x = 0; x < n; x++)
     for (int y = 0; y < n; y++) {
       const int cell = cellIndex(x, y);
@@ -127,6 +128,7 @@ void Position::resetBoard() {
         info.score[k] = static_cast<int16_t>(cellScore(cell, k));
         board.scoreSum[k] += info.score[k];
       }
+      if (tables->learned) addLearned(cell, 1);
     }
   std::memset(board.setSummary, 0, sizeof board.setSummary);
   std::memset(board.setRows, 0, sizeof board.setRows);
@@ -284,6 +286,7 @@ bool Position::boardIsConsistent() const {
     if (v != BLACK && v != WHITE) return false;
   }
   int scoreSum[2] = {0, 0};
+  int learnedSum[2][2] = {{0, 0}, {0, 0}};
   for (int x = 0; x < n; x++)
     for (int y = 0; y < n; y++) {
       const int cell = cellIndex(x, y);
@@ -306,9 +309,12 @@ bool Position::boardIsConsistent() const {
         if (have.patterns[k] != info.patterns[k] || have.rooms[k] != info.rooms[k] ||
             have.roomSum[k] != info.roomSum[k])
           return false;
-        const int score = tables->combo[k][info.patterns[k]] * geometry.cellWeight[info.roomSum[k]][cell] / 64;
+        const int score =
+            tables->handScores ? tables->combo[k][info.patterns[k]] * geometry.cellWeight[info.roomSum[k]][cell] / 64 : 0;
         if (have.score[k] != score) return false;
         scoreSum[k] += score;
+        if (tables->learned && board.cells[cell] == EMPTY)
+          for (int r = 0; r < 2; r++) learnedSum[k][r] += tables->learnedCell[k][r][foldedCodeOf[info.patterns[k] & 0xFFFF]];
         int masks[MASKED_SET_KINDS] = {0, 0, 0, 0};
         for (int dir = 0; dir < DIRECTIONS; dir++) {
           const int kind = setKindOf(info.patterns[k] >> (NIBBLE_BITS * dir));
@@ -328,6 +334,7 @@ bool Position::boardIsConsistent() const {
     }
   for (int k = 0; k < 2; k++) {
     if (scoreSum[k] != board.scoreSum[k]) return false;
+    if (learnedSum[k][0] != board.learnedSum[k][0] || learnedSum[k][1] != board.learnedSum[k][1]) return false;
     for (int kind = 0; kind < SET_KINDS; kind++) {
       int summary = 0;
       for (int x = 0; x < MAX_SIDE; x++) {

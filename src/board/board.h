@@ -16,7 +16,7 @@
 // position p is simply (word >> 2p) & 0x3FFFFF; the marks at -1 and L make
 // every window that reaches past the line's end hold a 3.
 //
-// BoardBase is 704 * 24 + 40 + 880 + 11264 + 8 + 8 + 2816 + 8 * 132 + 1936 + 8
+// BoardBase is 704 * 24 + 40 + 880 + 11264 + 8 + 16 + 8 + 2816 + 8 * 132 + 1936 + 8
 // bytes, about 35 KiB, all fixed size for the largest board.
 #pragma once
 
@@ -55,6 +55,9 @@ struct BoardBase {
   int32_t setRows[SET_KINDS][2][MAX_SIDE];
   int32_t setCells[MASKED_SET_KINDS][2][CELL_SLOTS];
   int32_t scoreSum[2];
+  // Sums over the empty cells of the learned cell values (RuleTables
+  // learnedCell), [colour index][role]; all zero when the rule has no model.
+  int32_t learnedSum[2][2];
   uint64_t hashKey;
   int32_t cells[CELL_SLOTS];
   uint64_t rowLines[MAX_SIDE];        // row x: cells (x, 0 ... N-1), position y
@@ -209,8 +212,10 @@ struct Position {
   uint64_t lineWordOf(int cell, int dir) const;
   int linePosition(int cell, int dir) const;
   // Recomputes a cell's score from its patterns and rooms (combination value x
-  // cellWeight / 64).
+  // cellWeight / 64; 0 when the rule keeps no hand-set scores).
   int cellScore(int cell, int colourIndex) const;
+  // Adds (sign 1) or takes away (-1) an empty cell's learned values.
+  void addLearned(int cell, int sign);
 
  private:
   bool cellFree(int x, int y) const;

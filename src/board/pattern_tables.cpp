@@ -1,10 +1,14 @@
 #include "board/pattern_tables.h"
 
+#include "board/learned_tables.h"
+
 #include <algorithm>
 #include <cstring>
 
 int16_t CellValueTable[65536];
 uint16_t CellFlagTable[65536];
+uint16_t foldedCodeOf[65536];
+uint8_t foldedCodeValues[FOLDED_CODES][4];
 
 const int16_t patternWeight[14] = {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511, 2047, 0};
 
@@ -137,10 +141,44 @@ void buildComboTable(int rule, int16_t (&comboTable)[2][65536]) {
 
 }  // namespace
 
+namespace {
+
+void buildFoldedCodes() {
+  // Codes in lexicographic order of the sorted values; a temporary index by
+  // the sorted values themselves.
+  static uint16_t bySorted[PATTERN_VALUES][PATTERN_VALUES][PATTERN_VALUES][PATTERN_VALUES];
+  int code = 0;
+  for (int a = 0; a < PATTERN_VALUES; a++)
+    for (int b = a; b < PATTERN_VALUES; b++)
+      for (int c = b; c < PATTERN_VALUES; c++)
+        for (int d = c; d < PATTERN_VALUES; d++) {
+          bySorted[a][b][c][d] = static_cast<uint16_t>(code);
+          const int values[4] = {a, b, c, d};
+          for (int k = 0; k < 4; k++) foldedCodeValues[code][k] = static_cast<uint8_t>(values[k]);
+          code++;
+        }
+  for (int packed = 0; packed < 65536; packed++) {
+    int v[4];
+    for (int d = 0; d < 4; d++) v[d] = std::min((packed >> (4 * d)) & 15, PATTERN_VALUES - 1);
+    std::sort(v, v + 4);
+    foldedCodeOf[packed] = bySorted[v[0]][v[1]][v[2]][v[3]];
+  }
+}
+
+// The learned model of a rule for colour index k in role r (0: k to move):
+// one model per rule, and under Renju one per side to move.
+int learnedModelOf(int rule, int k, int r) {
+  if (rule == RULE_RENJU) return 2 + (r == 0 ? k : 1 - k);
+  return rule;
+}
+
+}  // namespace
+
 void buildSearchTables() {
   static bool built = false;
   if (built) return;
   built = true;
+  buildFoldedCodes();
   for (int key = 0; key < 65536; key++) {
     int values[4] = {key & 15, key >> 4 & 15, key >> 8 & 15, key >> 12 & 15};
     bool valid = true, overline = false;
@@ -298,5 +336,29 @@ void RuleTables::build(int newRule) {
     line[code].pattern[1] = static_cast<int16_t>((readings[code] >> whiteShift) & READING_MASK);
   }
   buildComboTable(newRule, combo);
+  learned = false;
+  for (int k = 0; k < 2; k++)
+    for (int r = 0; r < 2; r++) {
+      const int16_t* values = learnedValue[learnedModelOf(newRule, k, r)][r];
+      static const int16_t none[FOLDED_CODES] = {};
+      if (!useLearned) values = none;
+      for (int code = 0; code < FOLDED_CODES; code++) {
+        learnedCell[k][r][code] = values[code];
+        learned |= values[code] != 0;
+      }
+    }
+  for (int k = 0; k < 2; k++)
+    for (int packed = 0; packed < 65536; packed++)
+      for (int r = 0; r < 2; r++) learnedByPatterns[k][packed][r] = learnedCell[k][r][foldedCodeOf[packed]];
+  learnedMoves = false;
+  for (int k = 0; k < 2; k++) {
+    const int model = learnedModelOf(newRule, k, 0);
+    for (int code = 0; code < FOLDED_CODES; code++) {
+      moveAttack[k][code] = useLearned ? learnedAttack[model][code] : 0;
+      moveBlock[k][code] = useLearned ? learnedBlock[model][code] : 0;
+      learnedMoves |= moveAttack[k][code] != 0 || moveBlock[k][code] != 0;
+    }
+  }
+  handScores = !(learned && learnedMoves);
   rule = newRule;
 }

@@ -16,6 +16,23 @@
 
 constexpr int LINE_CODES = 1 << 22;
 
+// Whether the engine plays with the learned tables of board/learned_tables.h
+// (for the rules that have them) or with the hand-set value and order.
+constexpr bool PLAY_LEARNED = true;
+
+// What a cell is worth to a colour does not depend on which line holds which
+// shape, so the learned tables read a cell's four pattern values as a folded
+// code: the sorted multiset {a <= b <= c <= d} of the values 0 ... 13,
+// numbered densely in lexicographic order, C(14 + 3, 4) = 2380 codes; code 0
+// is {0, 0, 0, 0}.
+constexpr int PATTERN_VALUES = 14;
+constexpr int FOLDED_CODES = 2380;
+// 16-bit packed patterns (as CellInfo.patterns) -> folded code; nibbles 14
+// and 15 never occur on a board and fold as 13.
+extern uint16_t foldedCodeOf[65536];
+// The four sorted values of each code, lowest first.
+extern uint8_t foldedCodeValues[FOLDED_CODES][4];
+
 struct LineEntry {
   int16_t pattern[2];
   int16_t room[2];
@@ -39,6 +56,27 @@ struct RuleTables {
   uint16_t readings[LINE_CODES];
   // Four pattern values packed 4 bits each (as CellInfo.patterns) -> value.
   int16_t combo[2][65536];
+  // Learned value of an empty cell by its folded code, for colour index k
+  // [k] with k to move [0] or its opponent to move [1]: the rule's learned
+  // model, or zeros (learned false) when the rule has none. The board keeps
+  // their sums over the empty cells (BoardBase.learnedSum).
+  int16_t learnedCell[2][2][FOLDED_CODES];
+  // The same by the packed patterns themselves, both roles side by side: the
+  // incremental update reads one entry where the code would cost three reads.
+  int16_t learnedByPatterns[2][65536][2];
+  bool learned = false;
+  // Learned move scores with colour index k to move [k]: attack by the
+  // mover's code at the cell, block by the opponent's, in 1/256 of a logit.
+  int16_t moveAttack[2][FOLDED_CODES];
+  int16_t moveBlock[2][FOLDED_CODES];
+  bool learnedMoves = false;
+  // The hand-set cell scores (CellInfo.score, BoardBase.scoreSum) are kept
+  // only for a rule whose value and order are not learned: nothing else reads
+  // them, and the learned sums take their time in the update.
+  bool handScores = true;
+  // False before build: the rule's learned tables are left out, as if it had
+  // none (the fitter's reference for the hand-set value and order).
+  bool useLearned = PLAY_LEARNED;
   int32_t rule = -1;
   bool classified = false;   // readings filled
 

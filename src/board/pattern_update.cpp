@@ -71,6 +71,8 @@ void Position::updateDirection(int cell) {
   constexpr int shift = NIBBLE_BITS * Dir;
   constexpr int dirBit = 1 << Dir;
   BoardBase& b = board;
+  const bool learned = tables->learned, handScores = tables->handScores;
+  const int16_t(*const byPatterns)[65536][2] = tables->learnedByPatterns;
   const uint64_t word = lineWord<Dir>(cell);
   for (int t = range.first; t <= range.last; t += step) {
     const uint32_t code = static_cast<uint32_t>(word >> (2 * position<Dir>(t))) & WINDOW_MASK;
@@ -93,12 +95,21 @@ void Position::updateDirection(int cell) {
       info.rooms[k] = (info.rooms[k] & ~(NIBBLE_MASK << shift)) | r << shift;
       info.roomSum[k] = static_cast<int16_t>(info.roomSum[k] + r - q);
       if (n != o) {
-        info.patterns[k] = (info.patterns[k] & ~(NIBBLE_MASK << shift)) | n << shift;
+        const int old = info.patterns[k];
+        info.patterns[k] = (old & ~(NIBBLE_MASK << shift)) | n << shift;
         if (kindByPattern[n] >= 0) addToSet(kindByPattern[n], k, t, dirBit, true);
+        if (learned && b.cells[t] == EMPTY) {
+          const int16_t* was = byPatterns[k][old & 0xFFFF];
+          const int16_t* now = byPatterns[k][info.patterns[k] & 0xFFFF];
+          b.learnedSum[k][0] += now[0] - was[0];
+          b.learnedSum[k][1] += now[1] - was[1];
+        }
       }
-      const int score = cellScore(t, k);
-      b.scoreSum[k] += score - info.score[k];
-      info.score[k] = static_cast<int16_t>(score);
+      if (handScores) {
+        const int score = cellScore(t, k);
+        b.scoreSum[k] += score - info.score[k];
+        info.score[k] = static_cast<int16_t>(score);
+      }
     }
   }
 }
@@ -141,6 +152,7 @@ inline void Position::setLineBits(int cell, uint64_t value) {
 int setKindOf(int pattern) { return kindByPattern[pattern & 15]; }
 
 int Position::cellScore(int cell, int k) const {
+  if (!tables->handScores) return 0;
   const CellInfo& info = board.cellInfo[cell];
   return tables->combo[k][info.patterns[k]] * geometry.cellWeight[info.roomSum[k]][cell] / 64;
 }
@@ -171,7 +183,21 @@ int Position::linePosition(int cell, int dir) const {
 void Position::updateLine(int cell, int dir) { updateOne<true>(cell, dir); }
 void Position::updateLineLight(int cell, int dir) { updateOne<false>(cell, dir); }
 
+void Position::addLearned(int cell, int sign) {
+  const CellInfo& info = board.cellInfo[cell];
+  for (int k = 0; k < 2; k++) {
+    const int16_t* values = tables->learnedByPatterns[k][info.patterns[k] & 0xFFFF];
+    board.learnedSum[k][0] += sign * values[0];
+    board.learnedSum[k][1] += sign * values[1];
+  }
+}
+
+// The learned sums count empty cells only: a stone or block placed takes its
+// cell's values away before the update (which then skips the occupied cell),
+// one removed gives the occupied cell's values back before the update moves
+// them on to the empty cell's patterns.
 void Position::setCellFull(int cell, int value) {
+  if (tables->learned) addLearned(cell, value == EMPTY ? 1 : -1);
   setLineBits(cell, static_cast<uint64_t>(value));
   updateAll<true>(cell);
 }

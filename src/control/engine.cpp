@@ -384,19 +384,27 @@ void Engine::chooseMove() {
 
   const int64_t nodes = earlierLineNodes + (searched ? totalNodes() : main.search.nodeCount.load());
   out("MESSAGE Speed=%d", static_cast<int>(nodes / (std::max(0, clockMs() - thinkOrigin.load()) + 1)));
-  int& bestX = main.search.bestX;
-  int& bestY = main.search.bestY;
-  if (bestX == -1) {
-    // Any free cell rather than none; one the user has not blocked if there is one.
-    for (int pass = 0; pass < 2 && bestX == -1; pass++)
-      for (int x = 0; x < game.xExtent && bestX == -1; x++)
-        for (int y = 0; y < game.yExtent; y++)
-          if (!game.cellOccupied(x, y) && (pass == 1 || !main.rootExcludes(cellIndex(x, y)))) {
-            bestX = x;
-            bestY = y;
-            break;
-          }
-  }
+  if (main.search.bestX == -1) anyMove(colour, main.search.bestX, main.search.bestY);
+}
+
+void Engine::anyMove(int colour, int& x, int& y) {
+  // Any free cell rather than none: first one the user has not blocked and,
+  // for Black under Renju, not forbidden (a search finds no move when the only
+  // block of a five is forbidden: the game is lost, but not by this move).
+  Worker& main = mainWorker();
+  const bool renjuBlack = game.builtRule == RULE_RENJU && colour == BLACK;
+  x = y = -1;
+  for (int pass = 0; pass < 3 && x == -1; pass++)
+    for (int cx = 0; cx < game.xExtent && x == -1; cx++)
+      for (int cy = 0; cy < game.yExtent; cy++) {
+        if (game.cellOccupied(cx, cy)) continue;
+        const int cell = cellIndex(cx, cy);
+        if (pass == 0 && renjuBlack && game.isForbidden(cell)) continue;
+        if (pass < 2 && main.rootExcludes(cell)) continue;
+        x = cx;
+        y = cy;
+        break;
+      }
 }
 
 void Engine::thinkMove() {

@@ -107,6 +107,10 @@ class Engine {
   // The trivial cases and the deepening search of a move think, with its
   // Speed line; the move is in the main worker's bestX, bestY (-1: none).
   void chooseMove();
+  // A move when the search left none: the first free cell, preferring one
+  // the root may play and, for Black under Renju, one not forbidden; -1, -1
+  // on a full board.
+  void anyMove(int colour, int& x, int& y);
 
   // Empties the transposition table and the solver caches.
   void clearTables();

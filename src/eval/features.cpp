@@ -1,9 +1,5 @@
 #include "eval/features.h"
 
-#include <algorithm>
-
-uint16_t foldedCodeOf[65536];
-uint8_t foldedCodeValues[FOLDED_CODES][4];
 uint8_t foldedCodeThreats[FOLDED_CODES];
 
 uint32_t threatBitsOfValues(const int values[4]) {
@@ -25,27 +21,11 @@ uint32_t threatBitsOfValues(const int values[4]) {
 void evalBuildTables() {
   static bool built = false;
   if (built) return;
-  // Codes in lexicographic order of the sorted values; a temporary index by
-  // the sorted values themselves.
-  static uint16_t bySorted[PATTERN_VALUES][PATTERN_VALUES][PATTERN_VALUES][PATTERN_VALUES];
-  int code = 0;
-  for (int a = 0; a < PATTERN_VALUES; a++)
-    for (int b = a; b < PATTERN_VALUES; b++)
-      for (int c = b; c < PATTERN_VALUES; c++)
-        for (int d = c; d < PATTERN_VALUES; d++) {
-          bySorted[a][b][c][d] = static_cast<uint16_t>(code);
-          const int values[4] = {a, b, c, d};
-          for (int k = 0; k < 4; k++) foldedCodeValues[code][k] = static_cast<uint8_t>(values[k]);
-          foldedCodeThreats[code] = static_cast<uint8_t>(threatBitsOfValues(values));
-          code++;
-        }
-  // Nibbles 14 and 15 never occur on a board; they fold as 13 so that every
-  // entry names a valid code.
-  for (int packed = 0; packed < 65536; packed++) {
-    int v[4];
-    for (int d = 0; d < 4; d++) v[d] = std::min((packed >> (NIBBLE_BITS * d)) & NIBBLE_MASK, PATTERN_VALUES - 1);
-    std::sort(v, v + 4);
-    foldedCodeOf[packed] = bySorted[v[0]][v[1]][v[2]][v[3]];
+  buildSearchTables();
+  for (int code = 0; code < FOLDED_CODES; code++) {
+    const int values[4] = {foldedCodeValues[code][0], foldedCodeValues[code][1], foldedCodeValues[code][2],
+                           foldedCodeValues[code][3]};
+    foldedCodeThreats[code] = static_cast<uint8_t>(threatBitsOfValues(values));
   }
   built = true;
 }

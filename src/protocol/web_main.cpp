@@ -8,11 +8,12 @@
 // printed, and a STOP can only arrive once the think is over. The time per
 // move is what bounds a think here.
 //
-// BOARD and YXBOARD read the lines of their block themselves. The block comes
-// in as separate calls, so it is collected until the line the handler stops
-// at (DONE, or any line that is not a stone on the board) and then handed to
-// the ordinary handler through an in-memory file standing in for standard
-// input, which it reads to the end. A page thus sees the same replies a
+// BOARD and YXBOARD, and the cell blocks of SWAP2BOARD, YXBLOCK and
+// YXBLOCKUNDO, read the lines of their block themselves. The block comes in as
+// separate calls, so it is collected until the line the handler stops at
+// (DONE, or any line that is not a stone, or a cell, on the board) and then
+// handed to the ordinary handler through an in-memory file standing in for
+// standard input, which it reads to the end. A page thus sees the same replies a
 // manager would, in the same order; only the refusal of a stone inside a
 // block comes when the block is closed rather than at once.
 #include <cstdio>
@@ -35,18 +36,28 @@ namespace {
 FrontEnd* frontEnd = nullptr;
 bool warmedUp = false;
 bool ended = false;
-bool collecting = false;   // inside a BOARD or YXBOARD block
+bool collecting = false;   // inside a block
+bool stoneBlock = false;   // the block is BOARD's or YXBOARD's ("x,y,who" lines), not a cell block ("x,y")
 std::string block;         // the block's lines so far, each ended by LF
 
-// A line the BOARD handler reads as a stone and goes on after: "x,y,who" on
-// the board the block will be played on (20 x 20 when no game is set up yet,
-// as the handler then starts one).
+// A line the block's handler reads and goes on after: "x,y,who" (a stone) or
+// "x,y" (a cell; anything after the pair is not looked at, as the handler
+// does) on the board the block will be played on (20 x 20 when no game is set
+// up yet, as the handler then starts one).
 bool isBlockLine(const char* line) {
-  int x, y, who;
-  if (std::sscanf(line, "%d,%d,%d", &x, &y, &who) != 3) return false;
+  int x, y, who = 1;
+  if (std::sscanf(line, "%d,%d,%d", &x, &y, &who) < (stoneBlock ? 3 : 2)) return false;
   const Position& game = frontEnd->engine.game;
   const int width = game.xExtent > 0 ? game.xExtent : 20, height = game.xExtent > 0 ? game.yExtent : 20;
-  return x >= 0 && y >= 0 && x < width && y < height && who >= 1 && who <= 3;
+  return x >= 0 && y >= 0 && x < width && y < height && (!stoneBlock || (who >= 1 && who <= 3));
+}
+
+// The block a command line opens, read as the front end dispatches it (by
+// the word's prefix, YXBLOCKRESET ahead of YXBLOCK): 2 stones, 1 cells, 0 none.
+int blockOf(const char* line) {
+  if (matchWord(line, "BOARD") || matchWord(line, "YXBOARD")) return 2;
+  if (matchWord(line, "YXBLOCKRESET")) return 0;
+  return matchWord(line, "YXBLOCK") || matchWord(line, "SWAP2BOARD") ? 1 : 0;
 }
 
 // The collected block, read by the front end as it would read standard input.
@@ -54,7 +65,7 @@ void runBlock() {
   collecting = false;
   std::string text;
   text.swap(block);
-  // The command line (BOARD or YXBOARD) is the first line of the text.
+  // The command line is the first line of the text.
   std::FILE* memory = fmemopen(&text[0], text.size(), "r");
   if (!memory) {
     printLine("ERROR out of memory");
@@ -88,7 +99,9 @@ void feedLine(const char* line) {
     frontEnd->engine.warmUp();
     warmedUp = true;
   }
-  if (matchWord(frontEnd->commandLine, "BOARD") || matchWord(frontEnd->commandLine, "YXBOARD")) {
+  const int opens = blockOf(frontEnd->commandLine);
+  stoneBlock = opens == 2;
+  if (opens > 0) {
     collecting = true;
     block.assign(frontEnd->commandLine);
     block.push_back('\n');

@@ -151,6 +151,9 @@ void Worker::recordKiller(int depth, int cell, int colour) {
 int Worker::orderKey(int cell, int colour, int threatTerm) const {
   const CellInfo& info = pos.board.cellInfo[cell];
   const int side = colour - 1, opp = 2 - colour;
+  if (pos.tables->learnedMoves)
+    return -(pos.tables->moveAttack[side][foldedCodeOf[info.patterns[side] & 0xFFFF]] +
+             pos.tables->moveBlock[side][foldedCodeOf[info.patterns[opp] & 0xFFFF]] + threatTerm);
   return -(CellValueTable[info.patterns[side]] + CellValueTable[info.patterns[opp]] / 2 + info.score[side] / 4 +
            info.score[opp] / 8 + threatTerm);
 }

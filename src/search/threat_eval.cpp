@@ -1,6 +1,7 @@
 // Static evaluation and the one-ply pass.
 #include <initializer_list>
 
+#include "board/learned_tables.h"
 #include "board/pattern_tables.h"
 #include "core/types.h"
 #include "search/worker.h"
@@ -52,12 +53,55 @@ bool Worker::blackHasPlayable(int kind) {
   return false;
 }
 
+uint32_t Worker::threatSituation() const {
+  uint32_t mask = 0;
+  for (int k = 0; k < 2; k++) {
+    const int colour = k + 1;
+    uint32_t bits = 0;
+    if (!setEmpty(FiveCells, colour)) bits |= THREAT_FIVE;
+    if (!setEmpty(ThreeCells, colour)) bits |= THREAT_THREE;
+    // A four-three is made on a cell with a four in one of its lines, so the
+    // cells of the four sets tell it.
+    for (int kind : {FourCells, OpenFourCells}) {
+      if (setEmpty(kind, colour)) continue;
+      bits |= THREAT_FOUR | (kind == OpenFourCells ? THREAT_OPEN_FOUR : 0);
+      if (bits & THREAT_FOUR_THREE) continue;
+      int32_t cells[MAX_CELLS];
+      const int n = listSetCells(kind, colour, cells);
+      for (int i = 0; i < n; i++) {
+        const int patterns = pos.board.cellInfo[cells[i]].patterns[k];
+        int fours = 0, threes = 0;
+        for (int d = 0; d < DIRECTIONS; d++) {
+          const int v = (patterns >> (NIBBLE_BITS * d)) & NIBBLE_MASK;
+          fours += v >= PatFour && v <= PatFourOpen;
+          threes += v == PatThreeSplit || v == PatThreeOpen;
+        }
+        if (fours + threes >= 2) {
+          bits |= THREAT_FOUR_THREE;
+          break;
+        }
+      }
+    }
+    mask |= bits << (THREAT_BITS * k);
+  }
+  return mask;
+}
+
+int Worker::learnedEval(int colour) const {
+  const int k = colour - 1, rule = pos.builtRule;
+  const int model = rule == RULE_RENJU ? 2 + k : rule;
+  return pos.board.learnedSum[k][0] + pos.board.learnedSum[1 - k][1] +
+         learnedSituation[model][threatsOfMover(threatSituation(), colour)];
+}
+
 int Worker::threatEval(int /*depth*/, int colour) {
   const int opponent = colour ^ 3, rule = pos.builtRule;
-  int e = pos.board.scoreSum[colour - 1] - pos.board.scoreSum[opponent - 1];
+  const bool learned = pos.tables->learned;
+  int e = learned ? learnedEval(colour) : pos.board.scoreSum[colour - 1] - pos.board.scoreSum[opponent - 1];
 
   if (rule == RULE_RENJU) {
-    // White's threats on Black's forbidden points cannot be blocked there.
+    // White's threats on Black's forbidden points cannot be blocked there:
+    // neither the hand-set sums nor the learned codes know forbidden points.
     int32_t cells[MAX_CELLS];
     for (int kind : {FourCells, ThreeCells}) {
       const int n = listSetCells(kind, WHITE, cells);
@@ -69,6 +113,8 @@ int Worker::threatEval(int /*depth*/, int colour) {
       }
     }
   }
+  // The learned situation values stand for the threat corrections below.
+  if (learned) return e;
 
   const bool checkBlack = rule == RULE_RENJU && colour == WHITE;
   if (!setEmpty(FourCells, opponent)) {

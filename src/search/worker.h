@@ -283,6 +283,11 @@ class Worker {
   // Value of the position for `colour` to move: the score-sum difference
   // corrected by the threats on the board, plus a tempo bonus.
   int threatEval(int depth, int colour);
+  // The learned part of it, for a rule with a learned model: the learned
+  // values of both colours' empty cells and of the threat situation.
+  int learnedEval(int colour) const;
+  // Black's threat bits in bits 0-4, White's in 5-9 (board/learned_tables.h).
+  uint32_t threatSituation() const;
   // Tries every legal cell for `colour`; leaves the best in bestX, bestY and
   // returns 0, or 1 when no cell could be tried.
   int onePlyPass(int colour);

@@ -153,7 +153,8 @@ void recompute(const Model& m, Derived& d) {
         }
       }
       for (int k = 0; k < 2; k++) {
-        info.score[k] = static_cast<int16_t>(TE.ruleTables->combo[k][info.patterns[k]] * TW.pos.geometry.cellWeight[info.roomSum[k]][c] / 64);
+        info.score[k] = static_cast<int16_t>(
+            TE.ruleTables->handScores ? TE.ruleTables->combo[k][info.patterns[k]] * TW.pos.geometry.cellWeight[info.roomSum[k]][c] / 64 : 0);
         d.scoreSum[k] += info.score[k];
         for (int kind = 0; kind < MASKED_SET_KINDS; kind++)
           if (d.setCells[kind][k][c]) d.setRows[kind][k][x] |= 1 << y;

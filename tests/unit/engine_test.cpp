@@ -159,6 +159,11 @@ TEST(EngineObjects, GuardKeepsTheBestMoveOutOfAProvenSequenceLoss) {
   for (const Game& g : positions) {
     for (const int mode : {Engine::SEQUENCES_OWN_WINS, Engine::SEQUENCES_GUARD}) {
       auto e = newEngine(g);
+      // The positions were found with the hand-set value, whose search alone
+      // walks into these losses.
+      e->ruleTables->useLearned = false;
+      e->ruleTables->rule = -1;
+      e->game.rebuild(g.rule);
       const auto& last = g.moves.back();
       ASSERT_EQ(e->game.playOpponentMove(last.first, last.second, g.rule), BoardDone);
       e->sequenceSearch = mode;
@@ -183,4 +188,34 @@ TEST(EngineObjects, GuardKeepsTheBestMoveOutOfAProvenSequenceLoss) {
       }
     }
   }
+}
+
+// Black to move under Renju, White threatening a five whose only block, 7,2,
+// is a double three for Black: every move loses. The search names none; the
+// reply must still be a cell Black may play, never the forbidden block (a
+// move that loses at once where the others lose a move later).
+TEST(EngineObjects, LostRenjuBlackStillRepliesWithAPlayableCell) {
+  const Game g = {RULE_RENJU, 15, 15, {{8, 10}, {7, 5}, {6, 6}, {9, 5}, {9, 4}, {8, 6}, {6, 5}, {6, 4}, {9, 7},
+                                       {7, 3}, {4, 2}, {8, 4}, {6, 2}, {8, 5}, {8, 3}, {7, 4}, {7, 6}, {7, 1}}};
+  auto e = newEngine(g);
+  const auto& last = g.moves.back();
+  ASSERT_EQ(e->game.playOpponentMove(last.first, last.second, g.rule), BoardDone);
+  ASSERT_TRUE(e->game.isForbidden(cellIndex(7, 2))) << "the only block is not forbidden: the position tests nothing";
+  e->searchGame(BLACK, false);
+  Worker& w = e->mainWorker();
+  int x = w.search.bestX, y = w.search.bestY;
+  if (x < 0) e->anyMove(BLACK, x, y);
+  ASSERT_GE(x, 0);
+  EXPECT_FALSE(e->game.cellOccupied(x, y));
+  EXPECT_FALSE(e->game.isForbidden(cellIndex(x, y))) << x << "," << y;
+
+  // The fallback passes over a forbidden first free cell: 0,0 makes two
+  // fours for Black here.
+  const Game corner = {RULE_RENJU, 15, 15, {{0, 1}, {10, 10}, {0, 2}, {10, 12}, {0, 3}, {12, 10}, {1, 1}, {12, 12},
+                                            {2, 2}, {14, 14}, {3, 3}, {14, 12}}};
+  auto c = newEngine(corner);
+  ASSERT_EQ(c->game.playOpponentMove(14, 12, RULE_RENJU), BoardDone);
+  ASSERT_TRUE(c->game.isForbidden(cellIndex(0, 0)));
+  c->anyMove(BLACK, x, y);
+  EXPECT_TRUE(x >= 0 && !c->game.cellOccupied(x, y) && !c->game.isForbidden(cellIndex(x, y))) << x << "," << y;
 }

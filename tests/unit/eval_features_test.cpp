@@ -10,6 +10,7 @@
 #include <random>
 
 #include "eval/features.h"
+#include "search/worker.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -111,6 +112,8 @@ TEST(EvalFeatures, IncrementalFeaturesMatchReferenceOnRandomPositions) {
   std::mt19937 rng(2207);
   static EvalFeatures f;
   int fivesSeen = 0, foursSeen = 0, fourThreesSeen = 0;
+  TE.ruleTables->useLearned = true;   // the running learned sums are checked too
+  TE.ruleTables->rule = -1;
   for (int round = 0; round < 240; round++) {
     const int rule = round / 80;   // one rule after another: each switch classifies the line table again
     randomPosition(rng, rule);
@@ -167,6 +170,15 @@ TEST(EvalFeatures, IncrementalFeaturesMatchReferenceOnRandomPositions) {
     ASSERT_EQ(f.cellCount, empties);
     for (int k = 0; k < 2; k++) ASSERT_EQ(counts[k], expected[k]);
     ASSERT_EQ(f.threatMask, mask) << "round " << round;
+    // The search reads the situation off the threat-cell sets, and the
+    // learned cell values off the board's running sums.
+    ASSERT_EQ(TW.threatSituation(), mask) << "round " << round;
+    for (int k = 0; k < 2; k++)
+      for (int r = 0; r < 2; r++) {
+        int sum = 0;
+        for (int i = 0; i < f.cellCount; i++) sum += pos.tables->learnedCell[k][r][f.codes[k][i]];
+        ASSERT_EQ(pos.board.learnedSum[k][r], sum) << "round " << round;
+      }
     // The board's own five set agrees with the five bits.
     for (int k = 0; k < 2; k++)
       ASSERT_EQ((f.threatMask >> (THREAT_BITS * k)) & THREAT_FIVE ? 1 : 0, pos.board.setSummary[FiveCells][k] != 0 ? 1 : 0);
@@ -174,6 +186,8 @@ TEST(EvalFeatures, IncrementalFeaturesMatchReferenceOnRandomPositions) {
     foursSeen += (mask & (THREAT_FOUR | THREAT_FOUR << THREAT_BITS)) != 0;
     fourThreesSeen += (mask & (THREAT_FOUR_THREE | THREAT_FOUR_THREE << THREAT_BITS)) != 0;
   }
+  TE.ruleTables->useLearned = PLAY_LEARNED;
+  TE.ruleTables->rule = -1;
   // The random positions reach the shapes the checks are about.
   EXPECT_GT(fivesSeen, 20);
   EXPECT_GT(foursSeen, 40);
@@ -184,4 +198,44 @@ TEST(EvalFeatures, MoverOrientationSwapsColours) {
   const uint32_t mask = THREAT_FIVE | THREAT_THREE << THREAT_BITS;
   EXPECT_EQ(threatsOfMover(mask, BLACK), mask);
   EXPECT_EQ(threatsOfMover(mask, WHITE), THREAT_THREE | THREAT_FIVE << THREAT_BITS);
+}
+
+// The learned value read off the running sums against the same value summed
+// from scratch over the empty cells' codes (the features' own reference
+// above): the mover's codes in the mover's table, the opponent's in the
+// opponent's, plus the situation seen from the mover; under Renju the model
+// follows the side to move. With the learned order, the move key of a cell is
+// its attack value plus its block value.
+TEST(EvalFeatures, LearnedValueAndOrderMatchTheTables) {
+  evalBuildTables();
+  std::mt19937 rng(2208);
+  static EvalFeatures f;
+  int learnedRounds = 0;
+  // Whatever the engine plays with, the tables are what is tested here.
+  TE.ruleTables->useLearned = true;
+  TE.ruleTables->rule = -1;
+  for (int round = 0; round < 120; round++) {
+    const int rule = round / 40;
+    randomPosition(rng, rule);
+    if (!TW.pos.tables->learned) continue;
+    learnedRounds++;
+    evalCollect(TW.pos, f);
+    for (int colour = BLACK; colour <= WHITE; colour++) {
+      const int me = colour - 1, you = 2 - colour;
+      const int model = rule == RULE_RENJU ? 2 + me : rule;
+      int expected = learnedSituation[model][threatsOfMover(f.threatMask, colour)];
+      for (int i = 0; i < f.cellCount; i++)
+        expected += learnedValue[model][0][f.codes[me][i]] + learnedValue[model][1][f.codes[you][i]];
+      ASSERT_EQ(TW.learnedEval(colour), expected) << "round " << round << " colour " << colour;
+      if (rule != RULE_RENJU) ASSERT_EQ(TW.threatEval(0, colour), expected) << "round " << round;
+      if (!TW.pos.tables->learnedMoves) continue;
+      for (int i = 0; i < f.cellCount; i++)
+        ASSERT_EQ(TW.orderKey(f.cells[i], colour, 0),
+                  -(learnedAttack[model][f.codes[me][i]] + learnedBlock[model][f.codes[you][i]]));
+    }
+  }
+  TE.ruleTables->useLearned = PLAY_LEARNED;
+  TE.ruleTables->rule = -1;
+  // Free style and standard have their models at least.
+  EXPECT_GE(learnedRounds, 80);
 }

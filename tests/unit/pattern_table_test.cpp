@@ -391,7 +391,9 @@ TEST(LineTable, EmptyBoardValues) {
             ASSERT_EQ(info.patterns[k], patterns) << "cell " << x << "," << y << " side " << side;
             ASSERT_EQ(info.rooms[k], rooms) << "cell " << x << "," << y << " side " << side;
             ASSERT_EQ(info.roomSum[k], roomSum) << "cell " << x << "," << y << " side " << side;
-            const int score = TE.ruleTables->combo[k][patterns] * TW.pos.geometry.cellWeight[roomSum][cellIndex(x, y)] / 64;
+            const int score = TE.ruleTables->handScores
+                                  ? TE.ruleTables->combo[k][patterns] * TW.pos.geometry.cellWeight[roomSum][cellIndex(x, y)] / 64
+                                  : 0;
             ASSERT_EQ(info.score[k], score);
             sum[k] += score;
           }

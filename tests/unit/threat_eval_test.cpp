@@ -164,14 +164,22 @@ void randomPosition(std::mt19937& rng, int rule, int width, int height, int ston
   TW.pos.recordCount = placed;
 }
 
+// The hand-set value: the rules' learned tables are left out here (the
+// learned value has tests of its own, in eval_features_test.cpp).
 class ThreatEvalTest : public ::testing::Test {
  protected:
   void SetUp() override {
     TW.search.stopSearch = 0;
     TE.stopRequested = 0;
     setIterationDepth(4);
+    TE.ruleTables->useLearned = false;
+    TE.ruleTables->rule = -1;
   }
-  void TearDown() override { TW.pos.recordCount = 0; }
+  void TearDown() override {
+    TW.pos.recordCount = 0;
+    TE.ruleTables->useLearned = PLAY_LEARNED;
+    TE.ruleTables->rule = -1;
+  }
 };
 
 // ---------------------------------------------------------------------------

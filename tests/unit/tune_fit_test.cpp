@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <random>
 
+#include "board/learned_tables.h"
 #include "tune_fit.h"
 
 namespace {
@@ -109,4 +111,44 @@ TEST(TuneFit, LineSearchFindsTheScaleOfTheData) {
     rows.push_back(static_cast<uint32_t>(i));
   }
   EXPECT_NEAR(lineSearchScale(x, y, rows, 1e-6, 1.0), scale, scale * 0.01);
+}
+
+// The generated source written and read back gives the same numbers, and the
+// tables compiled into the engine are exactly those of the generated file in
+// the tree, so that what its header names is what the engine plays with.
+TEST(TuneFit, GeneratedTablesRoundTrip) {
+  std::mt19937 rng(2022);
+  std::uniform_int_distribution<int> number(-32000, 32000);
+  TableSource written;
+  written.value.resize(size_t{LEARNED_MODELS} * 2 * FOLDED_CODES);
+  written.situation.resize(size_t{LEARNED_MODELS} * THREAT_SITUATIONS);
+  written.attack.resize(size_t{LEARNED_MODELS} * FOLDED_CODES);
+  written.block.resize(size_t{LEARNED_MODELS} * FOLDED_CODES);
+  for (auto* table : {&written.value, &written.situation, &written.attack, &written.block})
+    for (int16_t& v : *table) v = static_cast<int16_t>(number(rng));
+  const std::string path = testing::TempDir() + "ruvan_tables_roundtrip.cpp";
+  ASSERT_TRUE(writeTableSource(path.c_str(), "//\n// Command: test\n", written));
+  TableSource read;
+  ASSERT_TRUE(readTableSource(path.c_str(), read));
+  EXPECT_EQ(read.value, written.value);
+  EXPECT_EQ(read.situation, written.situation);
+  EXPECT_EQ(read.attack, written.attack);
+  EXPECT_EQ(read.block, written.block);
+  // A table of the wrong size is refused, not written short.
+  written.block.pop_back();
+  EXPECT_FALSE(writeTableSource(path.c_str(), "", written));
+  std::remove(path.c_str());
+
+  TableSource tree;
+  ASSERT_TRUE(readTableSource(RUVAN_SOURCE_DIR "/src/board/learned_tables.cpp", tree));
+  for (int m = 0; m < LEARNED_MODELS; m++) {
+    for (int side = 0; side < 2; side++)
+      for (int c = 0; c < FOLDED_CODES; c++)
+        ASSERT_EQ(learnedValue[m][side][c], tree.value[(m * 2 + side) * FOLDED_CODES + c]) << m << " " << side << " " << c;
+    for (int s = 0; s < THREAT_SITUATIONS; s++) ASSERT_EQ(learnedSituation[m][s], tree.situation[m * THREAT_SITUATIONS + s]);
+    for (int c = 0; c < FOLDED_CODES; c++) {
+      ASSERT_EQ(learnedAttack[m][c], tree.attack[m * FOLDED_CODES + c]);
+      ASSERT_EQ(learnedBlock[m][c], tree.block[m * FOLDED_CODES + c]);
+    }
+  }
 }

@@ -1,4 +1,4 @@
-// The static server both browser test files serve build/web from: the
+// The static server the browser test files serve build/web from: the
 // page's own files on 127.0.0.1 at a free port, nothing else, so that any
 // request for an outside address shows up as a fault of the page.
 'use strict';

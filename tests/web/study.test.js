@@ -12,6 +12,8 @@ const path = require('node:path');
 const { chromium } = require('playwright-core');
 
 const { ARTIFACTS, CHROMIUM, BROWSER_ARGS, startSiteServer } = require('./site_server.js');
+const helpers = require('./page_helpers.js');
+const { waitIdle, stones, cells, cellPoint, clickCell, importMoves, engineLog, assertCleanLog, shot } = helpers;
 const BLACK = 1, WHITE = 2;
 
 let server, baseUrl, browser, context;
@@ -27,74 +29,8 @@ after(async () => {
   if (server) server.close();
 });
 
-// ---------------------------------------------------------------------------
-// Page helpers.
-
-async function openPage(query, where = context) {
-  const page = await where.newPage();
-  const problems = [];
-  page.on('pageerror', (e) => problems.push('page error: ' + e.message));
-  page.on('console', (m) => { if (m.type() === 'error') problems.push('console: ' + m.text()); });
-  page.on('request', (r) => {
-    if (!r.url().startsWith(baseUrl) && !r.url().startsWith('data:') && !r.url().startsWith('blob:')) {
-      problems.push('outside request: ' + r.url());
-    }
-  });
-  page.problems = problems;
-  await page.goto(baseUrl + query);
-  await waitIdle(page);
-  return page;
-}
-
-async function waitIdle(page, timeout = 60000) {
-  await page.waitForFunction(() => ['human', 'paused', 'over'].includes(document.body.dataset.phase), null, { timeout });
-  return page.evaluate(() => document.body.dataset.phase);
-}
-
-async function stones(page) {
-  return page.$$eval('#board .stone', (nodes) => nodes.map((n) => ({
-    x: Number(n.dataset.x), y: Number(n.dataset.y), n: Number(n.dataset.n),
-    colour: n.classList.contains('black') ? 1 : 2,
-  })).sort((a, b) => a.n - b.n));
-}
-const cells = (list) => list.map((s) => `${s.x},${s.y}`).join(' ');
-
-async function cellPoint(page, x, y) {
-  return page.evaluate(([cx, cy]) => {
-    const svg = document.getElementById('board');
-    const lines = svg.querySelectorAll('.grid line');
-    const x0 = Number(lines[0].getAttribute('x1')), step = Number(lines[1].getAttribute('x1')) - x0;
-    const y0 = Number(lines[0].getAttribute('y1'));
-    const box = svg.getBoundingClientRect(), scale = box.width / svg.viewBox.baseVal.width;
-    return { left: box.left + (x0 + cx * step) * scale, top: box.top + (y0 + cy * step) * scale };
-  }, [x, y]);
-}
-
-async function clickCell(page, x, y) {
-  const point = await cellPoint(page, x, y);
-  await page.mouse.click(point.left, point.top);
-}
-
-async function importMoves(page, text) {
-  await page.fill('#record', text);
-  await page.click('#import');
-  await waitIdle(page);
-}
-
-async function engineLog(page) { return page.textContent('#log'); }
-
-async function assertCleanLog(page) {
-  // An engine without the N-best command says so once: that is expected.
-  const rows = (await engineLog(page)).split('\n');
-  const bad = rows.filter((l, i) => /^< (ERROR|UNKNOWN)|^!/.test(l) &&
-    !(l === '< UNKNOWN command' && /^> YXNBEST/.test(rows[i - 1] || '')));
-  assert.deepEqual(bad, [], 'engine complaints in the log');
-  assert.deepEqual(page.problems, [], 'errors in the page');
-}
-
-async function shot(page, name) {
-  await page.screenshot({ path: path.join(ARTIFACTS, name + '.png') });
-}
+// The page helpers of page_helpers.js, opened on the served site.
+const openPage = (query, where = context) => helpers.openPage(where, baseUrl + query);
 
 // ---------------------------------------------------------------------------
 // Simple play, the test's own: make a five, else stop one, else the cell
