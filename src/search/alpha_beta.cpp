@@ -89,10 +89,8 @@ double penaltyScale(int e) {
 }
 
 // Past the nominal horizon a node serves the ladder up to this stage: the
-// double threat cells of both sides and its own single threats. The cells
-// where the opponent would make a three are quiet defences, and standing on
-// the static value already stands for those; no killers, no quiet moves.
-constexpr int QUIESCENCE_LAST_STAGE = 4;
+// double and single threat cells of both sides, no killers and no quiet moves.
+constexpr int QUIESCENCE_LAST_STAGE = 5;
 
 // Late-move reductions: a move that earns no extension, served late from the
 // single-threat stages on at a node deep enough, is searched first to a
@@ -106,7 +104,7 @@ struct ReductionTable {
   ReductionTable() {
     for (int d = 0; d < 64; d++)
       for (int i = 0; i < 64; i++)
-        r[d][i] = (d == 0 || i == 0) ? 0 : static_cast<int8_t>(0.75 + std::log(d) * std::log(i) / 1.5);
+        r[d][i] = (d == 0 || i == 0) ? 0 : static_cast<int8_t>(0.75 + std::log(d) * std::log(i) / 1.9);
   }
 };
 const ReductionTable reductions;
@@ -305,8 +303,8 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
     }
     // Past the nominal horizon the search goes on only because threats
     // extended it. There the side to move may stand on the static value and
-    // tries only the threat stages (its own threat cells, and the
-    // opponent's double ones): the quiet moves are what the horizon cut off.
+    // tries only the threat stages (its own and the opponent's threat cells):
+    // the quiet moves are what the horizon cut off.
     if (depth <= 0 && setEmpty(OpenFourCells, opponent)) {
       standPat = threatEval(depth, colour);
       if (standPat >= beta) return standPat;
