@@ -227,7 +227,9 @@ TEST(EvalFeatures, LearnedValueAndOrderMatchTheTables) {
       for (int i = 0; i < f.cellCount; i++)
         expected += learnedValue[model][0][f.codes[me][i]] + learnedValue[model][1][f.codes[you][i]];
       ASSERT_EQ(TW.learnedEval(colour), expected) << "round " << round << " colour " << colour;
-      if (rule != RULE_RENJU) ASSERT_EQ(TW.threatEval(0, colour), expected) << "round " << round;
+      if (rule != RULE_RENJU) {
+        ASSERT_EQ(TW.threatEval(0, colour), expected) << "round " << round;
+      }
       if (!TW.pos.tables->learnedMoves) continue;
       for (int i = 0; i < f.cellCount; i++)
         ASSERT_EQ(TW.orderKey(f.cells[i], colour, 0),
