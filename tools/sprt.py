@@ -321,11 +321,15 @@ class SideTimes:
         self.max_ms = 0.0
         self.over = 0      # past the move's limit
         self.late = 0      # past the limit plus the tolerance: lost on time unless --no-forfeit
+        self.total_margin_ms = 0.0        # reply minus the move's limit, summed
+        self.max_margin_ms = float("-inf")  # and its largest (closest to late)
 
     def note(self, ms, limit_ms, tolerance_ms):
         self.replies += 1
         self.total_ms += ms
         self.max_ms = max(self.max_ms, ms)
+        self.total_margin_ms += ms - limit_ms
+        self.max_margin_ms = max(self.max_margin_ms, ms - limit_ms)
         self.over += ms > limit_ms
         self.late += ms > limit_ms + tolerance_ms
 
@@ -333,6 +337,8 @@ class SideTimes:
         self.replies += other.replies
         self.total_ms += other.total_ms
         self.max_ms = max(self.max_ms, other.max_ms)
+        self.total_margin_ms += other.total_margin_ms
+        self.max_margin_ms = max(self.max_margin_ms, other.max_margin_ms)
         self.over += other.over
         self.late += other.late
 
@@ -744,6 +750,9 @@ def report(tally, args, bounds, verdict, elapsed, limits, uncounted):
         print("%-9s %d replies, mean %.0f ms, max %.0f ms, %d over the limit, %d late (> limit + %d ms); "
               "games lost by fault: %s"
               % (name, times.replies, mean_ms, times.max_ms, times.over, times.late, limits.tolerance_ms, faults))
+        if times.replies:
+            print("%-9s reply minus the move's limit: max %+.0f ms, mean %+.0f ms"
+                  % ("", times.max_margin_ms, times.total_margin_ms / times.replies))
     if uncounted:
         print("%d game(s) finished after the stop and were not counted" % uncounted)
     print("%.1f min, %.1f games/min" % (elapsed / 60.0, games / (elapsed / 60.0) if elapsed > 0 else 0.0))

@@ -162,6 +162,8 @@ const state = {
   nbest: null,           // does the engine answer YXNBEST? null: not asked yet
   analysedAt: null,      // the line prefix the marks belong to, as text
   pending: null,         // an action asked for during an analysis think
+  stepping: false,       // the engine is being brought to a stepped-to position
+  nextStep: null,        // a step asked for meanwhile, taken when it is there
   cursor: { x: 7, y: 7 },
   hover: null,
   game: 0,               // counts games, so that replies to an old game are dropped
@@ -819,8 +821,17 @@ async function finishOpening(engineColour, text) {
 // Stepping through the game. The engine's copy follows the position shown;
 // nobody moves until a stone is played or Engine move is pressed.
 
+// The ply that stepping goes from: the one a step still on its way will
+// show, else the one shown.
+function steppedPly() {
+  return state.nextStep !== null ? state.nextStep : state.record.length;
+}
+
 async function goTo(ply) {
   if (state.phase === 'analysing') { state.pending = () => goTo(ply); return; }
+  // A step asked for while the engine is still taking the last one is kept
+  // (the latest wins), so fast presses of a key are not lost.
+  if (state.stepping) { state.nextStep = Math.max(0, Math.min(state.line.length, ply)); return; }
   if (!['human', 'paused', 'over'].includes(state.phase)) return;
   ply = Math.max(0, Math.min(state.line.length, ply));
   if (ply !== state.record.length) await showPosition(ply);
@@ -839,12 +850,17 @@ async function showPosition(ply) {
   const last = state.record[ply - 1];
   if (last) state.cursor = { x: last.x, y: last.y };
   state.phase = 'starting';
+  state.stepping = true;
   render();
   await syncEngine();
+  state.stepping = false;
+  const next = state.nextStep;
+  state.nextStep = null;
   if (game !== state.game) return;
   settle();
   render();
-  analyseIfAsked();
+  if (next !== null) await goTo(next);
+  else analyseIfAsked();
 }
 
 // Back to the line that the last branch replaced, at the position where the
@@ -1249,7 +1265,7 @@ function bindInput() {
   document.addEventListener('keydown', (event) => {
     const target = event.target;
     if (target.closest && target.closest('select, textarea, input')) return;
-    const stepping = { Home: () => 0, PageUp: () => state.record.length - 1, PageDown: () => state.record.length + 1, End: () => state.line.length };
+    const stepping = { Home: () => 0, PageUp: () => steppedPly() - 1, PageDown: () => steppedPly() + 1, End: () => state.line.length };
     if (stepping[event.key]) {
       event.preventDefault();
       goTo(stepping[event.key]());
@@ -1284,8 +1300,8 @@ function bindInput() {
   $('open-psq').addEventListener('click', () => $('file').click());
   $('file').addEventListener('change', openFile);
   $('first').addEventListener('click', () => goTo(0));
-  $('back').addEventListener('click', () => goTo(state.record.length - 1));
-  $('forward').addEventListener('click', () => goTo(state.record.length + 1));
+  $('back').addEventListener('click', () => goTo(steppedPly() - 1));
+  $('forward').addEventListener('click', () => goTo(steppedPly() + 1));
   $('last').addEventListener('click', () => goTo(state.line.length));
   $('old-line').addEventListener('click', restoreOldLine);
   $('hint').addEventListener('click', showHint);

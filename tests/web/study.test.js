@@ -95,9 +95,11 @@ test('a beginner-level engine loses to simple play; the full engine does not', {
   for (let game = 0; game < 8 && wins < 1; game++) {
     const page = await openPage('?size=15&rule=0&time=1000&level=1');
     assert.equal(await page.inputValue('#level'), '1');
+    // Checked before the game: the log keeps only its last lines.
+    await waitIdle(page);
+    assert.match(await engineLog(page), /^> INFO level 1$/m);
     const text = await playSimply(page, 15, BLACK);
     if (/^Black wins/.test(text)) wins++;
-    assert.match(await engineLog(page), /^> INFO level 1$/m);
     await assertCleanLog(page);
     if (game === 0) await shot(page, 'level-beginner');
     await page.close();
@@ -105,9 +107,10 @@ test('a beginner-level engine loses to simple play; the full engine does not', {
   assert.ok(wins >= 1, 'simple play won none of eight games at level 1');
   // The control: the same simple play against the full engine loses.
   const page = await openPage('?size=15&rule=0&time=300&level=0');
+  await waitIdle(page);
+  assert.match(await engineLog(page), /^> INFO level 0$/m);
   const text = await playSimply(page, 15, BLACK);
   assert.match(text, /^White wins/);
-  assert.match(await engineLog(page), /^> INFO level 0$/m);
   await page.close();
 });
 
@@ -276,6 +279,16 @@ test('stepping back and branching keep the record right', { timeout: 180000 }, a
   await page.waitForFunction(() => document.body.dataset.ply === '0');
   await waitIdle(page);
   assert.equal((await stones(page)).length, 0);
+  // Presses faster than the engine takes each step still all count.
+  await page.keyboard.press('PageDown');
+  await page.keyboard.press('PageDown');
+  await page.keyboard.press('PageDown');
+  await page.waitForFunction(() => document.body.dataset.ply === '3');
+  await waitIdle(page);
+  assert.equal(cells(await stones(page)), line.split(' ').slice(0, 3).join(' '));
+  await page.keyboard.press('Home');
+  await page.waitForFunction(() => document.body.dataset.ply === '0');
+  await waitIdle(page);
   await page.click('#forward');
   await page.waitForFunction(() => document.body.dataset.ply === '1');
   await waitIdle(page);
