@@ -496,11 +496,14 @@ function onEngineMessage(text, request) {
     // stay until it is complete.
     if (rank === 1) state.nextMarks = [];
     if (!state.nextMarks) return;
-    state.nextMarks[rank - 1] = { x: pv[0].x, y: pv[0].y, value: readValue(m[2]), rank };
+    const depth = `${m[3]}${m[4] ? '-' + m[4] : ''}`;
+    state.nextMarks[rank - 1] = { x: pv[0].x, y: pv[0].y, value: readValue(m[2]), rank, depth };
     if (state.nextMarks.filter(Boolean).length >= Math.min(NBEST, request.count)) {
       state.marks = state.nextMarks.filter(Boolean);
+      // The depth shown is the best line's: a later line proven lost at
+      // depth 1 says nothing of how deep the search has looked.
       state.analysis = state.marks.map((k) => `${k.rank}. ${moveName(k)} ${valueText(k.value)}`).join('  ') +
-        `   depth ${m[3]}${m[4] ? '-' + m[4] : ''}`;
+        `   depth ${state.marks[0].depth}`;
       render();
     }
     return;

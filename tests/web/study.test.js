@@ -121,8 +121,8 @@ function lastNBest(log) {
   const found = new Map();
   let answer = null;
   for (const row of rows.slice(start + 1)) {
-    const m = /^< MESSAGE \((\d+)\) (\S+) \| [\d-]+ \| (\d+,\d+)/.exec(row);
-    if (m) found.set(Number(m[1]), { rank: Number(m[1]), value: m[2], cell: m[3] });
+    const m = /^< MESSAGE \((\d+)\) (\S+) \| ([\d-]+) \| (\d+,\d+)/.exec(row);
+    if (m) found.set(Number(m[1]), { rank: Number(m[1]), value: m[2], depth: m[3], cell: m[4] });
     const move = /^< (\d+,\d+)$/.exec(row);
     if (move) { answer = move[1]; break; }
   }
@@ -149,6 +149,8 @@ test('analysis marks the best three moves as the engine\'s N-best answer gives t
   assert.equal(new Set(marks.map((m) => m.cell)).size, 3, 'three distinct moves');
   assert.deepEqual(marks, lines.slice(0, 3).map((l) => ({ rank: l.rank, cell: l.cell, value: l.value.replace(/^\+(?=\d)/, '') })));
   assert.equal(marks[0].cell, answer, 'the first mark is the engine\'s answer');
+  // The depth shown is the best line's, whatever depth a lost line was proven at.
+  assert.match(await page.textContent('#analysis'), new RegExp(`depth ${lines[0].depth}$`));
   // The engine placed nothing: the position is as it was.
   assert.equal((await stones(page)).length, 5);
   await assertCleanLog(page);
