@@ -862,7 +862,7 @@ async function showPosition(ply) {
   if (game !== state.game) return;
   settle();
   render();
-  if (next !== null) await goTo(next);
+  if (next !== null && next !== state.record.length) await goTo(next);
   else analyseIfAsked();
 }
 
