@@ -296,7 +296,7 @@ bool Position::boardIsConsistent() const {
       } else {
         for (int dir = 0; dir < DIRECTIONS; dir++) {
           const uint64_t word = lineWordOf(cell, dir);
-          const LineEntry& e = tables->line[(word >> (2 * linePosition(cell, dir))) & WINDOW_MASK];
+          const LineEntry e = tables->lineEntry((word >> (2 * linePosition(cell, dir))) & WINDOW_MASK);
           for (int k = 0; k < 2; k++) {
             info.patterns[k] |= e.pattern[k] << (NIBBLE_BITS * dir);
             info.rooms[k] |= e.room[k] << (NIBBLE_BITS * dir);

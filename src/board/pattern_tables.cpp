@@ -311,29 +311,28 @@ void RuleTables::build(int newRule) {
   if (rule == newRule) return;
   if (!classified) {
     int cell[11];
-    for (uint32_t code = 0; code < LINE_CODES; code++) {
+    for (uint32_t key = 0; key < LINE_KEYS; key++) {
+      const uint32_t code = lineCodeOf(key);
       for (int k = 0; k < 11; k++) cell[k] = (code >> (2 * k)) & 3;
-      uint16_t packed = 0;
-      LineEntry& entry = line[code];
-      entry = LineEntry{{0, 0}, {0, 0}};
-      if (cell[5] == EMPTY) {
-        for (int colour = BLACK; colour <= WHITE; colour++) {
-          int loose, exact;
-          centrePatterns(cell, colour, loose, exact);
-          const int shift = (colour - 1) * 2 * READING_BITS;
-          packed |= static_cast<uint16_t>(loose << shift | exact << (shift + READING_BITS));
-          entry.room[colour - 1] = static_cast<int16_t>(centreRoom(cell, colour));
-        }
+      uint16_t packed = 0, rooms = 0;
+      for (int colour = BLACK; colour <= WHITE; colour++) {
+        int loose, exact;
+        centrePatterns(cell, colour, loose, exact);
+        const int shift = (colour - 1) * 2 * READING_BITS;
+        packed |= static_cast<uint16_t>(loose << shift | exact << (shift + READING_BITS));
+        rooms |= static_cast<uint16_t>(centreRoom(cell, colour) << (shift + 4));
       }
-      readings[code] = packed;
+      readings[key] = packed;
+      line[key] = rooms;
     }
     classified = true;
   }
   const int blackShift = exactFiveFor(newRule, BLACK) ? READING_BITS : 0;
   const int whiteShift = 2 * READING_BITS + (exactFiveFor(newRule, WHITE) ? READING_BITS : 0);
-  for (uint32_t code = 0; code < LINE_CODES; code++) {
-    line[code].pattern[0] = static_cast<int16_t>((readings[code] >> blackShift) & READING_MASK);
-    line[code].pattern[1] = static_cast<int16_t>((readings[code] >> whiteShift) & READING_MASK);
+  for (uint32_t key = 0; key < LINE_KEYS; key++) {
+    const uint32_t black = (readings[key] >> blackShift) & READING_MASK;
+    const uint32_t white = (readings[key] >> whiteShift) & READING_MASK;
+    line[key] = static_cast<uint16_t>((line[key] & 0xF0F0) | black | white << 8);
   }
   buildComboTable(newRule, combo);
   learned = false;

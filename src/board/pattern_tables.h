@@ -4,10 +4,10 @@
 // LineCode: 22 bits, two per cell, for the line positions p-5 ... p+5 around a
 // centre p; window cell k (0 ... 10) is (code >> 2k) & 3, the centre is cell 5.
 //
-// lineTable entry, four int16 for a code whose centre is empty (all zero
+// Line table entry, 16 bits for a code whose centre is empty (all zero
 // otherwise):
-//   [0] Black's pattern value at the centre   [2] Black's room (0 ... 8)
-//   [1] White's pattern value at the centre   [3] White's room (0 ... 8)
+//   bits 0-3  Black's pattern value at the centre   bits 4-7   Black's room (0 ... 8)
+//   bits 8-11 White's pattern value at the centre   bits 12-15 White's room (0 ... 8)
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,16 @@
 #include "core/types.h"
 
 constexpr int LINE_CODES = 1 << 22;
+// Only a window with an empty centre has values, so the table leaves the
+// centre's two bits out of its index: 2^20 entries of 16 bits, 2 MiB. Every
+// make and unmake reads it dozens of times at scattered places; at this size it
+// stays in the caches the hash tables and the other process of a match share.
+constexpr int LINE_KEYS = 1 << 20;
+constexpr uint32_t LINE_CENTRE_BITS = 0xC00;
+inline uint32_t lineKeyOf(uint32_t code) { return (code & 0x3FF) | (code >> 12) << 10; }
+inline uint32_t lineCodeOf(uint32_t key) { return (key & 0x3FF) | (key >> 10) << 12; }
+inline int packedPattern(uint32_t entry, int k) { return static_cast<int>(entry >> (8 * k)) & 0xF; }
+inline int packedRoom(uint32_t entry, int k) { return static_cast<int>(entry >> (8 * k + 4)) & 0xF; }
 
 // Whether the engine plays with the learned tables of board/learned_tables.h
 // (for the rules that have them) or with the hand-set value and order.
@@ -33,14 +43,14 @@ extern uint16_t foldedCodeOf[65536];
 // The four sorted values of each code, lowest first.
 extern uint8_t foldedCodeValues[FOLDED_CODES][4];
 
+// A line table entry unpacked: pattern value and room of each colour.
 struct LineEntry {
   int16_t pattern[2];
   int16_t room[2];
 };
-static_assert(sizeof(LineEntry) == 8, "a line table entry is four int16");
 
 // The rule's tables: every line code classified, and the pattern-combination
-// values of both colours. 40.5 MiB, owned by the engine and filled for one rule
+// values of both colours. About 4.8 MiB, owned by the engine and filled for one rule
 // at a time; `rule` says which (-1: none). Every position built for that rule
 // reads them; they change only between searches.
 //
@@ -52,8 +62,8 @@ constexpr int READING_BITS = 4;
 constexpr int READING_MASK = (1 << READING_BITS) - 1;
 
 struct RuleTables {
-  LineEntry line[LINE_CODES];
-  uint16_t readings[LINE_CODES];
+  uint16_t line[LINE_KEYS];       // packed entries by lineKeyOf(code)
+  uint16_t readings[LINE_KEYS];
   // Four pattern values packed 4 bits each (as CellInfo.patterns) -> value.
   int16_t combo[2][65536];
   // Learned value of an empty cell by its folded code, for colour index k
@@ -83,6 +93,15 @@ struct RuleTables {
   // Classifies the line codes and fills the combination values for the rule,
   // unless they already hold it.
   void build(int newRule);
+
+  // The packed entry of a window code (zero when its centre is occupied), and
+  // the same unpacked.
+  uint32_t linePacked(uint32_t code) const { return (code & LINE_CENTRE_BITS) ? 0 : line[lineKeyOf(code)]; }
+  LineEntry lineEntry(uint32_t code) const {
+    const uint32_t e = linePacked(code);
+    return LineEntry{{static_cast<int16_t>(packedPattern(e, 0)), static_cast<int16_t>(packedPattern(e, 1))},
+                     {static_cast<int16_t>(packedRoom(e, 0)), static_cast<int16_t>(packedRoom(e, 1))}};
+  }
 };
 
 // Read-only tables of the pattern values alone, the same for every rule and

@@ -66,7 +66,7 @@ void Position::updateDirection(int cell) {
                           : Dir == 1 ? geometry.colRange[cell]
                           : Dir == 2 ? geometry.diagRange[cell]
                                      : geometry.antiRange[cell];
-  const LineEntry* const lineTable = tables->line;
+  const RuleTables& rules = *tables;
   constexpr int step = DIR_STEP[Dir];
   constexpr int shift = NIBBLE_BITS * Dir;
   constexpr int dirBit = 1 << Dir;
@@ -76,10 +76,10 @@ void Position::updateDirection(int cell) {
   const uint64_t word = lineWord<Dir>(cell);
   for (int t = range.first; t <= range.last; t += step) {
     const uint32_t code = static_cast<uint32_t>(word >> (2 * position<Dir>(t))) & WINDOW_MASK;
-    const LineEntry& e = lineTable[code];
+    const uint32_t e = rules.linePacked(code);
     CellInfo& info = b.cellInfo[t];
     for (int k = 0; k < 2; k++) {
-      const int n = e.pattern[k];
+      const int n = packedPattern(e, k);
       const int o = (info.patterns[k] >> shift) & NIBBLE_MASK;
       if (!Full) {
         if (n == o) continue;
@@ -88,7 +88,7 @@ void Position::updateDirection(int cell) {
         if (kindByPattern[n] >= 0) addToSet(kindByPattern[n], k, t, dirBit, false);
         continue;
       }
-      const int r = e.room[k];
+      const int r = packedRoom(e, k);
       const int q = (info.rooms[k] >> shift) & NIBBLE_MASK;
       if (n == o && r == q) continue;
       if (n != o && kindByPattern[o] >= 0) removeFromSet(kindByPattern[o], k, t, dirBit, true);

@@ -72,7 +72,7 @@ inline int boardSide(const Position& P) { return P.lineSize; }
 inline uint64_t lineWordAt(const Position& P, int cell, int dir) { return P.lineWordOf(cell, dir); }
 inline int linePositionOf(const Position& P, int cell, int dir) { return P.linePosition(cell, dir); }
 inline int windowPattern(const Position& P, uint64_t word, int position, int colour) {
-  return P.tables->line[(word >> (2 * position)) & WINDOW_MASK].pattern[colour - 1];
+  return packedPattern(P.tables->linePacked((word >> (2 * position)) & WINDOW_MASK), colour - 1);
 }
 
 // ---------------------------------------------------------------------------

@@ -96,7 +96,7 @@ int64_t memoryCap = 0;
 // The rule tables, built once per rule.
 
 struct BuiltRule {
-  LineEntry* line = nullptr;
+  uint16_t* line = nullptr;
   int16_t (*combo)[65536] = nullptr;
 };
 BuiltRule builtRules[3];
@@ -115,7 +115,7 @@ extern "C" void __wrap__ZN10RuleTables5buildEi(RuleTables* tables, int rule) {
   BuiltRule& copy = builtRules[rule];
   if (copy.line == nullptr) {
     __real__ZN10RuleTables5buildEi(tables, rule);
-    copy.line = new LineEntry[LINE_CODES];
+    copy.line = new uint16_t[LINE_KEYS];
     copy.combo = new int16_t[2][65536];
     std::memcpy(copy.line, tables->line, sizeof tables->line);
     std::memcpy(copy.combo, tables->combo, sizeof tables->combo);

@@ -131,7 +131,7 @@ void recompute(const Model& m, Derived& d) {
             }
           }
           code |= static_cast<uint32_t>(m.cell[x][y]) << 10;
-          const LineEntry& e = TE.ruleTables->line[code];
+          const LineEntry e = TE.ruleTables->lineEntry(code);
           for (int k = 0; k < 2; k++) pattern[k] = e.pattern[k], room[k] = e.room[k];
         } else {
           // A block outside the extents keeps its empty-board values.

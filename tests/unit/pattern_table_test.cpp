@@ -162,7 +162,7 @@ void checkHand(int rule, const Expect& e) {
   const uint32_t code = codeOf(e.picture);
   const LineEntry want{{static_cast<int16_t>(e.black), static_cast<int16_t>(e.white)},
                        {static_cast<int16_t>(e.blackRoom), static_cast<int16_t>(e.whiteRoom)}};
-  EXPECT_TRUE(sameEntry(TE.ruleTables->line[code], want, code, "lineTable")) << "rule " << rule;
+  EXPECT_TRUE(sameEntry(TE.ruleTables->lineEntry(code), want, code, "lineTable")) << "rule " << rule;
   EXPECT_TRUE(sameEntry(classifyLine(code, rule), want, code, "classifyLine")) << "rule " << rule;
 }
 
@@ -193,7 +193,7 @@ void compareWithReference(int rule) {
   int failures = 0;
   auto check = [&](uint32_t code) {
     const LineEntry want = referenceClassify(code, rule);
-    const ::testing::AssertionResult table = sameEntry(TE.ruleTables->line[code], want, code, "lineTable");
+    const ::testing::AssertionResult table = sameEntry(TE.ruleTables->lineEntry(code), want, code, "lineTable");
     const ::testing::AssertionResult direct = sameEntry(classifyLine(code, rule), want, code, "classifyLine");
     if ((!table || !direct) && failures++ < 20) {
       EXPECT_TRUE(table) << "rule " << rule;
@@ -360,7 +360,7 @@ TEST(LineTable, EmptyBoardValues) {
     useRule(rule);
     for (int length = 1; length <= MAX_SIDE; length++)
       for (int p = 0; p < length; p++) {
-        const LineEntry& e = TE.ruleTables->line[emptyLineCode(length, p)];
+        const LineEntry e = TE.ruleTables->lineEntry(emptyLineCode(length, p));
         SCOPED_TRACE("rule " + std::to_string(rule) + " length " + std::to_string(length) + " p " +
                      std::to_string(p));
         EXPECT_EQ(e.pattern[0], emptyPattern(length, p));
