@@ -76,6 +76,9 @@ void Position::updateDirection(int cell) {
   const uint64_t word = lineWord<Dir>(cell);
   for (int t = range.first; t <= range.last; t += step) {
     const uint32_t code = static_cast<uint32_t>(word >> (2 * position<Dir>(t))) & WINDOW_MASK;
+    // Every occupied cell holds zeros and keeps them; only the changed cell
+    // itself moves between occupied and empty.
+    if ((code & LINE_CENTRE_BITS) && t != cell) continue;
     const uint32_t e = rules.linePacked(code);
     CellInfo& info = b.cellInfo[t];
     for (int k = 0; k < 2; k++) {
