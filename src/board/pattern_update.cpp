@@ -2,6 +2,8 @@
 #include "board/board.h"
 #include "board/pattern_tables.h"
 
+#include <cstring>
+
 namespace {
 
 // Set kind by pattern value: 12 five, 11 open four, 9 and 10 four, 7 and 8
@@ -220,4 +222,49 @@ void Position::removeStoneLight(int cell) {
   updateAll<false>(cell);
   board.stoneCount--;
   board.hashKey ^= zobristKeys[cell][colour - 1];
+}
+
+void Position::makeStone(int cell, int colour, UndoRecord& undo) {
+  BoardBase& b = board;
+  int n = 0;
+  auto keep = [&](int t) {
+    undo.cells[n] = t;
+    undo.info[n] = b.cellInfo[t];
+    for (int kind = 0; kind < MASKED_SET_KINDS; kind++)
+      for (int k = 0; k < 2; k++) undo.setCells[n][kind][k] = b.setCells[kind][k][t];
+    n++;
+  };
+  keep(cell);
+  const CellRange* const ranges[DIRECTIONS] = {geometry.rowRange, geometry.colRange, geometry.diagRange,
+                                               geometry.antiRange};
+  for (int dir = 0; dir < DIRECTIONS; dir++) {
+    const CellRange range = ranges[dir][cell];
+    for (int t = range.first; t <= range.last; t += DIR_STEP[dir])
+      if (t != cell && b.cells[t] == EMPTY) keep(t);   // the update leaves stones' records alone
+  }
+  undo.count = n;
+  std::memcpy(undo.setSummary, b.setSummary, sizeof b.setSummary);
+  std::memcpy(undo.setRows, b.setRows, sizeof b.setRows);
+  std::memcpy(undo.scoreSum, b.scoreSum, sizeof b.scoreSum);
+  std::memcpy(undo.learnedSum, b.learnedSum, sizeof b.learnedSum);
+  placeStone(cell, colour);
+}
+
+void Position::unmakeStone(int cell, const UndoRecord& undo) {
+  BoardBase& b = board;
+  const int colour = b.cells[cell];
+  b.cells[cell] = EMPTY;
+  setLineBits(cell, 0);
+  b.hashKey ^= zobristKeys[cell][colour - 1];
+  b.stoneCount--;
+  for (int i = 0; i < undo.count; i++) {
+    const int t = undo.cells[i];
+    b.cellInfo[t] = undo.info[i];
+    for (int kind = 0; kind < MASKED_SET_KINDS; kind++)
+      for (int k = 0; k < 2; k++) b.setCells[kind][k][t] = undo.setCells[i][kind][k];
+  }
+  std::memcpy(b.setSummary, undo.setSummary, sizeof b.setSummary);
+  std::memcpy(b.setRows, undo.setRows, sizeof b.setRows);
+  std::memcpy(b.scoreSum, undo.scoreSum, sizeof b.scoreSum);
+  std::memcpy(b.learnedSum, undo.learnedSum, sizeof b.learnedSum);
 }

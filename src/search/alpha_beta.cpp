@@ -330,7 +330,7 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
   for (int cell; (cell = nextMove(picker, best)) >= 0;) {
     const MoveShape shape = moveShape(cell, depth, colour, pvNode, nodeThreat, scale);
     int ext = shape.extension;
-    pos.placeStone(cell, colour);
+    pos.makeStone(cell, colour, undoStack[ply]);
     if (pvNode && depth >= -3 * iterationDepth / 2 && shape.cellValue >= 8 && shape.cellValue <= KILLER_LIMIT) {
       const int r = solveThreats(depth - 1, colour);
       if (!search.stopSearch && r > 0) ext = std::min(ext + 1 + (shape.cellValue > 33 ? 1 : 0), 4);
@@ -354,7 +354,7 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
     } else {
       v = penalty - alphaBeta(depth - 1, penalty - beta, penalty - alpha, opponent, childExt);
     }
-    pos.removeStone(cell);
+    pos.unmakeStone(cell, undoStack[ply]);
     if (search.stopSearch) return 0;
 
     best = std::max(best, v);

@@ -360,13 +360,53 @@ void lightSequence(Model& m, std::mt19937& rng, const std::string& where) {
   ASSERT_TRUE(sameRecord(lightSnapshot)) << where << " after light unmake";
 }
 
+// The search's make and unmake: up to four stones deep, each checked against
+// the recomputation, with a light sequence or a full round trip on top now and
+// then; unmaking them one by one must give each earlier record back bit for bit.
+UndoRecord undoStack[4];
+BoardBase searchSnapshots[4];
+
+void searchSequence(Model& m, std::mt19937& rng, const std::string& where) {
+  std::vector<int> made;
+  const int depth = 1 + static_cast<int>(rng() % 4);
+  for (int i = 0; i < depth; i++) {
+    const int c = pickEmpty(m, rng);
+    if (c == NO_CELL) break;
+    const int colour = rng() % 2 ? BLACK : WHITE;
+    searchSnapshots[i] = TW.pos.board;
+    TW.pos.makeStone(c, colour, undoStack[i]);
+    m.set(c, colour);
+    m.stones.push_back(c);
+    made.push_back(c);
+    recompute(m, derived);
+    ASSERT_TRUE(matches(derived)) << where << " search make " << cellName(c);
+    ASSERT_TRUE(TW.pos.boardIsConsistent()) << where << " search make " << cellName(c);
+    if (rng() % 3 == 0) {
+      lightSequence(m, rng, where + " on a search make");
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+    const int other = pickEmpty(m, rng);
+    if (other != NO_CELL && rng() % 3 == 0) {
+      TW.pos.placeStone(other, colour ^ 3);
+      TW.pos.removeStone(other);
+    }
+  }
+  for (int i = static_cast<int>(made.size()) - 1; i >= 0; i--) {
+    TW.pos.unmakeStone(made[i], undoStack[i]);
+    m.set(made[i], EMPTY);
+    m.stones.pop_back();
+    ASSERT_TRUE(sameRecord(searchSnapshots[i])) << where << " search unmake " << cellName(made[i]);
+  }
+}
+
 // Random placeStone / removeStone (last in, first out, so the stone list stays
-// in order), light sequences and make/unmake round trips.
+// in order), light sequences, make/unmake round trips and the search's make
+// and unmake.
 void primitiveStress(int rule, int width, int height, uint32_t seed, int steps) {
   emptyBoard(rule, width, height);
   Model m;
   m.reset(width, height);
-  std::mt19937 rng(seed);
+  std::mt19937 rng(seed), searchRng(seed + 7);
   std::vector<int> placed;
   CHECK_BOARD(m, "empty board");
   const int capacity = width * height;
@@ -393,6 +433,8 @@ void primitiveStress(int rule, int width, int height, uint32_t seed, int steps) 
       TW.pos.placeStone(c, v);
       TW.pos.removeStone(c);
       ASSERT_TRUE(sameRecord(snapshot)) << where.str() << " make/unmake " << cellName(c) << " value " << v;
+      searchSequence(m, searchRng, where.str());
+      if (::testing::Test::HasFatalFailure()) return;
     } else {
       const int c = pickEmpty(m, rng);
       if (c == NO_CELL) continue;
