@@ -95,11 +95,9 @@ int64_t memoryCap = 0;
 // ---------------------------------------------------------------------------
 // The rule tables, built once per rule.
 
-struct BuiltRule {
-  uint16_t* line = nullptr;
-  int16_t (*combo)[65536] = nullptr;
-};
-BuiltRule builtRules[3];
+// A whole copy of the tables per rule: the line and combination tables and
+// the rule's learned value and move tables with them.
+RuleTables* builtRules[3] = {nullptr, nullptr, nullptr};
 
 }  // namespace
 
@@ -112,19 +110,15 @@ extern "C" void __wrap__ZN10RuleTables5buildEi(RuleTables* tables, int rule) {
     __real__ZN10RuleTables5buildEi(tables, rule);
     return;
   }
-  BuiltRule& copy = builtRules[rule];
-  if (copy.line == nullptr) {
+  RuleTables*& copy = builtRules[rule];
+  if (copy == nullptr || copy->useLearned != tables->useLearned) {
     __real__ZN10RuleTables5buildEi(tables, rule);
-    copy.line = new uint16_t[LINE_KEYS];
-    copy.combo = new int16_t[2][65536];
-    std::memcpy(copy.line, tables->line, sizeof tables->line);
-    std::memcpy(copy.combo, tables->combo, sizeof tables->combo);
+    if (copy == nullptr) copy = new RuleTables(*tables);
+    else *copy = *tables;
     return;
   }
   buildSearchTables();
-  std::memcpy(tables->line, copy.line, sizeof tables->line);
-  std::memcpy(tables->combo, copy.combo, sizeof tables->combo);
-  tables->rule = rule;
+  *tables = *copy;
 }
 
 namespace {
