@@ -150,10 +150,19 @@ class Engine:
 
     def _release(self):
         # The readers see end of file once the process is gone; after them
-        # nothing is left to read, and no pipe stays open behind us.
+        # nothing is left to read, and no pipe stays open behind us. A stream
+        # whose reader still waits is left open: its far end is held by some
+        # other process (wine's background programs inherit the engine's pipes
+        # when they start with it), and closing a buffered stream takes the
+        # lock its reader holds, so the close would block for as long as that
+        # process lives. The daemon reader ends with us.
         for reader in self.readers:
             reader.join(timeout=5)
-        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+        stdout_reader, stderr_reader = self.readers
+        for stream, reader in ((self.proc.stdin, None), (self.proc.stdout, stdout_reader),
+                               (self.proc.stderr, stderr_reader)):
+            if reader is not None and reader.is_alive():
+                continue
             try:
                 stream.close()
             except (OSError, ValueError):

@@ -4,6 +4,8 @@
 # this script's standard input and output as to the engine itself.
 #
 #   tools/wine_engine.sh --prepare      # set up the wine prefix, then exit
+#   tools/wine_engine.sh --hold         # keep one wine session up ...
+#   tools/wine_engine.sh --release      # ... until this ends it
 #   RUVAN_LINE_END=crlf tests/protocol/test_protocol.py tools/wine_engine.sh
 #
 # The wine prefix is private to the build tree (build/wine, or $WINEPREFIX), so
@@ -80,10 +82,27 @@ prepare() {
   exec 9>&-
 }
 
-if [ "${1:-}" = "--prepare" ]; then
+# A session that lasts until --release, for a run of many engines one after
+# another (the protocol tests): with a server that ends ten seconds after its
+# last engine, an engine that starts just as the server is going down starts a
+# new session of its own, and the background programs hold that engine's pipes
+# open after it exits. A server that is going down already is waited for.
+hold() {
   prepare
-  exit 0
-fi
+  "$server" -w </dev/null >/dev/null 2>&1 || true
+  exec 8>"$WINEPREFIX.lock"
+  flock 8
+  "$server" -p </dev/null >/dev/null 2>&1 8>&- || true
+  "$wine" cmd /c exit </dev/null >/dev/null 2>&1 8>&- || true
+  flock -u 8
+  exec 8>&-
+}
+
+case "${1:-}" in
+  --prepare) prepare; exit 0 ;;
+  --hold) hold; exit 0 ;;
+  --release) "$server" -k </dev/null >/dev/null 2>&1 || true; exit 0 ;;
+esac
 [ -e "$ready" ] || prepare >&2
 if [ ! -f "$exe" ]; then
   echo "wine_engine.sh: no engine at $exe (make windows builds it)" >&2
