@@ -34,6 +34,13 @@ constexpr int RESIST_SEARCH_DEPTH = 4;
 // iterations below it pass too fast for a board to show them.
 constexpr int ROOT_MOVES_SHOWN_DEPTH = 4;
 
+// The aspiration window: from this depth on, this wide on each side of the
+// last value, while that value is below the limit (a value near a proven
+// result moves by more than any window between iterations).
+constexpr int ASPIRATION_DEPTH = 5;
+constexpr int ASPIRATION_DELTA = 60;
+constexpr int ASPIRATION_LIMIT = 3000;
+
 int clampTo(int v, int cap) { return std::max(-cap, std::min(cap, v)); }
 
 }  // namespace
@@ -304,7 +311,22 @@ int Worker::deepen(int colour) {
     if (average >= search.moveBudget) plentyOfTime = true;
     clearKillers();
 
-    const int value = searchRoot(depth, -ROOT_WINDOW, ROOT_WINDOW, colour, 0);
+    // An aspiration window around the last iteration's value: most
+    // iterations land inside it and their null-window searches cut more; one
+    // that falls outside is searched again with that side open.
+    int low = -ROOT_WINDOW, high = ROOT_WINDOW;
+    if (depth >= ASPIRATION_DEPTH && std::abs(search.lastValue) < ASPIRATION_LIMIT) {
+      low = search.lastValue - ASPIRATION_DELTA;
+      high = search.lastValue + ASPIRATION_DELTA;
+    }
+    int value;
+    for (;;) {
+      value = searchRoot(depth, low, high, colour, 0);
+      if (search.stopSearch) break;
+      if (value <= low && low > -ROOT_WINDOW) low = -ROOT_WINDOW;
+      else if (value >= high && high < ROOT_WINDOW) high = ROOT_WINDOW;
+      else break;
+    }
     if (search.stopSearch) {
       if (value != 0) {
         result = value;

@@ -106,7 +106,8 @@ class StopTest(ExtensionCase):
         p = Position(15)
         e.send("START 15", "INFO timeout_turn 60000")
         self.expect(e, NEW_GAME)
-        for x, y in ((7, 7), (8, 8), (7, 8)):
+        # The position the starts below send: the opponent's stone, then ours.
+        for x, y in ((7, 7), (8, 8)):
             p.play(x, y)
         start(e, p)
         time.sleep(0.5)
