@@ -51,13 +51,15 @@ ready="$WINEPREFIX/.ruvan-ready"
 # whoever reads the engine's output or its standard error would see no end of
 # file. So the session is started here, with every stream on /dev/null: the
 # server, then a program that does nothing, which brings up the background
-# programs. The server ends by itself ten seconds after its last engine. When
-# a server runs already, its start fails at once and nothing else is done; the
-# lock keeps an engine from slipping in while another wrapper starts a session.
+# programs. The server ends by itself ten seconds after its last engine (or,
+# started with -p, only when told to). When a server runs already, its start
+# fails at once and nothing else is done; the lock keeps an engine from
+# slipping in while another wrapper starts a session.
 start_session() {
+  local persist="${1:--p10}"
   exec 8>"$WINEPREFIX.lock"
   flock 8
-  if "$server" -p10 </dev/null >/dev/null 2>&1 8>&-; then
+  if "$server" "$persist" </dev/null >/dev/null 2>&1 8>&-; then
     "$wine" cmd /c exit </dev/null >/dev/null 2>&1 8>&- || true
   fi
   flock -u 8
@@ -90,12 +92,7 @@ prepare() {
 hold() {
   prepare
   "$server" -w </dev/null >/dev/null 2>&1 || true
-  exec 8>"$WINEPREFIX.lock"
-  flock 8
-  "$server" -p </dev/null >/dev/null 2>&1 8>&- || true
-  "$wine" cmd /c exit </dev/null >/dev/null 2>&1 8>&- || true
-  flock -u 8
-  exec 8>&-
+  start_session -p
 }
 
 case "${1:-}" in
