@@ -1,7 +1,13 @@
 // ruvan-datagen: self-play games at a small fixed node count, written as
 // position records (bench/data_format.h) for the fitter.
 //
-// Usage: ruvan-datagen --out FILE --rule R --games N [--seed S] [--nodes K] [--first G]
+// Usage: ruvan-datagen --out FILE --rule R --games N [--seed S] [--nodes K] [--white-nodes K]
+//                      [--first G]
+//
+// --white-nodes gives White's searches a budget of their own (Black keeps
+// --nodes): games between a weaker and a stronger side, whose results value a
+// position as the weaker side meets a better defence or attack than its own.
+// Each record keeps the budget of its own search.
 //
 // Plays games G ... G + N - 1 of seed S under rule R (0 free style, 1 standard,
 // 2 Renju), every search limited to K nodes (default 4000), and appends their
@@ -59,6 +65,8 @@ struct Options {
   int64_t first = 0;
   int64_t games = -1;
   int nodes = DEFAULT_NODES;
+  int whiteNodes = 0;   // White's budget when it differs from Black's (0: the same)
+  int budget(int colour) const { return colour == WHITE && whiteNodes > 0 ? whiteNodes : nodes; }
 };
 
 // splitmix64: a tiny generator with good mixing, so that the stream of game g
@@ -146,7 +154,7 @@ int playGame(Engine& engine, const Options& o, uint32_t g, DataRecord* records, 
   winner = 0;
   for (;;) {
     const int colour = game.recordCount % 2 == 0 ? BLACK : WHITE;
-    engine.limits.max_node = o.nodes;
+    engine.limits.max_node = o.budget(colour);
     engine.limits.max_depth = 0;
     engine.limits.timeout_turn = 1000000;
     engine.limits.time_left = INT32_MAX;
@@ -163,7 +171,7 @@ int playGame(Engine& engine, const Options& o, uint32_t g, DataRecord* records, 
     std::memset(&r, 0, sizeof r);
     r.gameIndex = g;
     r.seed = o.seed;
-    r.nodeBudget = static_cast<uint32_t>(o.nodes);
+    r.nodeBudget = static_cast<uint32_t>(o.budget(colour));
     r.ply = static_cast<uint16_t>(game.recordCount);
     r.value = clampValue(value);
     r.rule = static_cast<uint8_t>(o.rule);
@@ -186,7 +194,8 @@ int playGame(Engine& engine, const Options& o, uint32_t g, DataRecord* records, 
 
 [[noreturn]] void usage() {
   std::fprintf(stderr,
-               "usage: ruvan-datagen --out FILE --rule 0|1|2 --games N [--seed S] [--nodes K] [--first G]\n");
+               "usage: ruvan-datagen --out FILE --rule 0|1|2 --games N [--seed S] [--nodes K] [--white-nodes K]"
+               " [--first G]\n");
   std::exit(2);
 }
 
@@ -201,10 +210,11 @@ Options parse(int argc, char** argv) {
     else if (!std::strcmp(key, "--games")) o.games = std::atoll(value);
     else if (!std::strcmp(key, "--seed")) o.seed = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
     else if (!std::strcmp(key, "--nodes")) o.nodes = std::atoi(value);
+    else if (!std::strcmp(key, "--white-nodes")) o.whiteNodes = std::atoi(value);
     else if (!std::strcmp(key, "--first")) o.first = std::atoll(value);
     else usage();
   }
-  if (!o.out || o.rule < 0 || o.rule > 2 || o.games < 0 || o.nodes < 1 || o.first < 0) usage();
+  if (!o.out || o.rule < 0 || o.rule > 2 || o.games < 0 || o.nodes < 1 || o.whiteNodes < 0 || o.first < 0) usage();
   return o;
 }
 
@@ -227,7 +237,9 @@ int64_t prepareFile(const Options& o, int64_t end, int64_t& kept) {
   DataRecord last{}, r{};
   std::fseek(f, static_cast<long>((records - 1) * DATA_RECORD_BYTES), SEEK_SET);
   if (std::fread(&last, sizeof last, 1, f) != 1) std::exit(1);
-  if (last.seed != o.seed || last.rule != o.rule || last.nodeBudget != static_cast<uint32_t>(o.nodes)) {
+  if (last.seed != o.seed || last.rule != o.rule ||
+      (last.nodeBudget != static_cast<uint32_t>(o.budget(BLACK)) &&
+       last.nodeBudget != static_cast<uint32_t>(o.budget(WHITE)))) {
     std::fprintf(stderr, "datagen: %s holds seed %u rule %d nodes %u, not these settings\n", o.out, last.seed,
                  last.rule, last.nodeBudget);
     std::exit(1);

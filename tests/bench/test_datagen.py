@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Checks of the self-play generator through its command line: the record
+layout, each side's node budget, and that a run cut short and run again
+writes the same bytes as one run.
+
+Run as: python3 tests/bench/test_datagen.py build/release/ruvan-datagen
+"""
+
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+DATAGEN = None
+RECORD = 128
+
+
+def records(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    assert len(data) % RECORD == 0, "a file of whole records"
+    out = []
+    for i in range(0, len(data), RECORD):
+        game, seed, budget, ply, value, rule, w, h, flags, mx, my, opening = struct.unpack_from(
+            "<IIIHhBBBBBBB", data, i)
+        out.append(dict(game=game, seed=seed, budget=budget, ply=ply, rule=rule, size=(w, h),
+                        white=flags & 1, result=(flags >> 1) & 3, move=(mx, my), opening=opening))
+    return out
+
+
+def run(*args):
+    return subprocess.run([DATAGEN] + [str(a) for a in args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, timeout=600)
+
+
+class Datagen(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+
+    def path(self, name):
+        return os.path.join(self.folder.name, name)
+
+    def test_each_side_searches_with_its_own_budget(self):
+        out = self.path("asym.bin")
+        done = run("--out", out, "--rule", 2, "--games", 3, "--seed", 7, "--nodes", 300, "--white-nodes", 1200)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        rows = records(out)
+        self.assertTrue(rows)
+        self.assertEqual({r["game"] for r in rows}, {0, 1, 2})
+        for r in rows:
+            self.assertEqual(r["budget"], 1200 if r["white"] else 300)
+            # The side to move follows the stone count, Black first.
+            self.assertEqual(r["white"], r["ply"] % 2)
+            self.assertEqual((r["seed"], r["rule"]), (7, 2))
+        self.assertEqual({r["white"] for r in rows}, {0, 1})
+        # Within a game every record holds the same result, seen from its mover.
+        for g in {r["game"] for r in rows}:
+            game = [r for r in rows if r["game"] == g]
+            winners = {(r["white"], r["result"]) for r in game if r["result"] != 1}
+            self.assertLessEqual(len({w if res == 2 else 1 - w for w, res in winners}), 1)
+
+    def test_a_run_cut_short_resumes_to_the_same_bytes(self):
+        whole, part = self.path("whole.bin"), self.path("part.bin")
+        settings = ["--rule", 0, "--seed", 3, "--nodes", 200, "--white-nodes", 500]
+        self.assertEqual(run("--out", whole, "--games", 3, *settings).returncode, 0)
+        self.assertEqual(run("--out", part, "--games", 2, *settings).returncode, 0)
+        # Cut the file inside its last game, as a stop during a write would.
+        size = os.path.getsize(part)
+        with open(part, "r+b") as f:
+            f.truncate(size - RECORD - 17)
+        self.assertEqual(run("--out", part, "--games", 3, *settings).returncode, 0)
+        with open(whole, "rb") as a, open(part, "rb") as b:
+            self.assertEqual(a.read(), b.read())
+
+    def test_other_budgets_do_not_extend_a_file(self):
+        out = self.path("file.bin")
+        self.assertEqual(run("--out", out, "--rule", 1, "--games", 1, "--nodes", 200).returncode, 0)
+        before = os.path.getsize(out)
+        done = run("--out", out, "--rule", 1, "--games", 2, "--nodes", 300, "--white-nodes", 400)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("not these settings", done.stderr)
+        self.assertEqual(os.path.getsize(out), before)
+
+    def test_malformed_budget_is_refused(self):
+        done = run("--out", self.path("x.bin"), "--rule", 0, "--games", 1, "--white-nodes", -5)
+        self.assertEqual(done.returncode, 2)
+        self.assertIn("usage", done.stderr)
+
+
+if __name__ == "__main__":
+    DATAGEN = os.path.abspath(sys.argv.pop(1))
+    unittest.main()
