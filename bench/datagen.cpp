@@ -234,27 +234,35 @@ int64_t prepareFile(const Options& o, int64_t end, int64_t& kept) {
     std::perror(o.out);
     std::exit(1);
   }
+  // Every record of the last game, and the one before it, must have been
+  // made with these settings: a game holds positions of both sides, so a
+  // file of other budgets for either colour is caught.
+  auto refuse = [&](const DataRecord& x) {
+    std::fprintf(stderr, "datagen: %s holds seed %u rule %d nodes %u, not these settings\n", o.out, x.seed, x.rule,
+                 x.nodeBudget);
+    std::exit(1);
+  };
+  auto ours = [&](const DataRecord& x) {
+    return x.seed == o.seed && x.rule == o.rule && x.nodeBudget == static_cast<uint32_t>(o.budget(x.sideToMove()));
+  };
   DataRecord last{}, r{};
   std::fseek(f, static_cast<long>((records - 1) * DATA_RECORD_BYTES), SEEK_SET);
   if (std::fread(&last, sizeof last, 1, f) != 1) std::exit(1);
-  if (last.seed != o.seed || last.rule != o.rule ||
-      (last.nodeBudget != static_cast<uint32_t>(o.budget(BLACK)) &&
-       last.nodeBudget != static_cast<uint32_t>(o.budget(WHITE)))) {
-    std::fprintf(stderr, "datagen: %s holds seed %u rule %d nodes %u, not these settings\n", o.out, last.seed,
-                 last.rule, last.nodeBudget);
-    std::exit(1);
+  if (!ours(last)) refuse(last);
+  int64_t lastGameStart = records;
+  while (lastGameStart > 0) {
+    std::fseek(f, static_cast<long>((lastGameStart - 1) * DATA_RECORD_BYTES), SEEK_SET);
+    if (std::fread(&r, sizeof r, 1, f) != 1) break;
+    if (!ours(r)) refuse(r);
+    if (r.gameIndex != last.gameIndex) break;
+    lastGameStart--;
   }
+  std::fclose(f);
   if (last.gameIndex >= end) {
-    std::fclose(f);
     kept = records;
     return end;
   }
-  while (records > 0) {
-    std::fseek(f, static_cast<long>((records - 1) * DATA_RECORD_BYTES), SEEK_SET);
-    if (std::fread(&r, sizeof r, 1, f) != 1 || r.gameIndex != last.gameIndex) break;
-    records--;
-  }
-  std::fclose(f);
+  records = lastGameStart;
   if (truncate(o.out, static_cast<off_t>(records * DATA_RECORD_BYTES)) != 0) {
     std::perror(o.out);
     std::exit(1);

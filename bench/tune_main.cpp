@@ -167,15 +167,26 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
     // The file's first and last record name the generator's settings and
     // the games it holds, so that the data can be made again.
     std::FILE* d = std::fopen(file, "rb");
-    DataRecord first{}, last{};
+    DataRecord first{}, second{}, last{};
     if (d && std::fread(&first, sizeof first, 1, d) == 1) {
+      // The first two records are the two sides of game 0: each keeps its
+      // own side's budget, which differ when White had --white-nodes.
+      if (std::fread(&second, sizeof second, 1, d) != 1) second = first;
+      const bool blackFirst = first.sideToMove() == BLACK;
+      const uint32_t blackNodes = (blackFirst ? first : second).nodeBudget;
+      const uint32_t whiteNodes = (blackFirst ? second : first).nodeBudget;
       std::fseek(d, 0, SEEK_END);
       const long records = std::ftell(d) / DATA_RECORD_BYTES;
       std::fseek(d, (records - 1) * DATA_RECORD_BYTES, SEEK_SET);
       if (std::fread(&last, sizeof last, 1, d) != 1) last = first;
-      std::snprintf(line, sizeof line, "\n//   %s: %ld positions of games %u ... %u (ruvan-datagen --rule %d --seed %u --nodes %u)",
-                    file, records, first.gameIndex, last.gameIndex, first.rule, first.seed, first.nodeBudget);
+      std::snprintf(line, sizeof line, "\n//   %s: %ld positions of games %u ... %u (ruvan-datagen --rule %d --seed %u --nodes %u",
+                    file, records, first.gameIndex, last.gameIndex, first.rule, first.seed, blackNodes);
       header += line;
+      if (whiteNodes != blackNodes) {
+        std::snprintf(line, sizeof line, " --white-nodes %u", whiteNodes);
+        header += line;
+      }
+      header += ")";
     }
     if (d) std::fclose(d);
   }

@@ -33,12 +33,13 @@ def read_games(text):
             m = re.search(r"\b" + key + r"\[([^\]]*)\]", g)
             return m.group(1) if m else default
         result = prop("RE")
+        moves = MOVE.findall(g)
         games.append({
             "black": prop("PB"), "white": prop("PW"),
             "result": result[0] if result[:2] in ("B+", "W+") else None,
             "rule": int(prop("RU", "0") or 0), "size": int(prop("SZ", "15") or 15),
-            "moves": [(c, ord(x) - 97, ord(y) - 97) for c, x, y, _ in MOVE.findall(g)],
-            "opening": sum(1 for *_, comment in MOVE.findall(g) if comment == "opening move"),
+            "moves": [(c, ord(x) - 97, ord(y) - 97) for c, x, y, _ in moves],
+            "opening": sum(1 for *_, comment in moves if comment == "opening move"),
         })
     return games
 

@@ -84,6 +84,17 @@ class Datagen(unittest.TestCase):
         self.assertIn("not these settings", done.stderr)
         self.assertEqual(os.path.getsize(out), before)
 
+    def test_a_file_of_equal_budgets_is_not_extended_with_a_stronger_white(self):
+        # The file's last record may be Black's, whose budget the new
+        # settings share: White's records still tell them apart.
+        out = self.path("file.bin")
+        self.assertEqual(run("--out", out, "--rule", 0, "--games", 2, "--nodes", 200).returncode, 0)
+        before = open(out, "rb").read()
+        done = run("--out", out, "--rule", 0, "--games", 3, "--nodes", 200, "--white-nodes", 400)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("not these settings", done.stderr)
+        self.assertEqual(open(out, "rb").read(), before)
+
     def test_malformed_budget_is_refused(self):
         done = run("--out", self.path("x.bin"), "--rule", 0, "--games", 1, "--white-nodes", -5)
         self.assertEqual(done.returncode, 2)
