@@ -226,6 +226,11 @@ void setUpPosition(int index) {
   engine->tt.clear();
   engine->fourCache.clear();
   engine->threatCache.clear();
+  // As an engine process's tables stand after its first think: on huge
+  // pages where the system has them (untimed, as the engine does it in the
+  // opponent's time).
+  while (engine->promoteTables()) {
+  }
 }
 
 // The think driver's set-up followed by its deepening loop, without the reply.

@@ -86,6 +86,8 @@ void Engine::warmUp() {
   applyMemoryLimit(maxMemory.load());
 }
 
+bool Engine::promoteTables() { return tt.promote() || fourCache.promote() || threatCache.memory.promote(); }
+
 int64_t Engine::fixedMemory() const {
   const int threads = std::max(workerCount, std::max(1, std::min<int>(threadCount.load(), MAX_THREADS)));
   return PROCESS_BASE + static_cast<int64_t>(sizeof(RuleTables)) + static_cast<int64_t>(sizeof(Engine)) +

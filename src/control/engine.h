@@ -100,6 +100,10 @@ class Engine {
   // Builds the line tables for the rule in force and allocates the search
   // tables, ahead of the first game.
   void warmUp();
+  // One step of moving the search tables onto huge pages, for the think
+  // thread to take while it waits for a command (never during a search);
+  // false once every table is done.
+  bool promoteTables();
 
   // Whole think of the task in hand (TASK_MOVE: set-up, trivial cases or
   // deepening search, reply, the move played on the game and printed).

@@ -61,6 +61,11 @@ void FrontEnd::stopThinking() {
   worker.idleSignal.wait(lock, [this] { return worker.idle; });
 }
 
+bool FrontEnd::jobWaiting() {
+  std::lock_guard<std::mutex> lock(worker.goMutex);
+  return worker.go;
+}
+
 void FrontEnd::workerLoop() {
   auto reportIdle = [this] {
     {
@@ -83,6 +88,11 @@ void FrontEnd::workerLoop() {
     if (worker.job == JobQuit) return;
     engine.think();
     reportIdle();
+    // The opponent's time: move the tables onto huge pages a chunk at a time
+    // until the next job arrives. Only after a think, since by then the
+    // manager has said how much memory the tables may have.
+    while (!jobWaiting() && engine.promoteTables()) {
+    }
   }
 }
 

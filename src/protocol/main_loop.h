@@ -8,7 +8,8 @@
 // condition variable; the two mutexes are never held together, and neither is
 // held while the engine thinks. Every startThinking follows a stopThinking on
 // the reader, so the think thread is waiting for `go` whenever `idle` is
-// cleared.
+// cleared, or at most one step of its idle work (moving the search tables
+// onto huge pages, which no command touches) away from waiting.
 //
 // Built with RUVAN_SINGLE_THREAD (the WebAssembly build for a web page) there
 // is no think thread: startThinking runs the think inline and stopThinking
@@ -66,6 +67,7 @@ class FrontEnd {
   void shutDown();
 
  private:
+  bool jobWaiting();
   void ensureGame();
   void newGame(int width, int height);
   bool validPair(int x, int y) const;

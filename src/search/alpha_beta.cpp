@@ -328,6 +328,11 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
   double scale = -1;
   const int iterationDepth = pos.board.iterationDepth;
   for (int cell; (cell = nextMove(picker, best)) >= 0;) {
+    // The child probes the table and the four-solver cache first thing: start
+    // both loads now, so that they overlap with the make.
+    const uint64_t childKey = pos.board.hashKey ^ zobristKeys[cell][colour - 1];
+    links.tt->prefetch(childKey, opponent);
+    prefetchFour(fourTableOf(opponent, 0), childKey);
     const MoveShape shape = moveShape(cell, depth, colour, pvNode, nodeThreat, scale);
     int ext = shape.extension;
     pos.makeStone(cell, colour, undoStack[ply]);

@@ -10,8 +10,6 @@ constexpr int SHORTCUT_STORED = 10000000;   // FOUR_WIN stored relative to ply 0
 constexpr int DENSITY_VALUE = 279;
 constexpr int DEFENDER_LOST = 10000482;
 
-inline int tableOf(int colour, int defending) { return 2 * (colour - 1) + (defending ? 1 : 0); }
-
 inline FourEntry loadEntry(const FourEntry& source) {
   FourEntry e;
   const uint64_t* from = reinterpret_cast<const uint64_t*>(&source);
@@ -154,14 +152,14 @@ Worker::FilterResult Worker::filterCandidate(int cell, int colour, int count, bo
   const int opponent = colour ^ 3;
   if (density && CellValueTable[patternsOf(cell, colour)] < DENSITY_VALUE && !denseEnough(cell, colour)) return Reject;
   if (pos.builtRule == RULE_RENJU && colour == BLACK && pos.isForbidden(cell)) return Reject;
-  const int table = tableOf(colour, 0);
+  const int table = fourTableOf(colour, 0);
   if (pos.builtRule == RULE_FREESTYLE && setEmpty(FiveCells, opponent) && shortcutWin(cell, colour)) {
     storeRaw(table, pos.board.hashKey, SHORTCUT_STORED, count);
     value = FOUR_WIN - count;
     return Won;
   }
   int child;
-  if (probeFour(tableOf(opponent, 1), pos.board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
+  if (probeFour(fourTableOf(opponent, 1), pos.board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
     if (-child > 0) {
       storeFour(table, pos.board.hashKey, -child, count);
       value = -child;
@@ -183,7 +181,7 @@ int Worker::attackerCandidates(int colour, int count, bool root, MoveEntry* list
   if (!setEmpty(FiveCells, opponent)) {
     const int block = firstSetCell(FiveCells, opponent);
     if (!(CellFlagTable[patternsOf(block, colour)] & FLAG_FOUR)) {
-      storeFour(tableOf(colour, 0), pos.board.hashKey, 0, count);
+      storeFour(fourTableOf(colour, 0), pos.board.hashKey, 0, count);
       value = 0;
       return -1;
     }
@@ -208,6 +206,9 @@ int Worker::attackerCandidates(int colour, int count, bool root, MoveEntry* list
       }
     }
   }
+  // Each candidate's filter probes the cache for the position after it: start
+  // all those loads at once rather than wait for them one by one.
+  for (int i = 0; i < n; i++) prefetchFour(fourTableOf(opponent, 1), pos.board.hashKey ^ zobristKeys[cells[i]][colour - 1]);
   int kept = 0;
   for (int i = 0; i < n; i++) {
     switch (filterCandidate(cells[i], colour, count, root, list[kept], value)) {
@@ -227,7 +228,7 @@ int Worker::attack(int depth, int colour, int count) {
   int value = 0;
   const int n = attackerCandidates(colour, count, count == 0, list, value);
   if (n < 0) return value;
-  const int table = tableOf(colour, 0), opponent = colour ^ 3;
+  const int table = fourTableOf(colour, 0), opponent = colour ^ 3;
   for (int i = 0; i < n; i++) {
     const int cell = list[i].cell;
     pos.placeStoneLight(cell, colour);
@@ -246,15 +247,16 @@ int Worker::attack(int depth, int colour, int count) {
 int Worker::defend(int depth, int colour, int count) {
   const int ply = plyOf(depth);
   if (ply < 0 || ply >= PLY_LIMIT) return 0;
-  const int opponent = colour ^ 3, table = tableOf(colour, 1);
+  const int opponent = colour ^ 3, table = fourTableOf(colour, 1);
   int32_t blocks[MAX_CELLS];
   const int n = listSetCells(FiveCells, opponent, blocks);
+  for (int i = 0; i < n; i++) prefetchFour(fourTableOf(opponent, 0), pos.board.hashKey ^ zobristKeys[blocks[i]][colour - 1]);
   int kept = 0;
   for (int i = 0; i < n; i++) {
     const int cell = blocks[i];
     if (pos.builtRule == RULE_RENJU && colour == BLACK && pos.isForbidden(cell)) continue;
     int child;
-    if (probeFour(tableOf(opponent, 0), pos.board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
+    if (probeFour(fourTableOf(opponent, 0), pos.board.hashKey ^ zobristKeys[cell][colour - 1], childDistance(count), child)) {
       if (child == 0) {
         storeFour(table, pos.board.hashKey, 0, count);
         return 0;
@@ -285,7 +287,7 @@ int Worker::solveThreats(int depth, int colour) {
   if (!setEmpty(FiveCells, colour)) return FOUR_WIN;
   if (setEmpty(FiveCells, opponent) && !setEmpty(OpenFourCells, colour) && openFourPlayable(colour)) return FOUR_WIN;
   int value;
-  if (probeFour(tableOf(colour, 0), pos.board.hashKey, MAX_CELLS, value)) return value;
+  if (probeFour(fourTableOf(colour, 0), pos.board.hashKey, MAX_CELLS, value)) return value;
   return attack(depth, colour, 0);
 }
 
@@ -296,6 +298,6 @@ int Worker::solveThreatsNode(int depth, int colour, int defending, int count) {
   if (setEmpty(FiveCells, opponent) && !setEmpty(OpenFourCells, colour) && openFourPlayable(colour))
     return defending ? 0 : win;
   int value;
-  if (probeFour(tableOf(colour, defending), pos.board.hashKey, MAX_CELLS - count, value)) return value;
+  if (probeFour(fourTableOf(colour, defending), pos.board.hashKey, MAX_CELLS - count, value)) return value;
   return defending ? defend(depth, colour, count) : attack(depth, colour, count);
 }

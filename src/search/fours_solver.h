@@ -9,6 +9,9 @@
 
 constexpr int FOUR_WIN = 10000484;   // win found at solver ply 0
 
+// The cache's table for nodes of `colour` as attacker (0) or defender (1).
+inline int fourTableOf(int colour, int defending) { return 2 * (colour - 1) + (defending ? 1 : 0); }
+
 // One cached solver result. The lock is the position key XOR the value, so a
 // torn or foreign entry never matches.
 struct FourEntry {
@@ -36,4 +39,8 @@ struct FourCache : BucketTables<FourBucket, 4> {
   bool probe(int table, uint64_t key, int distance, int& value) const;
   // Stores an already converted value from solver ply `count`.
   void storeRaw(int table, uint64_t key, int stored, int count, int age);
+  // Starts loading the key's bucket ahead of its probe.
+  void prefetch(int table, uint64_t key) const {
+    __builtin_prefetch(&tables[table][key & 0x7FFFFFFF & (bucketCount - 1)]);
+  }
 };

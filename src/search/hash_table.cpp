@@ -5,7 +5,41 @@
 
 #include "core/types.h"
 
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+#define RUVAN_HUGE_PAGES 1
+#include <sys/mman.h>
+#ifndef MADV_COLLAPSE
+#define MADV_COLLAPSE 25
+#endif
+#endif
+
+namespace {
+constexpr size_t HUGE_PAGE = size_t{2} << 20;
+}
+
+// Under Linux a table of a huge page or more is a mapping of its own, aligned
+// to 2 MiB, so that promote() can later turn it into huge pages chunk by
+// chunk. It starts as ordinary lazily mapped pages: a huge page costs far
+// more to fault in than a small one (in a virtual machine whose host has not
+// backed the memory yet, milliseconds), and a fault storm over a fresh table
+// in the middle of a timed search could make the move late. Elsewhere, and
+// when the mapping fails, calloc.
 bool TableMemory::allocate(size_t bytes) {
+#ifdef RUVAN_HUGE_PAGES
+  if (bytes >= HUGE_PAGE) {
+    const size_t length = bytes + HUGE_PAGE;
+    void* block = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block != MAP_FAILED) {
+      release();
+      raw = block;
+      mappedBytes = length;
+      aligned = reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(block) + HUGE_PAGE - 1) & ~uintptr_t{HUGE_PAGE - 1});
+      usableBytes = bytes;
+      promotedBytes = 0;
+      return true;
+    }
+  }
+#endif
   void* block = std::calloc(bytes + 64, 1);
   if (!block) return false;
   release();
@@ -15,8 +49,38 @@ bool TableMemory::allocate(size_t bytes) {
 }
 
 void TableMemory::release() {
+#ifdef RUVAN_HUGE_PAGES
+  if (mappedBytes > 0) {
+    munmap(raw, mappedBytes);
+    mappedBytes = usableBytes = promotedBytes = 0;
+    raw = aligned = nullptr;
+    return;
+  }
+#endif
   std::free(raw);
   raw = aligned = nullptr;
+}
+
+// The probes of a big table land at random, and with small pages nearly every
+// one of them also misses the processor's address translation cache: on huge
+// pages the search runs a good third faster. The chunk is marked for huge
+// pages and collapsed into one now, its contents kept, so that it is resident
+// from here on. Where the kernel cannot collapse, the mark alone lets it use
+// huge pages for what the search touches first later.
+bool TableMemory::promote() {
+#ifdef RUVAN_HUGE_PAGES
+  if (mappedBytes == 0 || promotedBytes + HUGE_PAGE > usableBytes) return false;
+  char* chunk = static_cast<char*>(aligned) + promotedBytes;
+  madvise(chunk, HUGE_PAGE, MADV_HUGEPAGE);
+  // A chunk nothing has written yet cannot be collapsed: a write that keeps
+  // the word as it is faults it in (on a huge page, now that it is marked).
+  __atomic_fetch_or(reinterpret_cast<uint64_t*>(chunk), uint64_t{0}, __ATOMIC_RELAXED);
+  madvise(chunk, HUGE_PAGE, MADV_COLLAPSE);
+  promotedBytes += HUGE_PAGE;
+  return true;
+#else
+  return false;
+#endif
 }
 
 

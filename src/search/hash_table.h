@@ -47,15 +47,22 @@ constexpr int BOUND_UPPER = 1;
 constexpr int BOUND_LOWER = 2;
 constexpr int BOUND_EXACT = 3;
 
-// Zero-filled memory for a big table, aligned to 64 bytes. It comes from
-// calloc, so the pages of a large block are mapped fresh and cost no resident
-// memory until the search first writes them: a table sized for the default
-// costs only what a game uses of it. `raw` is what must be freed.
+// Zero-filled memory for a big table, aligned to 64 bytes. Its pages are
+// mapped fresh and cost no resident memory until the search first writes
+// them: a table sized for the default costs only what a game uses of it.
+// Under Linux a block of 2 MiB or more is a mapping of its own that promote()
+// turns into huge pages one 2 MiB chunk a call (see hash_table.cpp); it is
+// called only while no search runs, and makes the chunk resident.
 struct TableMemory {
   void* raw = nullptr;
   void* aligned = nullptr;
+  size_t mappedBytes = 0;     // length of an own mapping; 0 when raw came from calloc
+  size_t usableBytes = 0;     // the table's bytes from `aligned`, for a mapping
+  size_t promotedBytes = 0;   // bytes from `aligned` already promoted
   bool allocate(size_t bytes);   // false (and nothing held) when out of memory
   void release();
+  // Promotes the next chunk; false when there is none left (or no mapping).
+  bool promote();
 };
 
 // N tables of equal power-of-two size, allocated together: the storage and
@@ -112,6 +119,12 @@ struct BucketTables {
       else std::memset(static_cast<void*>(tables[i]), 0, sizeof(Bucket) * bucketCount);
     }
   }
+  // Promotes one more chunk of the tables to huge pages; false when all are.
+  bool promote() {
+    for (int i = 0; i < N; i++)
+      if (memory[i].promote()) return true;
+    return false;
+  }
   void release() {
     for (int i = 0; i < N; i++) {
       memory[i].release();
@@ -127,4 +140,12 @@ struct TranspositionTable : BucketTables<HashBucket, 2> {
              bool overwrite);
   // The moves stored for the key (up to three, -1 for none); false on a miss.
   bool peekMoves(uint64_t key, int colour, int* moves);
+  // Asks the processor to start loading the key's bucket (both of its cache
+  // lines): a node about to be entered will probe it, and the load overlaps
+  // with the make of the move instead of stalling the probe.
+  void prefetch(uint64_t key, int colour) const {
+    const char* bucket = reinterpret_cast<const char*>(&tables[colour - 1][static_cast<uint32_t>(key) & (bucketCount - 1)]);
+    __builtin_prefetch(bucket);
+    __builtin_prefetch(bucket + 64);
+  }
 };

@@ -358,6 +358,7 @@ class Worker {
   bool probeFour(int table, uint64_t key, int distance, int& value) const {
     return links.fourCache->probe(table, key, distance, value);
   }
+  void prefetchFour(int table, uint64_t key) const { links.fourCache->prefetch(table, key); }
   int patternsOf(int cell, int colour) const { return pos.board.cellInfo[cell].patterns[colour - 1]; }
   bool denseEnough(int cell, int colour) const;
   int forcedReply(int cell, int colour) const;

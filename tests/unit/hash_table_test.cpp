@@ -514,4 +514,69 @@ TEST_F(HashTableTest, RuleChangeClearsTheTables) {
   EXPECT_EQ(probe(keyInBucket(0), 3, -100, 100, moves), HASH_MISS);
 }
 
+// ---------------------------------------------------------------------------
+// Huge pages. Promotion must keep every byte a table holds, the chunk's first
+// word included (the one it writes to fault the chunk in), and a table cleared
+// afterwards starts over as fresh, unpromoted memory.
+
+TEST(TableMemoryTest, PromotionKeepsTheContentsAndStopsAtTheLastWholeChunk) {
+  constexpr size_t kChunk = size_t{2} << 20;
+  const size_t bytes = 2 * kChunk + 12345;   // two whole chunks and a part
+  TableMemory m;
+  ASSERT_TRUE(m.allocate(bytes));
+  uint8_t* data = static_cast<uint8_t*>(m.aligned);
+  for (size_t i = 0; i < bytes; i += 4093) data[i] = static_cast<uint8_t>(i * 7 + 1);
+  data[0] = 0x5A;
+  data[kChunk] = 0xA5;
+  int steps = 0;
+  while (m.promote()) steps++;
+#if defined(__linux__)
+  EXPECT_EQ(steps, 2);
+#else
+  EXPECT_EQ(steps, 0);
+#endif
+  EXPECT_FALSE(m.promote());
+  EXPECT_EQ(data[0], 0x5A);
+  EXPECT_EQ(data[kChunk], 0xA5);
+  for (size_t i = 4093; i < bytes; i += 4093) ASSERT_EQ(data[i], static_cast<uint8_t>(i * 7 + 1)) << i;
+  for (size_t i = 1; i < bytes; i += 4093 * 3 + 2) {
+    if (i % 4093 == 0 || i == kChunk) continue;
+    ASSERT_EQ(data[i], 0) << i;
+  }
+  // A fresh block (as a clear makes) is zero and promotes from its start again.
+  ASSERT_TRUE(m.allocate(bytes));
+  data = static_cast<uint8_t*>(m.aligned);
+  EXPECT_EQ(data[0], 0);
+  EXPECT_EQ(data[kChunk], 0);
+  int again = 0;
+  while (m.promote()) again++;
+  EXPECT_EQ(again, steps);
+  m.release();
+}
+
+TEST_F(HashTableTest, EntriesSurvivePromotionOfTheWholeTable) {
+  // One entry at the first bucket of every 2 MiB chunk of both tables, where
+  // promotion writes, and one elsewhere in it.
+  constexpr uint32_t kBucketsPerChunk = (uint32_t{2} << 20) / sizeof(HashBucket);
+  std::vector<uint64_t> keys;
+  for (uint32_t b = 0; b < HASH_BUCKETS; b += kBucketsPerChunk) {
+    keys.push_back((uint64_t{0x9E3779B9} << 32) | b);
+    keys.push_back((uint64_t{0x7F4A7C15} << 32) | (b + 77));
+  }
+  for (size_t i = 0; i < keys.size(); i++)
+    for (int colour = 1; colour <= 2; colour++)
+      store(keys[i], 5, static_cast<int>(i) * 3 + colour, BOUND_EXACT, static_cast<int>(i % 200), -1, -1, colour);
+  while (TE.tt.promote()) {
+  }
+  for (size_t i = 0; i < keys.size(); i++)
+    for (int colour = 1; colour <= 2; colour++) {
+      int moves[3] = {-1, -1, -1};
+      EXPECT_EQ(probe(keys[i], 5, -1000, 1000, moves, colour), static_cast<int>(i) * 3 + colour) << i;
+      EXPECT_EQ(moves[0], static_cast<int>(i % 200));
+    }
+  TE.tt.clear();
+  int moves[3] = {-1, -1, -1};
+  EXPECT_EQ(probe(keys[0], 5, -1000, 1000, moves), HASH_MISS);
+}
+
 }  // namespace
