@@ -229,6 +229,7 @@ void setUpPosition(int index) {
   // As an engine process's tables stand after its first think: on huge
   // pages where the system has them (untimed, as the engine does it in the
   // opponent's time).
+  engine->prepareSearchTables();
   while (engine->promoteTables()) {
   }
 }

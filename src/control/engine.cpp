@@ -86,7 +86,14 @@ void Engine::warmUp() {
   applyMemoryLimit(maxMemory.load());
 }
 
-bool Engine::promoteTables() { return tt.promote() || fourCache.promote() || threatCache.memory.promote(); }
+bool Engine::promoteTables() {
+  // Only tables a search has used at the last limit the manager gave: a
+  // promoted table is resident in full, and a move played without a search
+  // (the opening stone) leaves the tables at whatever size start-up gave
+  // them, before max_memory may have arrived.
+  if (!tablesSearched || appliedMemory != maxMemory.load()) return false;
+  return tt.promote() || fourCache.promote() || threatCache.memory.promote();
+}
 
 int64_t Engine::fixedMemory() const {
   const int threads = std::max(workerCount, std::max(1, std::min<int>(threadCount.load(), MAX_THREADS)));
@@ -133,6 +140,7 @@ void Engine::prepareSearchTables() {
                                FourCache::TABLES * MIN_BUCKETS * sizeof(FourBucket)));
   tt.prepare(game.builtRule, tt.bucketCount);
   fourCache.prepare(game.builtRule, fourCache.bucketCount);
+  tablesSearched = true;
 }
 
 void Engine::principalVariation(Worker& w, int colour, char* text, int size) {

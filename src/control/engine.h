@@ -102,7 +102,8 @@ class Engine {
   void warmUp();
   // One step of moving the search tables onto huge pages, for the think
   // thread to take while it waits for a command (never during a search);
-  // false once every table is done.
+  // false once every table is done, or while no search has used them at the
+  // manager's last max_memory.
   bool promoteTables();
 
   // Whole think of the task in hand (TASK_MOVE: set-up, trivial cases or
@@ -143,6 +144,10 @@ class Engine {
   bool applyMemoryLimit(int64_t bytes);
   // The resident memory the engine needs besides its search tables.
   int64_t fixedMemory() const;
+  // What every search does first: the tables sized for the manager's last
+  // max_memory (saying so once when that is below the minimum) and cleared
+  // for the rule.
+  void prepareSearchTables();
 
  private:
   Worker* workers[MAX_THREADS] = {};
@@ -150,7 +155,6 @@ class Engine {
   std::atomic<int32_t> searchOver{0};
 
   void ensureWorkers(int count);
-  void prepareSearchTables();
   void playCentre(Worker& w);
   void ensureRule();
   void thinkMove();
@@ -184,6 +188,7 @@ class Engine {
   void printDetailBlock(Worker& w, int depth, int value, const char* pv);
   ThreatCache* sequenceCache() { return sequenceSearch.load() && threatCache.buckets ? &threatCache : nullptr; }
   int64_t appliedMemory = -1;      // the limit the tables are sized for
+  bool tablesSearched = false;     // a search has prepared the tables at appliedMemory
   int lastAnnounced = NO_CELL;     // the last REALTIME BEST cell
   static void reportIteration(void* listener, Worker& w, int depth, int value);
   static void reportRootEvent(void* listener, int kind, int cell);

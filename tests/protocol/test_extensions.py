@@ -408,6 +408,29 @@ def peak_resident_kib(pid):
     return None
 
 
+def anon_huge_kib(pid):
+    with open("/proc/%d/smaps_rollup" % pid) as f:
+        for line in f:
+            if line.startswith("AnonHugePages:"):
+                return int(line.split()[1])
+    return 0
+
+
+def huge_pages_collapse():
+    """True where the engine can move its tables onto huge pages: Linux with
+    transparent huge pages not switched off, 6.1 or later (MADV_COLLAPSE)."""
+    if not sys.platform.startswith("linux"):
+        return False
+    try:
+        with open("/sys/kernel/mm/transparent_hugepage/enabled") as f:
+            if "[never]" in f.read():
+                return False
+        major, minor = (int(v) for v in re.match(r"(\d+)\.(\d+)", os.uname().release).groups())
+    except (OSError, AttributeError):
+        return False
+    return (major, minor) >= (6, 1)
+
+
 class MemoryTest(ExtensionCase):
     """Peak resident memory of a real engine process over a game, read from
     the kernel's count: a limit is a bound on the whole process."""
@@ -444,6 +467,33 @@ class MemoryTest(ExtensionCase):
             peak, messages = self.play_game(limit)
             self.assertEqual(messages, [])
             self.assertLess(peak * 1024, limit, "peak %d KiB under max_memory %d" % (peak, limit))
+
+    @unittest.skipUnless(huge_pages_collapse(), "needs transparent huge pages and Linux 6.1")
+    def test_tables_move_to_huge_pages_only_after_a_search_at_the_limit(self):
+        # The opening stone is played without a search: the tables keep the
+        # size start-up gave them, so nothing may be made resident yet, even
+        # though the engine is idle. After a searched move the tables, now
+        # sized to max_memory, move to huge pages in the opponent's time, and
+        # the next move is answered as usual.
+        limit = 96 << 20
+        e = self.engine()
+        p = Position(15)
+        e.send("START 15")
+        self.expect(e, NEW_GAME)
+        e.send("INFO max_memory %d" % limit, "INFO timeout_turn 150", "BEGIN")
+        self.expect_think(e, p, searched=False)
+        time.sleep(1.0)
+        self.assertEqual(anon_huge_kib(e.process.pid), 0)
+        for move in ((8, 8), (6, 8)):
+            p.play(*move)
+            e.send("TURN %d,%d" % move)
+            self.expect_think(e, p, rule_line=FREESTYLE if len(p.record) == 2 else False)
+        deadline = time.time() + 10
+        while anon_huge_kib(e.process.pid) < 16 << 10 and time.time() < deadline:
+            time.sleep(0.1)
+        self.assertGreaterEqual(anon_huge_kib(e.process.pid), 16 << 10)
+        self.assertLess(peak_resident_kib(e.process.pid) * 1024, limit)
+        self.finish(e)
 
     @unittest.skipUnless(sys.platform.startswith("linux"), "reads /proc")
     def test_a_limit_below_the_minimum_is_said_once(self):
