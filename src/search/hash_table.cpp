@@ -11,11 +11,10 @@
 #ifndef MADV_COLLAPSE
 #define MADV_COLLAPSE 25
 #endif
-#endif
-
 namespace {
 constexpr size_t HUGE_PAGE = size_t{2} << 20;
 }
+#endif
 
 // Under Linux a table of a huge page or more is a mapping of its own, aligned
 // to 2 MiB, so that promote() can later turn it into huge pages chunk by
