@@ -484,9 +484,10 @@ class MemoryTest(ExtensionCase):
         self.expect_think(e, p, searched=False)
         time.sleep(1.0)
         self.assertEqual(anon_huge_kib(e.process.pid), 0)
-        for move in ((8, 8), (6, 8)):
-            p.play(*move)
-            e.send("TURN %d,%d" % move)
+        for _ in range(2):
+            x, y = next(c for c in p.empty_cells() if abs(c[0] - 7) <= 2 and abs(c[1] - 7) <= 2)
+            p.play(x, y)
+            e.send("TURN %d,%d" % (x, y))
             self.expect_think(e, p, rule_line=FREESTYLE if len(p.record) == 2 else False)
         deadline = time.time() + 10
         while anon_huge_kib(e.process.pid) < 16 << 10 and time.time() < deadline:
