@@ -45,7 +45,7 @@ inline int childDistance(int count) { return MAX_CELLS - (count + 1); }
 }  // namespace
 
 bool FourCache::probe(int table, uint64_t key, int distance, int& value) const {
-  for (const FourEntry& slot : tables[table][key & 0x7FFFFFFF & (bucketCount - 1)].entry) {
+  for (const FourEntry& slot : bucketOf(table, key).entry) {
     const FourEntry e = loadEntry(slot);
     if (e.tag != 0 && lockOf(e.lock, e.value) == key) {
       value = fromStored(e.value, distance);
@@ -56,7 +56,7 @@ bool FourCache::probe(int table, uint64_t key, int distance, int& value) const {
 }
 
 void FourCache::storeRaw(int table, uint64_t key, int stored, int count, int age) {
-  FourBucket& bucket = tables[table][key & 0x7FFFFFFF & (bucketCount - 1)];
+  FourBucket& bucket = bucketOf(table, key);
   const int16_t tag = static_cast<int16_t>(MAX_CELLS - count);
   FourEntry* target = &bucket.entry[0];
   const FourEntry first = loadEntry(bucket.entry[0]);

@@ -39,8 +39,7 @@ struct FourCache : BucketTables<FourBucket, 4> {
   bool probe(int table, uint64_t key, int distance, int& value) const;
   // Stores an already converted value from solver ply `count`.
   void storeRaw(int table, uint64_t key, int stored, int count, int age);
+  FourBucket& bucketOf(int table, uint64_t key) const { return tables[table][key & 0x7FFFFFFF & (bucketCount - 1)]; }
   // Starts loading the key's bucket ahead of its probe.
-  void prefetch(int table, uint64_t key) const {
-    __builtin_prefetch(&tables[table][key & 0x7FFFFFFF & (bucketCount - 1)]);
-  }
+  void prefetch(int table, uint64_t key) const { __builtin_prefetch(&bucketOf(table, key)); }
 };

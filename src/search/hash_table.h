@@ -140,11 +140,15 @@ struct TranspositionTable : BucketTables<HashBucket, 2> {
              bool overwrite);
   // The moves stored for the key (up to three, -1 for none); false on a miss.
   bool peekMoves(uint64_t key, int colour, int* moves);
+  // The bucket of the key in the side to move's table.
+  HashBucket& bucketOf(uint64_t key, int colour) const {
+    return tables[colour - 1][static_cast<uint32_t>(key) & (bucketCount - 1)];
+  }
   // Asks the processor to start loading the key's bucket (both of its cache
   // lines): a node about to be entered will probe it, and the load overlaps
   // with the make of the move instead of stalling the probe.
   void prefetch(uint64_t key, int colour) const {
-    const char* bucket = reinterpret_cast<const char*>(&tables[colour - 1][static_cast<uint32_t>(key) & (bucketCount - 1)]);
+    const char* bucket = reinterpret_cast<const char*>(&bucketOf(key, colour));
     __builtin_prefetch(bucket);
     __builtin_prefetch(bucket + 64);
   }
