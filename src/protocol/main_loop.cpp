@@ -87,12 +87,15 @@ void FrontEnd::workerLoop() {
     }
     if (worker.job == JobQuit) return;
     engine.think();
-    reportIdle();
     // The opponent's time: move the tables onto huge pages a chunk at a time
-    // until the next job arrives. Only after a think, since by then the
-    // manager has said how much memory the tables may have.
-    while (!jobWaiting() && engine.promoteTables()) {
+    // until the reader wants the thread back. Only after a think, since by
+    // then the manager has said how much memory the tables may have. The
+    // thread is not idle while it does this: a command that clears or resizes
+    // the tables waits in stopThinking until the chunk in hand is done, and
+    // the stop request ends the loop there.
+    while (engine.stopRequested.load() == 0 && !jobWaiting() && engine.promoteTables()) {
     }
+    reportIdle();
   }
 }
 

@@ -8,8 +8,9 @@
 // condition variable; the two mutexes are never held together, and neither is
 // held while the engine thinks. Every startThinking follows a stopThinking on
 // the reader, so the think thread is waiting for `go` whenever `idle` is
-// cleared, or at most one step of its idle work (moving the search tables
-// onto huge pages, which no command touches) away from waiting.
+// cleared. Its work between jobs (moving the search tables onto huge pages)
+// counts as busy: it ends at the stop request, so no command can touch the
+// tables while a chunk of them is being moved.
 //
 // Built with RUVAN_SINGLE_THREAD (the WebAssembly build for a web page) there
 // is no think thread: startThinking runs the think inline and stopThinking

@@ -496,6 +496,25 @@ class MemoryTest(ExtensionCase):
         self.assertLess(peak_resident_kib(e.process.pid) * 1024, limit)
         self.finish(e)
 
+    @unittest.skipUnless(sys.platform.startswith("linux"), "moves tables only under Linux")
+    def test_commands_that_clear_the_tables_wait_for_the_move_to_huge_pages(self):
+        # Right after a searched move the think thread is moving the tables
+        # onto huge pages; a clear that came in then swapped the tables' memory
+        # under it, and the process died. Each clear here lands in that window.
+        e = self.engine()
+        p = Position(15)
+        e.send("START 15", "INFO max_memory %d" % (256 << 20), "INFO timeout_turn 100", "BEGIN")
+        self.expect(e, NEW_GAME)
+        self.expect_think(e, p, searched=False)
+        for i in range(12):
+            x, y = next(c for c in p.empty_cells() if abs(c[0] - 7) <= 3 and abs(c[1] - 7) <= 3)
+            p.play(x, y)
+            e.send("TURN %d,%d" % (x, y))
+            self.expect_think(e, p, rule_line=FREESTYLE if i == 0 else False)
+            e.send("YXHASHCLEAR", "ABOUT")
+            self.expect(e, [ABOUT_LINE])
+        self.finish(e)
+
     @unittest.skipUnless(sys.platform.startswith("linux"), "reads /proc")
     def test_a_limit_below_the_minimum_is_said_once(self):
         peak, messages = self.play_game(1 << 20, moves=3)
