@@ -29,6 +29,7 @@ import argparse
 import math
 import os
 import queue
+import shutil
 import signal
 import subprocess
 import sys
@@ -817,6 +818,11 @@ def parse_args(argv):
         parser.error("--candidate-threads is at least 1")
     args.candidate = args.candidate.split()
     args.base = args.base.split()
+    # A program that cannot be started would lose every game by fault and the
+    # run would end with an ordinary verdict: say so at once instead.
+    for role, command in (("candidate", args.candidate), ("base", args.base)):
+        if not command or shutil.which(command[0]) is None:
+            parser.error("the %s %r is not a program that can be run" % (role, " ".join(command)))
     return args
 
 

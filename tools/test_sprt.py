@@ -464,6 +464,16 @@ class Games(unittest.TestCase):
         third = logged.split('[Pair "3"]')[1]
         self.assertIn('[Rule "freestyle"]', third.split("[Game")[0])
 
+    def test_an_engine_that_cannot_start_is_refused_before_any_game(self):
+        with tempfile.TemporaryDirectory() as folder:
+            missing = os.path.join(folder, "no-such-engine")
+            for candidate, base in ((missing, sys.executable), (sys.executable, missing), ("", sys.executable)):
+                err = io.StringIO()
+                with contextlib.redirect_stderr(err), self.assertRaises(SystemExit) as stop:
+                    sprt.parse_args([candidate, base, "--games", "2"])
+                self.assertEqual(stop.exception.code, 2)
+                self.assertIn("is not a program that can be run", err.getvalue())
+
     def test_the_test_stops_at_the_first_crossing(self):
         # Against elo1 = 400 (s1 = 0.9091) a won pair gains log(0.9091 / 0.5) = 0.598, so the
         # fifth pair crosses 2.944; with elo0 = -400 a lost pair loses as much the other way.
