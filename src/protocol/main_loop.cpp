@@ -61,11 +61,6 @@ void FrontEnd::stopThinking() {
   worker.idleSignal.wait(lock, [this] { return worker.idle; });
 }
 
-bool FrontEnd::jobWaiting() {
-  std::lock_guard<std::mutex> lock(worker.goMutex);
-  return worker.go;
-}
-
 void FrontEnd::workerLoop() {
   auto reportIdle = [this] {
     {
@@ -90,10 +85,10 @@ void FrontEnd::workerLoop() {
     // The opponent's time: move the tables onto huge pages a chunk at a time
     // until the reader wants the thread back. Only after a think, since by
     // then the manager has said how much memory the tables may have. The
-    // thread is not idle while it does this: a command that clears or resizes
-    // the tables waits in stopThinking until the chunk in hand is done, and
-    // the stop request ends the loop there.
-    while (engine.stopRequested.load() == 0 && !jobWaiting() && engine.promoteTables()) {
+    // thread is not idle while it does this: every command that needs it
+    // (a new job, or one that clears or resizes the tables) first raises the
+    // stop request in stopThinking and waits for the chunk in hand.
+    while (engine.stopRequested.load() == 0 && engine.promoteTables()) {
     }
     reportIdle();
   }

@@ -68,7 +68,6 @@ class FrontEnd {
   void shutDown();
 
  private:
-  bool jobWaiting();
   void ensureGame();
   void newGame(int width, int height);
   bool validPair(int x, int y) const;

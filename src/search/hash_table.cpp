@@ -130,7 +130,6 @@ static inline int fromStored(int v, int depth) {
   return v;
 }
 
-
 static void copyMoves(const HashEntry& e, int* moves, int wanted) {
   moves[0] = e.move1;
   if (wanted >= 2) moves[1] = e.move2;

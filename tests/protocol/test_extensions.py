@@ -468,6 +468,15 @@ class MemoryTest(ExtensionCase):
             self.assertEqual(messages, [])
             self.assertLess(peak * 1024, limit, "peak %d KiB under max_memory %d" % (peak, limit))
 
+    def searched_turn(self, e, p, reach):
+        """Plays the first empty cell within `reach` of the centre as the
+        opponent after the engine's opening stone, and reads the searched
+        reply (the first of the game names the rule)."""
+        x, y = next(c for c in p.empty_cells() if abs(c[0] - 7) <= reach and abs(c[1] - 7) <= reach)
+        p.play(x, y)
+        e.send("TURN %d,%d" % (x, y))
+        self.expect_think(e, p, rule_line=FREESTYLE if len(p.record) == 2 else False)
+
     @unittest.skipUnless(huge_pages_collapse(), "needs transparent huge pages and Linux 6.1")
     def test_tables_move_to_huge_pages_only_after_a_search_at_the_limit(self):
         # The opening stone is played without a search: the tables keep the
@@ -485,10 +494,7 @@ class MemoryTest(ExtensionCase):
         time.sleep(1.0)
         self.assertEqual(anon_huge_kib(e.process.pid), 0)
         for _ in range(2):
-            x, y = next(c for c in p.empty_cells() if abs(c[0] - 7) <= 2 and abs(c[1] - 7) <= 2)
-            p.play(x, y)
-            e.send("TURN %d,%d" % (x, y))
-            self.expect_think(e, p, rule_line=FREESTYLE if len(p.record) == 2 else False)
+            self.searched_turn(e, p, reach=2)
         deadline = time.time() + 10
         while anon_huge_kib(e.process.pid) < 16 << 10 and time.time() < deadline:
             time.sleep(0.1)
@@ -506,11 +512,8 @@ class MemoryTest(ExtensionCase):
         e.send("START 15", "INFO max_memory %d" % (256 << 20), "INFO timeout_turn 100", "BEGIN")
         self.expect(e, NEW_GAME)
         self.expect_think(e, p, searched=False)
-        for i in range(12):
-            x, y = next(c for c in p.empty_cells() if abs(c[0] - 7) <= 3 and abs(c[1] - 7) <= 3)
-            p.play(x, y)
-            e.send("TURN %d,%d" % (x, y))
-            self.expect_think(e, p, rule_line=FREESTYLE if i == 0 else False)
+        for _ in range(12):
+            self.searched_turn(e, p, reach=3)
             e.send("YXHASHCLEAR", "ABOUT")
             self.expect(e, [ABOUT_LINE])
         self.finish(e)
