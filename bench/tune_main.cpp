@@ -1,6 +1,7 @@
 // ruvan-tune: fits value and move tables on ruvan-datagen's positions.
 //
-// Usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--out FILE] DATA...
+// Usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P]
+//                   [--skip-proven] [--out FILE] DATA...
 //
 // For every rule found in the data files, each position is set up on a board
 // of the engine's own and its features read (eval/features.h). A model is one
@@ -14,6 +15,10 @@
 //   moves   softmax over the empty cells of attack[mover's code] +
 //           block[opponent's code], fitted by cross-entropy towards the move
 //           the engine played.
+//
+// With --skip-proven the value is fitted on the open positions alone: those
+// whose search value is no proven win or loss (about half the data is
+// decided, and the search settles such positions itself).
 //
 // A tenth of the games (chosen by a hash of the seed and the game, so that a
 // game's positions are all on one side) is held out. Printed per rule: the
@@ -71,6 +76,12 @@ struct Options {
   // value mapped through its own fitted scale, which is far less noisy than
   // one game's result.
   double lambda = 1.0;
+  // Leave the positions whose search value is a proven win or loss out of
+  // the value fit. The search settles those itself (the solver at every
+  // node, the proof at the root); fitted on them too, the tables spend
+  // their weights on telling won positions from lost ones instead of
+  // ranking the open ones the search actually compares.
+  bool skipProven = false;
   const char* out = nullptr;
   std::vector<const char*> files;
 };
@@ -153,7 +164,7 @@ void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, Ev
 }
 
 void usage() {
-  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--out FILE] DATA...\n");
+  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--skip-proven] [--out FILE] DATA...\n");
   std::exit(2);
 }
 
@@ -229,6 +240,7 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--out") && i + 1 < argc) o.out = argv[++i];
     else if (!std::strcmp(argv[i], "--lambda") && i + 1 < argc) o.lambda = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--l2") && i + 1 < argc) o.value.l2 = std::atof(argv[++i]);
+    else if (!std::strcmp(argv[i], "--skip-proven")) o.skipProven = true;
     else if (argv[i][0] == '-') usage();
     else o.files.push_back(argv[i]);
   }
@@ -270,15 +282,23 @@ int main(int argc, char** argv) {
     m.attack.assign(FOLDED_CODES, 0.0);
     m.block.assign(FOLDED_CODES, 0.0);
     if (m.train.empty() || m.held.empty()) continue;
-    m.searchScale = lineSearchScale(m.searchValue, m.values.target, m.train, 1e-6, 1.0);
+    // The rows the value is fitted on, and the held-out rows of the same
+    // kind: the open positions, or all of them.
+    std::vector<uint32_t> open[2];
+    for (int held = 0; held < 2; held++)
+      for (uint32_t i : held ? m.held : m.train)
+        if (std::fabs(m.searchValue[i]) <= VALUE_CLAMP) open[held].push_back(i);
+    const std::vector<uint32_t>& valueRows = o.skipProven ? open[0] : m.train;
+    if (valueRows.empty() || open[1].empty()) continue;
+    m.searchScale = lineSearchScale(m.searchValue, m.values.target, valueRows, 1e-6, 1.0);
     const std::vector<float> results = m.values.target;
     for (size_t i = 0; i < results.size(); i++)
       m.values.target[i] = static_cast<float>(o.lambda * results[i] +
                                               (1 - o.lambda) / (1 + std::exp(-m.searchScale * m.searchValue[i])));
-    fitValue(m.values, m.train, m.valueWeights, o.value);
+    fitValue(m.values, valueRows, m.valueWeights, o.value);
     m.values.target = results;   // losses are reported against the results
     fitMoves(m.moves, m.train, m.attack, m.block, o.moves);
-    m.handScale = lineSearchScale(m.handValue, m.values.target, m.train, 1e-7, 1.0);
+    m.handScale = lineSearchScale(m.handValue, m.values.target, valueRows, 1e-7, 1.0);
     const MoveStats trainMoves = moveStats(m.moves, m.train, m.attack, m.block);
     const MoveStats heldMoves = moveStats(m.moves, m.held, m.attack, m.block);
     double handTop1 = 0, handTop3 = 0;
@@ -297,6 +317,10 @@ int main(int argc, char** argv) {
                 scaledLoss(m.handValue, m.values.target, m.held, m.handScale), trainMoves.loss, heldMoves.loss,
                 heldMoves.top1, heldMoves.top3, handTop1, handTop3);
     std::printf("%-12s train moves: top1 %.3f top3 %.3f\n", "", trainMoves.top1, trainMoves.top3);
+    std::printf("%-12s held-out open positions (no proven value): %zu, value loss fitted %.4f, search %.4f, hand %.4f\n",
+                "", open[1].size(), valueLoss(m.values, open[1], m.valueWeights),
+                scaledLoss(m.searchValue, m.values.target, open[1], m.searchScale),
+                scaledLoss(m.handValue, m.values.target, open[1], m.handScale));
     std::fflush(stdout);
   }
   if (o.out) writeTables(o, models, argc, argv, positions);

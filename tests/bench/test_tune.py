@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Checks of the fitter through its command line, on data the generator makes:
+what --skip-proven leaves out of the value fit, and what it keeps.
+
+Run as: python3 tests/bench/test_tune.py build/release/ruvan-datagen build/release/ruvan-tune
+"""
+
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+DATAGEN = None
+TUNE = None
+RECORD = 128
+DECISIVE = 32000
+
+
+def run(program, *args, cwd=None):
+    return subprocess.run([program] + [str(a) for a in args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, timeout=600, cwd=cwd)
+
+
+def value_of(data, i):
+    return struct.unpack_from("<h", data, i + 14)[0]
+
+
+class SkipProven(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.data = os.path.join(cls.folder.name, "games.bin")
+        done = run(DATAGEN, "--out", cls.data, "--rule", 0, "--games", 40, "--seed", 5, "--nodes", 300)
+        assert done.returncode == 0, done.stderr
+        with open(cls.data, "rb") as f:
+            cls.bytes = f.read()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def fit(self, data, *options):
+        """Fits `data` as the file games.bin of a folder of its own, so that
+        the header of the written tables (which names the file) is the same
+        for every variant; returns the report and the tables' text."""
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "games.bin"), "wb") as f:
+                f.write(data)
+            done = run(TUNE, "--epochs", 60, "--move-epochs", 20, "--lambda", 0, *options, "--out", "tables.cpp",
+                       "games.bin", cwd=folder)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(os.path.join(folder, "tables.cpp")) as f:
+                return done.stdout, f.read()
+
+    def with_proven_values_turned(self):
+        """The data with every proven value made the opposite proof, and the
+        game results of those records turned too: what the value fit on
+        proven positions would learn is reversed, nothing else changes."""
+        data = bytearray(self.bytes)
+        turned = 0
+        for i in range(0, len(data), RECORD):
+            v = value_of(data, i)
+            if abs(v) == DECISIVE:
+                struct.pack_into("<h", data, i + 14, -v)
+                flags = data[i + 19]
+                result = (flags >> 1) & 3
+                data[i + 19] = (flags & ~6) | ((2 - result) << 1)
+                turned += 1
+        return bytes(data), turned
+
+    def test_the_value_fit_ignores_proven_positions_only_when_asked(self):
+        changed, turned = self.with_proven_values_turned()
+        open_count = len(self.bytes) // RECORD - turned
+        self.assertGreater(turned, 20, "the games end in proven wins")
+        self.assertGreater(open_count, 100)
+        report, skipped = self.fit(self.bytes, "--skip-proven")
+        _, skipped_changed = self.fit(changed, "--skip-proven")
+        self.assertEqual(skipped, skipped_changed)
+        _, full = self.fit(self.bytes)
+        _, full_changed = self.fit(changed)
+        self.assertNotEqual(full, full_changed)
+        # Left out of the value, the proven positions still teach the moves:
+        # the move tables of both fits are the same.
+        self.assertNotEqual(full, skipped)
+        move_tables = lambda text: text[text.index("const int16_t learnedAttack"):]
+        self.assertEqual(move_tables(full), move_tables(skipped))
+        self.assertIn("held-out open positions (no proven value)", report)
+
+
+if __name__ == "__main__":
+    TUNE = os.path.abspath(sys.argv.pop(2))
+    DATAGEN = os.path.abspath(sys.argv.pop(1))
+    unittest.main()
