@@ -105,16 +105,25 @@ data: release
 	    --games $(DATA_GAMES) --seed $(DATA_SEED) --nodes $(DATA_NODES) || exit 1; \
 	done
 
-# The learned tables from a fresh clone: the self-play data above for each of
-# TABLE_SEEDS, the fit of all the files (src/board/learned_tables.cpp is
-# generated, its header names the data and the command), and the engine
-# built with them.
-TABLE_SEEDS ?= 1 2
+# The learned tables from a fresh clone: self-play data for each run of
+# TABLE_RUNS (rule:seed:games, DATA_NODES nodes a move), the fit of the value
+# on the open positions of all the files with the tree's move tables kept
+# (src/board/learned_tables.cpp is generated, its header names the data and
+# the command), and the engine built with them. The data of a run already in
+# DATA_DIR is kept (its last game is played again).
+TABLE_RUNS ?= 0:20:6000 1:20:6000 2:13:3000 2:14:3000
 TUNE_LAMBDA ?= 0
-tables:
-	for seed in $(TABLE_SEEDS); do $(MAKE) --no-print-directory data DATA_SEED=$$seed || exit 1; done
-	build/release/ruvan-tune --seed 1 --lambda $(TUNE_LAMBDA) --out src/board/learned_tables.cpp \
-	  $(foreach r,0 1 2,$(foreach s,$(TABLE_SEEDS),$(DATA_DIR)/rule$(r)-seed$(s).bin))
+TUNE_OPTIONS ?= --skip-proven --moves-from src/board/learned_tables.cpp
+table_file = $(DATA_DIR)/rule$(word 1,$(subst :, ,$(1)))-seed$(word 2,$(subst :, ,$(1))).bin
+tables: release
+	@mkdir -p $(DATA_DIR)
+	for run in $(TABLE_RUNS); do \
+	  set -- $$(echo $$run | tr : ' '); \
+	  nice -n 19 build/release/ruvan-datagen --out $(DATA_DIR)/rule$$1-seed$$2.bin --rule $$1 --games $$3 \
+	    --seed $$2 --nodes $(DATA_NODES) || exit 1; \
+	done
+	build/release/ruvan-tune --seed 1 --lambda $(TUNE_LAMBDA) $(TUNE_OPTIONS) --out src/board/learned_tables.cpp \
+	  $(foreach run,$(TABLE_RUNS),$(call table_file,$(run)))
 	$(MAKE) --no-print-directory release
 
 bench: release

@@ -1,7 +1,7 @@
 // ruvan-tune: fits value and move tables on ruvan-datagen's positions.
 //
 // Usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P]
-//                   [--skip-proven] [--out FILE] DATA...
+//                   [--skip-proven] [--moves-from FILE] [--out FILE] DATA...
 //
 // For every rule found in the data files, each position is set up on a board
 // of the engine's own and its features read (eval/features.h). A model is one
@@ -15,6 +15,9 @@
 //   moves   softmax over the empty cells of attack[mover's code] +
 //           block[opponent's code], fitted by cross-entropy towards the move
 //           the engine played.
+//
+// With --moves-from FILE (a source this program wrote) the move tables are
+// FILE's, reported on the data but not fitted again.
 //
 // With --skip-proven the value is fitted on the open positions alone: those
 // whose search value is no proven win or loss (about half the data is
@@ -82,6 +85,9 @@ struct Options {
   // their weights on telling won positions from lost ones instead of
   // ranking the open ones the search actually compares.
   bool skipProven = false;
+  // Move tables taken from an earlier generated source instead of fitted,
+  // so that a new value can be measured against the same move order.
+  const char* movesFrom = nullptr;
   const char* out = nullptr;
   std::vector<const char*> files;
 };
@@ -164,11 +170,33 @@ void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, Ev
 }
 
 void usage() {
-  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--skip-proven] [--out FILE] DATA...\n");
+  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--skip-proven] [--moves-from FILE] [--out FILE] DATA...\n");
   std::exit(2);
 }
 
-void writeTables(const Options& o, const std::vector<Model>& models, int argc, char** argv, int64_t positions) {
+// The provenance lines of a generated source (its command and data), each
+// indented as a quote: "\n//   | ..." per line.
+std::string provenanceOf(const char* path) {
+  std::string quoted;
+  std::FILE* f = std::fopen(path, "r");
+  if (!f) return quoted;
+  char text[1024];
+  bool inside = false;
+  while (std::fgets(text, sizeof text, f)) {
+    if (std::strncmp(text, "// Command:", 11) == 0) inside = true;
+    if (std::strncmp(text, "// Models:", 10) == 0 || std::strncmp(text, "#include", 8) == 0) break;
+    if (!inside) continue;
+    std::string l(text);
+    while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
+    if (l == "//") continue;
+    quoted += "\n//   | " + l.substr(l.size() >= 3 ? 3 : l.size());
+  }
+  std::fclose(f);
+  return quoted;
+}
+
+void writeTables(const Options& o, const std::vector<Model>& models, int argc, char** argv, int64_t positions,
+                 const std::string& keptHeader) {
   std::string header = "//\n// Command:";
   char line[512];
   for (int i = 0; i < argc; i++) header += std::string(" ") + argv[i];
@@ -201,6 +229,7 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
     }
     if (d) std::fclose(d);
   }
+  if (o.movesFrom) header += "\n//\n// Move tables kept from " + std::string(o.movesFrom) + ", whose header read:" + keptHeader;
   std::snprintf(line, sizeof line,
                 "\n//\n// Models: 0 free style, 1 standard, 2 Renju with Black to move, 3 Renju with White to move.\n"
                 "// learnedValue[model][0][code]: the mover's code, [1]: the opponent's, in the search's units\n"
@@ -241,6 +270,7 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--lambda") && i + 1 < argc) o.lambda = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--l2") && i + 1 < argc) o.value.l2 = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--skip-proven")) o.skipProven = true;
+    else if (!std::strcmp(argv[i], "--moves-from") && i + 1 < argc) o.movesFrom = argv[++i];
     else if (argv[i][0] == '-') usage();
     else o.files.push_back(argv[i]);
   }
@@ -274,6 +304,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tune: %s read, %lld positions so far\n", file, static_cast<long long>(positions));
   }
 
+  TableSource keptMoves;
+  if (o.movesFrom && !readTableSource(o.movesFrom, keptMoves)) {
+    std::fprintf(stderr, "%s: not a table source ruvan-tune wrote\n", o.movesFrom);
+    return 1;
+  }
+  // Read now: --out may name the same file.
+  const std::string keptHeader = o.movesFrom ? provenanceOf(o.movesFrom) : std::string();
   std::printf("%-12s %8s %8s | %-23s | %-23s | %-23s | %-30s | %-30s\n", "model", "train", "held", "value loss train/held",
               "search K, loss tr/held", "hand K, loss tr/held", "moves fitted: xent top1 top3", "hand order: top1 top3");
   for (int mi = 0; mi < MODELS; mi++) {
@@ -281,6 +318,11 @@ int main(int argc, char** argv) {
     m.valueWeights.assign(VALUE_WEIGHTS, 0.0);
     m.attack.assign(FOLDED_CODES, 0.0);
     m.block.assign(FOLDED_CODES, 0.0);
+    if (o.movesFrom)
+      for (int c = 0; c < FOLDED_CODES; c++) {
+        m.attack[c] = keptMoves.attack[mi * FOLDED_CODES + c] / static_cast<double>(MOVE_UNITS);
+        m.block[c] = keptMoves.block[mi * FOLDED_CODES + c] / static_cast<double>(MOVE_UNITS);
+      }
     if (m.train.empty() || m.held.empty()) continue;
     // The rows the value is fitted on, and the held-out rows of the same
     // kind: the open positions, or all of them.
@@ -297,7 +339,7 @@ int main(int argc, char** argv) {
                                               (1 - o.lambda) / (1 + std::exp(-m.searchScale * m.searchValue[i])));
     fitValue(m.values, valueRows, m.valueWeights, o.value);
     m.values.target = results;   // losses are reported against the results
-    fitMoves(m.moves, m.train, m.attack, m.block, o.moves);
+    if (!o.movesFrom) fitMoves(m.moves, m.train, m.attack, m.block, o.moves);
     m.handScale = lineSearchScale(m.handValue, m.values.target, valueRows, 1e-7, 1.0);
     const MoveStats trainMoves = moveStats(m.moves, m.train, m.attack, m.block);
     const MoveStats heldMoves = moveStats(m.moves, m.held, m.attack, m.block);
@@ -323,7 +365,7 @@ int main(int argc, char** argv) {
                 scaledLoss(m.handValue, m.values.target, open[1], m.handScale));
     std::fflush(stdout);
   }
-  if (o.out) writeTables(o, models, argc, argv, positions);
+  if (o.out) writeTables(o, models, argc, argv, positions, keptHeader);
   delete pos;
   delete tables;
   return 0;

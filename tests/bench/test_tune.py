@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks of the fitter through its command line, on data the generator makes:
-what --skip-proven leaves out of the value fit, and what it keeps.
+what --skip-proven leaves out of the value fit, and what it keeps; move
+tables kept from an earlier fit with --moves-from.
 
 Run as: python3 tests/bench/test_tune.py build/release/ruvan-datagen build/release/ruvan-tune
 """
@@ -41,13 +42,17 @@ class SkipProven(unittest.TestCase):
     def tearDownClass(cls):
         cls.folder.cleanup()
 
-    def fit(self, data, *options):
+    def fit(self, data, *options, kept=None):
         """Fits `data` as the file games.bin of a folder of its own, so that
         the header of the written tables (which names the file) is the same
-        for every variant; returns the report and the tables' text."""
+        for every variant; returns the report and the tables' text. `kept`
+        is written there as kept.cpp, for --moves-from."""
         with tempfile.TemporaryDirectory() as folder:
             with open(os.path.join(folder, "games.bin"), "wb") as f:
                 f.write(data)
+            if kept is not None:
+                with open(os.path.join(folder, "kept.cpp"), "w") as f:
+                    f.write(kept)
             done = run(TUNE, "--epochs", 60, "--move-epochs", 20, "--lambda", 0, *options, "--out", "tables.cpp",
                        "games.bin", cwd=folder)
             self.assertEqual(done.returncode, 0, done.stderr)
@@ -87,6 +92,31 @@ class SkipProven(unittest.TestCase):
         move_tables = lambda text: text[text.index("const int16_t learnedAttack"):]
         self.assertEqual(move_tables(full), move_tables(skipped))
         self.assertIn("held-out open positions (no proven value)", report)
+
+    def test_move_tables_kept_from_an_earlier_fit(self):
+        # An earlier fit on other data (the proven values turned) gives the
+        # move tables; the new fit keeps them as they were and fits its value.
+        changed, _ = self.with_proven_values_turned()
+        _, earlier = self.fit(changed[: len(changed) // 2], "--move-epochs", 5)
+        _, own = self.fit(self.bytes, "--skip-proven")
+        _, kept = self.fit(self.bytes, "--skip-proven", "--moves-from", "kept.cpp", kept=earlier)
+        moves = lambda text: text[text.index("const int16_t learnedAttack"):]
+        values = lambda text: text[text.index("const int16_t learnedValue"):text.index("const int16_t learnedAttack")]
+        self.assertNotEqual(moves(own), moves(earlier))
+        self.assertEqual(moves(kept), moves(earlier))
+        self.assertEqual(values(kept), values(own))
+        # The header says where the moves came from, quoting that file's data.
+        self.assertIn("Move tables kept from kept.cpp, whose header read:", kept)
+        self.assertIn("//   | Command: " + TUNE, kept)
+
+    def test_moves_from_a_file_that_is_no_table_source_is_refused(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "games.bin")
+            with open(path, "wb") as f:
+                f.write(self.bytes)
+            done = run(TUNE, "--moves-from", path, path)
+            self.assertEqual(done.returncode, 1)
+            self.assertIn("not a table source", done.stderr)
 
 
 if __name__ == "__main__":
