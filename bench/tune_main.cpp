@@ -326,12 +326,12 @@ int main(int argc, char** argv) {
     if (m.train.empty() || m.held.empty()) continue;
     // The rows the value is fitted on, and the held-out rows of the same
     // kind: the open positions, or all of them.
-    std::vector<uint32_t> open[2];
+    std::vector<uint32_t> openRows[2];
     for (int held = 0; held < 2; held++)
       for (uint32_t i : held ? m.held : m.train)
-        if (std::fabs(m.searchValue[i]) <= VALUE_CLAMP) open[held].push_back(i);
-    const std::vector<uint32_t>& valueRows = o.skipProven ? open[0] : m.train;
-    if (valueRows.empty() || open[1].empty()) continue;
+        if (std::fabs(m.searchValue[i]) <= VALUE_CLAMP) openRows[held].push_back(i);
+    const std::vector<uint32_t>& valueRows = o.skipProven ? openRows[0] : m.train;
+    if (valueRows.empty()) continue;
     m.searchScale = lineSearchScale(m.searchValue, m.values.target, valueRows, 1e-6, 1.0);
     const std::vector<float> results = m.values.target;
     for (size_t i = 0; i < results.size(); i++)
@@ -360,9 +360,9 @@ int main(int argc, char** argv) {
                 heldMoves.top1, heldMoves.top3, handTop1, handTop3);
     std::printf("%-12s train moves: top1 %.3f top3 %.3f\n", "", trainMoves.top1, trainMoves.top3);
     std::printf("%-12s held-out open positions (no proven value): %zu, value loss fitted %.4f, search %.4f, hand %.4f\n",
-                "", open[1].size(), valueLoss(m.values, open[1], m.valueWeights),
-                scaledLoss(m.searchValue, m.values.target, open[1], m.searchScale),
-                scaledLoss(m.handValue, m.values.target, open[1], m.handScale));
+                "", openRows[1].size(), valueLoss(m.values, openRows[1], m.valueWeights),
+                scaledLoss(m.searchValue, m.values.target, openRows[1], m.searchScale),
+                scaledLoss(m.handValue, m.values.target, openRows[1], m.handScale));
     std::fflush(stdout);
   }
   if (o.out) writeTables(o, models, argc, argv, positions, keptHeader);
