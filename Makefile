@@ -114,16 +114,15 @@ data: release
 TABLE_RUNS ?= 0:20:6000 1:20:6000 2:13:3000 2:14:3000
 TUNE_LAMBDA ?= 0
 TUNE_OPTIONS ?= --skip-proven --moves-from src/board/learned_tables.cpp
-table_file = $(DATA_DIR)/rule$(word 1,$(subst :, ,$(1)))-seed$(word 2,$(subst :, ,$(1))).bin
 tables: release
 	@mkdir -p $(DATA_DIR)
-	for run in $(TABLE_RUNS); do \
-	  set -- $$(echo $$run | tr : ' '); \
-	  nice -n 19 build/release/ruvan-datagen --out $(DATA_DIR)/rule$$1-seed$$2.bin --rule $$1 --games $$3 \
-	    --seed $$2 --nodes $(DATA_NODES) || exit 1; \
-	done
-	build/release/ruvan-tune --seed 1 --lambda $(TUNE_LAMBDA) $(TUNE_OPTIONS) --out src/board/learned_tables.cpp \
-	  $(foreach run,$(TABLE_RUNS),$(call table_file,$(run)))
+	files=; for run in $(TABLE_RUNS); do \
+	  set -- $$(echo $$run | tr : ' '); file=$(DATA_DIR)/rule$$1-seed$$2.bin; \
+	  nice -n 19 build/release/ruvan-datagen --out $$file --rule $$1 --games $$3 --seed $$2 \
+	    --nodes $(DATA_NODES) || exit 1; \
+	  files="$$files $$file"; \
+	done; \
+	build/release/ruvan-tune --seed 1 --lambda $(TUNE_LAMBDA) $(TUNE_OPTIONS) --out src/board/learned_tables.cpp $$files
 	$(MAKE) --no-print-directory release
 
 bench: release

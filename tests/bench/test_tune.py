@@ -24,6 +24,16 @@ def run(program, *args, cwd=None):
                           text=True, timeout=600, cwd=cwd)
 
 
+def moves(text):
+    """The move tables of a generated source."""
+    return text[text.index("const int16_t learnedAttack"):]
+
+
+def values(text):
+    """The value and situation tables of a generated source."""
+    return text[text.index("const int16_t learnedValue"):text.index("const int16_t learnedAttack")]
+
+
 def value_of(data, i):
     return struct.unpack_from("<h", data, i + 14)[0]
 
@@ -89,8 +99,7 @@ class SkipProven(unittest.TestCase):
         # Left out of the value, the proven positions still teach the moves:
         # the move tables of both fits are the same.
         self.assertNotEqual(full, skipped)
-        move_tables = lambda text: text[text.index("const int16_t learnedAttack"):]
-        self.assertEqual(move_tables(full), move_tables(skipped))
+        self.assertEqual(moves(full), moves(skipped))
         self.assertIn("held-out open positions (no proven value)", report)
 
     def test_move_tables_kept_from_an_earlier_fit(self):
@@ -100,8 +109,6 @@ class SkipProven(unittest.TestCase):
         _, earlier = self.fit(changed[: len(changed) // 2], "--move-epochs", 5)
         _, own = self.fit(self.bytes, "--skip-proven")
         _, kept = self.fit(self.bytes, "--skip-proven", "--moves-from", "kept.cpp", kept=earlier)
-        moves = lambda text: text[text.index("const int16_t learnedAttack"):]
-        values = lambda text: text[text.index("const int16_t learnedValue"):text.index("const int16_t learnedAttack")]
         self.assertNotEqual(moves(own), moves(earlier))
         self.assertEqual(moves(kept), moves(earlier))
         self.assertEqual(values(kept), values(own))
