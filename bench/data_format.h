@@ -29,7 +29,9 @@
 //       24  100 cells       2 bits per cell, cell (x, y) at k = x * DATA_SIDE + y,
 //                           byte k / 4, bits 2 (k % 4) + 1 .. 2 (k % 4):
 //                           EMPTY 0, BLACK 1, WHITE 2, BLOCK 3 (core/types.h)
-//      124    4 reserved    zero
+//      124    4 valueNodes  0, or the budget of the search that gave `value`
+//                           when ruvan-datagen --relabel searched the position
+//                           again (nodeBudget stays that of the game's moves)
 //
 //   flags:  bit 7..3 zero | bit 2..1 result for the side to move | bit 0 side to move
 //           side to move 0 Black, 1 White; result 0 loss, 1 draw, 2 win
@@ -73,7 +75,7 @@ struct DataRecord {
   uint8_t openingPly;
   uint8_t reserved0;
   uint8_t cells[DATA_SIDE * DATA_SIDE / 4];
-  uint32_t reserved1;
+  uint32_t valueNodes;
 
   int sideToMove() const { return (flags & FLAG_SIDE_WHITE) ? WHITE : BLACK; }
   int result() const { return (flags >> FLAG_RESULT_SHIFT) & FLAG_RESULT_MASK; }
@@ -90,7 +92,7 @@ struct DataRecord {
   }
 };
 static_assert(sizeof(DataRecord) == DATA_RECORD_BYTES, "a data record is 128 bytes");
-static_assert(offsetof(DataRecord, cells) == 24 && offsetof(DataRecord, reserved1) == 124,
+static_assert(offsetof(DataRecord, cells) == 24 && offsetof(DataRecord, valueNodes) == 124,
               "the record layout drawn above");
 
 // The search value as stored: decisive values keep only their sign.

@@ -3,6 +3,7 @@
 //
 // Usage: ruvan-datagen --out FILE --rule R --games N [--seed S] [--nodes K] [--white-nodes K]
 //                      [--first G]
+//        ruvan-datagen --relabel FROM --out FILE --nodes K
 //
 // --white-nodes gives White's searches a budget of their own (Black keeps
 // --nodes): games between a weaker and a stronger side, whose results value a
@@ -30,6 +31,16 @@
 // five can be made any more (a draw). When the search finds no move the game
 // goes on with the engine's own fallback, as its reply to a manager would.
 //
+// Searched again. --relabel replays every game of FROM (a file this program
+// wrote) and searches each position once more at K nodes, as the game's own
+// searches ran: the tables cleared before the game, each position in turn.
+// The value of an open position becomes the new search's: a target for the
+// fitter from a larger search than the one that chose the moves, on the same
+// positions (README: it fitted a weaker value). A proven value stays.
+// Records keep everything else, with K in valueNodes.
+// At the game's own budget the values come out as they were. The output
+// resumes like a generated file.
+//
 // One core: the program runs one search thread. Two files of different rules
 // (or seeds) can be generated at once by two processes.
 #include <sys/stat.h>
@@ -41,6 +52,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "board/board.h"
 #include "control/engine.h"
@@ -66,6 +78,8 @@ struct Options {
   int64_t games = -1;
   int nodes = DEFAULT_NODES;
   int whiteNodes = 0;   // White's budget when it differs from Black's (0: the same)
+  const char* relabel = nullptr;   // --relabel: the file whose games are searched again
+  int valueNodes = 0;   // ... at this budget (--nodes); 0 when playing games
   int budget(int colour) const { return colour == WHITE && whiteNodes > 0 ? whiteNodes : nodes; }
 };
 
@@ -124,6 +138,34 @@ void describe(const Position& game, DataRecord& r) {
     for (int y = 0; y < game.yExtent; y++) r.setCell(x, y, game.board.cells[cellIndex(x, y)]);
 }
 
+// A new game on the engine: the board, and every table cleared, so that a
+// game's searches depend on nothing played before it.
+void newGame(Engine& engine, int width, int height, int rule) {
+  Position& game = engine.game;
+  game.startGame(width, height, rule);
+  game.rebuild(rule);
+  engine.tt.prepare(rule, engine.tt.bucketCount);
+  engine.fourCache.prepare(rule, engine.fourCache.bucketCount);
+  engine.tt.clear();
+  engine.fourCache.clear();
+  engine.threatCache.clear();
+}
+
+// The engine's search of the game's position for `colour` at `nodes` nodes:
+// its value, and its move in x, y (-1 when it has none).
+int searchPosition(Engine& engine, int colour, int nodes, int& x, int& y) {
+  engine.limits.max_node = nodes;
+  engine.limits.max_depth = 0;
+  engine.limits.timeout_turn = 1000000;
+  engine.limits.time_left = INT32_MAX;
+  engine.stopRequested = 0;
+  engine.game.finalValue = 0;
+  const int value = engine.searchGame(colour, false);
+  x = engine.mainWorker().search.bestX;
+  y = engine.mainWorker().search.bestY;
+  return value;
+}
+
 // Plays game g and fills `records` with its positions; returns their count,
 // and the winner's colour (0 for a draw) in `winner`.
 int playGame(Engine& engine, const Options& o, uint32_t g, DataRecord* records, int& winner) {
@@ -131,13 +173,7 @@ int playGame(Engine& engine, const Options& o, uint32_t g, DataRecord* records, 
   const bool big = random.below(5) == 0;
   const int side = big ? 20 : 15;
   Position& game = engine.game;
-  game.startGame(side, side, o.rule);
-  game.rebuild(o.rule);
-  engine.tt.prepare(o.rule, engine.tt.bucketCount);
-  engine.fourCache.prepare(o.rule, engine.fourCache.bucketCount);
-  engine.tt.clear();
-  engine.fourCache.clear();
-  engine.threatCache.clear();
+  newGame(engine, side, side, o.rule);
 
   // The opening: too few stones of one colour for a five, a four-three or a
   // forbidden point, so any placement is a legal, undecided position.
@@ -154,14 +190,8 @@ int playGame(Engine& engine, const Options& o, uint32_t g, DataRecord* records, 
   winner = 0;
   for (;;) {
     const int colour = game.recordCount % 2 == 0 ? BLACK : WHITE;
-    engine.limits.max_node = o.budget(colour);
-    engine.limits.max_depth = 0;
-    engine.limits.timeout_turn = 1000000;
-    engine.limits.time_left = INT32_MAX;
-    engine.stopRequested = 0;
-    game.finalValue = 0;
-    const int value = engine.searchGame(colour, false);
-    int x = engine.mainWorker().search.bestX, y = engine.mainWorker().search.bestY;
+    int x, y;
+    const int value = searchPosition(engine, colour, o.budget(colour), x, y);
     // No move from the search (every move loses, the only block forbidden):
     // the engine's reply would be its first free cell, so the game goes on
     // with that; none at all is a full board, a draw.
@@ -192,10 +222,48 @@ int playGame(Engine& engine, const Options& o, uint32_t g, DataRecord* records, 
   return count;
 }
 
+// Searches the positions of one game of a data file again at o.valueNodes
+// nodes, replaying the game as playGame played it: the tables cleared first,
+// then every position searched in the order played, so that at the game's
+// own budget each search meets the tables it met then. An open position takes
+// the new value (which may now be a proof); a proven one keeps its proof.
+// False when the records do not replay as one game.
+bool relabelGame(Engine& engine, const Options& o, DataRecord* records, int count) {
+  const DataRecord& first = records[0];
+  if (first.width < 5 || first.height < 5 || first.width > DATA_SIDE || first.height > DATA_SIDE) return false;
+  newGame(engine, first.width, first.height, first.rule);
+  Position& game = engine.game;
+  // The opening's stones, Black's and White's in turn (the position's key is
+  // its set of stones, so their order changes no search).
+  int stones[2][MAX_CELLS], counts[2] = {0, 0};
+  for (int x = 0; x < first.width; x++)
+    for (int y = 0; y < first.height; y++) {
+      const int c = first.cell(x, y);
+      if (c == BLACK || c == WHITE) stones[c - 1][counts[c - 1]++] = cellIndex(x, y);
+    }
+  if (counts[0] != counts[1] && counts[0] != counts[1] + 1) return false;
+  for (int i = 0; i < counts[0]; i++)
+    for (int k = 0; k < 2 && i < counts[k]; k++) game.playOwnMove(cellX(stones[k][i]), cellY(stones[k][i]), o.rule);
+  for (int i = 0; i < count; i++) {
+    DataRecord& r = records[i];
+    const int colour = game.recordCount % 2 == 0 ? BLACK : WHITE;
+    if (r.gameIndex != first.gameIndex || r.sideToMove() != colour || r.ply != game.recordCount) return false;
+    for (int x = 0; x < r.width; x++)
+      for (int y = 0; y < r.height; y++)
+        if (r.cell(x, y) != game.board.cells[cellIndex(x, y)]) return false;
+    int x, y;
+    const int value = searchPosition(engine, colour, o.valueNodes, x, y);
+    if (r.value > -VALUE_DECISIVE && r.value < VALUE_DECISIVE) r.value = clampValue(value);
+    r.valueNodes = static_cast<uint32_t>(o.valueNodes);
+    if (i + 1 < count && game.playOwnMove(r.moveX, r.moveY, o.rule) != BoardDone) return false;
+  }
+  return true;
+}
+
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: ruvan-datagen --out FILE --rule 0|1|2 --games N [--seed S] [--nodes K] [--white-nodes K]"
-               " [--first G]\n");
+               " [--first G]\n       ruvan-datagen --relabel FROM --out FILE --nodes K\n");
   std::exit(2);
 }
 
@@ -212,7 +280,14 @@ Options parse(int argc, char** argv) {
     else if (!std::strcmp(key, "--nodes")) o.nodes = std::atoi(value);
     else if (!std::strcmp(key, "--white-nodes")) o.whiteNodes = std::atoi(value);
     else if (!std::strcmp(key, "--first")) o.first = std::atoll(value);
+    else if (!std::strcmp(key, "--relabel")) o.relabel = value;
     else usage();
+  }
+  if (o.relabel) {
+    // The rule, seed and budgets are the source's; only the new budget is given.
+    if (!o.out || o.rule >= 0 || o.games >= 0 || o.whiteNodes != 0 || o.first != 0 || o.nodes < 1) usage();
+    o.valueNodes = o.nodes;
+    return o;
   }
   if (!o.out || o.rule < 0 || o.rule > 2 || o.games < 0 || o.nodes < 1 || o.whiteNodes < 0 || o.first < 0) usage();
   return o;
@@ -243,7 +318,8 @@ int64_t prepareFile(const Options& o, int64_t end, int64_t& kept) {
     std::exit(1);
   };
   auto ours = [&](const DataRecord& x) {
-    return x.seed == o.seed && x.rule == o.rule && x.nodeBudget == static_cast<uint32_t>(o.budget(x.sideToMove()));
+    return x.seed == o.seed && x.rule == o.rule && x.nodeBudget == static_cast<uint32_t>(o.budget(x.sideToMove())) &&
+           x.valueNodes == static_cast<uint32_t>(o.valueNodes);
   };
   DataRecord last{}, r{};
   std::fseek(f, static_cast<long>((records - 1) * DATA_RECORD_BYTES), SEEK_SET);
@@ -271,10 +347,47 @@ int64_t prepareFile(const Options& o, int64_t end, int64_t& kept) {
   return last.gameIndex > o.first ? last.gameIndex : o.first;
 }
 
+// Reads the whole file to be searched again and takes its settings into o:
+// rule, seed, each side's budget (from game 0's first two positions) and
+// its games. Exits when it holds no record or is not of one seed and rule.
+std::vector<DataRecord> readSource(Options& o) {
+  std::vector<DataRecord> source;
+  std::FILE* f = std::fopen(o.relabel, "rb");
+  if (!f) {
+    std::perror(o.relabel);
+    std::exit(1);
+  }
+  DataRecord r;
+  while (std::fread(&r, sizeof r, 1, f) == 1) source.push_back(r);
+  std::fclose(f);
+  if (source.empty()) {
+    std::fprintf(stderr, "datagen: %s holds no position\n", o.relabel);
+    std::exit(1);
+  }
+  const DataRecord& first = source.front();
+  const DataRecord& second = source.size() > 1 && source[1].gameIndex == first.gameIndex ? source[1] : first;
+  o.rule = first.rule;
+  o.seed = first.seed;
+  o.nodes = static_cast<int>((first.sideToMove() == BLACK ? first : second).nodeBudget);
+  const int white = static_cast<int>((first.sideToMove() == WHITE ? first : second).nodeBudget);
+  o.whiteNodes = white != o.nodes ? white : 0;
+  o.first = first.gameIndex;
+  o.games = int64_t{source.back().gameIndex} + 1 - o.first;
+  for (const DataRecord& x : source)
+    if (x.seed != o.seed || x.rule != o.rule || x.rule > RULE_RENJU || x.gameIndex < first.gameIndex ||
+        x.valueNodes != 0) {
+      std::fprintf(stderr, "datagen: %s is not one run of ruvan-datagen's games\n", o.relabel);
+      std::exit(1);
+    }
+  return source;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Options o = parse(argc, argv);
+  Options o = parse(argc, argv);
+  std::vector<DataRecord> source;
+  if (o.relabel) source = readSource(o);
   int64_t kept = 0;
   const int64_t end = o.first + o.games;
   const int64_t start = prepareFile(o, end, kept);
@@ -300,9 +413,23 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "datagen: %s rule %d seed %u nodes %d: games %lld ... %lld (%lld positions kept)\n", o.out,
                o.rule, o.seed, o.nodes, static_cast<long long>(start), static_cast<long long>(end - 1),
                static_cast<long long>(kept));
+  if (o.relabel) std::fprintf(stderr, "datagen: the positions of %s searched again at %d nodes\n", o.relabel, o.valueNodes);
+  size_t cursor = 0;   // the source's first record of game g
   for (int64_t g = start; g < end; g++) {
-    int winner = 0;
-    const int n = playGame(*engine, o, static_cast<uint32_t>(g), records, winner);
+    int winner = 0, n = 0;
+    if (o.relabel) {
+      while (cursor < source.size() && source[cursor].gameIndex < g) cursor++;
+      while (cursor < source.size() && source[cursor].gameIndex == g && n < MAX_CELLS) records[n++] = source[cursor++];
+      if (n > 0 && !relabelGame(*engine, o, records, n)) {
+        std::fprintf(stderr, "datagen: game %lld of %s does not replay as ruvan-datagen played it\n",
+                     static_cast<long long>(g), o.relabel);
+        return 1;
+      }
+      const int result = n > 0 ? records[0].result() : RESULT_DRAW;
+      winner = result == RESULT_DRAW ? 0 : result == RESULT_WIN ? records[0].sideToMove() : records[0].sideToMove() ^ 3;
+    } else {
+      n = playGame(*engine, o, static_cast<uint32_t>(g), records, winner);
+    }
     if (n > 0 && std::fwrite(records, sizeof(DataRecord), n, f) != static_cast<size_t>(n)) {
       std::perror(o.out);
       return 1;

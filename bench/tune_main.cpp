@@ -225,6 +225,10 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
         std::snprintf(line, sizeof line, " --white-nodes %u", whiteNodes);
         header += line;
       }
+      if (first.valueNodes != 0) {
+        std::snprintf(line, sizeof line, ", values searched again by --relabel --nodes %u", first.valueNodes);
+        header += line;
+      }
       header += ")";
     }
     if (d) std::fclose(d);

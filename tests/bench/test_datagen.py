@@ -25,8 +25,10 @@ def records(path):
     for i in range(0, len(data), RECORD):
         game, seed, budget, ply, value, rule, w, h, flags, mx, my, opening = struct.unpack_from(
             "<IIIHhBBBBBBB", data, i)
-        out.append(dict(game=game, seed=seed, budget=budget, ply=ply, rule=rule, size=(w, h),
-                        white=flags & 1, result=(flags >> 1) & 3, move=(mx, my), opening=opening))
+        value_nodes, = struct.unpack_from("<I", data, i + 124)
+        out.append(dict(game=game, seed=seed, budget=budget, ply=ply, value=value, rule=rule, size=(w, h),
+                        white=flags & 1, result=(flags >> 1) & 3, move=(mx, my), opening=opening,
+                        board=data[i + 24:i + 124], value_nodes=value_nodes))
     return out
 
 
@@ -99,6 +101,90 @@ class Datagen(unittest.TestCase):
         done = run("--out", self.path("x.bin"), "--rule", 0, "--games", 1, "--white-nodes", -5)
         self.assertEqual(done.returncode, 2)
         self.assertIn("usage", done.stderr)
+
+
+PROVEN = 32000
+
+
+class Relabel(unittest.TestCase):
+    """--relabel: the positions of a generated file searched again."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.source = os.path.join(cls.folder.name, "source.bin")
+        done = run("--out", cls.source, "--rule", 2, "--games", 8, "--seed", 4, "--nodes", 300)
+        assert done.returncode == 0, done.stderr
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def relabel(self, name, nodes, source=None):
+        out = os.path.join(self.folder.name, name)
+        done = run("--relabel", source or self.source, "--out", out, "--nodes", nodes)
+        return done, out
+
+    def test_at_the_games_own_budget_every_value_comes_out_as_it_was(self):
+        # Each search meets the tables it met in the game: the replay is exact.
+        done, out = self.relabel("same.bin", 300)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        source, again = records(self.source), records(out)
+        self.assertEqual(len(again), len(source))
+        for a, b in zip(source, again):
+            self.assertEqual(b["value_nodes"], 300)
+            b = dict(b, value_nodes=0)
+            self.assertEqual(a, b)
+
+    def test_a_larger_budget_changes_open_values_only(self):
+        done, out = self.relabel("deeper.bin", 5000)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        source, again = records(self.source), records(out)
+        changed = 0
+        for a, b in zip(source, again):
+            self.assertEqual(b["budget"], a["budget"], "the game's own budget stays")
+            if abs(a["value"]) == PROVEN:
+                self.assertEqual(b["value"], a["value"], "a proof stays")
+            changed += b["value"] != a["value"]
+            self.assertEqual(dict(b, value=0, value_nodes=0), dict(a, value=0))
+        self.assertGreater(changed, len(source) // 10)
+
+    def test_a_cut_output_resumes_to_the_same_bytes(self):
+        done, whole = self.relabel("whole.bin", 600)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        part = os.path.join(self.folder.name, "part.bin")
+        with open(whole, "rb") as f:
+            data = f.read()
+        with open(part, "wb") as f:
+            f.write(data[:len(data) // 2 + 40])
+        done, _ = self.relabel("part.bin", 600)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(part, "rb") as f:
+            self.assertEqual(f.read(), data)
+        # Resuming at another budget would mix two targets in one file.
+        done, _ = self.relabel("part.bin", 700)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("not these settings", done.stderr)
+
+    def test_sources_that_are_no_run_of_games_are_refused(self):
+        done, once = self.relabel("once.bin", 400)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        done, _ = self.relabel("twice.bin", 800, source=once)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("not one run", done.stderr)
+        # A board that does not follow from the game's moves.
+        with open(self.source, "rb") as f:
+            data = bytearray(f.read())
+        data[RECORD * 3 + 24] ^= 0x3
+        broken = os.path.join(self.folder.name, "broken.bin")
+        with open(broken, "wb") as f:
+            f.write(data)
+        done, _ = self.relabel("from_broken.bin", 300, source=broken)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("does not replay", done.stderr)
+        # Settings of the games' own are the source's, not the command's.
+        self.assertEqual(run("--relabel", self.source, "--out", os.path.join(self.folder.name, "x.bin"),
+                             "--nodes", 300, "--rule", 2).returncode, 2)
 
 
 if __name__ == "__main__":
