@@ -111,7 +111,7 @@ data: release
 # (src/board/learned_tables.cpp is generated, its header names the data and
 # the command), and the engine built with them. The data of a run already in
 # DATA_DIR is kept (its last game is played again).
-TABLE_RUNS ?= 0:20:6000 1:20:6000 2:13:3000 2:14:3000
+TABLE_RUNS ?= 0:20:6000 0:21:6000 1:20:6000 2:13:3000 2:14:3000
 TUNE_LAMBDA ?= 0
 TUNE_OPTIONS ?= --skip-proven --moves-from src/board/learned_tables.cpp
 tables: release
