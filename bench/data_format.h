@@ -95,6 +95,13 @@ static_assert(sizeof(DataRecord) == DATA_RECORD_BYTES, "a data record is 128 byt
 static_assert(offsetof(DataRecord, cells) == 24 && offsetof(DataRecord, valueNodes) == 124,
               "the record layout drawn above");
 
+// Each side's node budget, from a game's first two records (its positions
+// alternate sides; pass the first twice for a game of one position).
+inline void sideBudgets(const DataRecord& first, const DataRecord& second, uint32_t& black, uint32_t& white) {
+  black = (first.sideToMove() == BLACK ? first : second).nodeBudget;
+  white = (first.sideToMove() == WHITE ? first : second).nodeBudget;
+}
+
 // The search value as stored: decisive values keep only their sign.
 inline int16_t clampValue(int v) {
   if (v >= DECISIVE_SCORE) return VALUE_DECISIVE;

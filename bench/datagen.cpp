@@ -368,9 +368,10 @@ std::vector<DataRecord> readSource(Options& o) {
   const DataRecord& second = source.size() > 1 && source[1].gameIndex == first.gameIndex ? source[1] : first;
   o.rule = first.rule;
   o.seed = first.seed;
-  o.nodes = static_cast<int>((first.sideToMove() == BLACK ? first : second).nodeBudget);
-  const int white = static_cast<int>((first.sideToMove() == WHITE ? first : second).nodeBudget);
-  o.whiteNodes = white != o.nodes ? white : 0;
+  uint32_t black, white;
+  sideBudgets(first, second, black, white);
+  o.nodes = static_cast<int>(black);
+  o.whiteNodes = white != black ? static_cast<int>(white) : 0;
   o.first = first.gameIndex;
   o.games = int64_t{source.back().gameIndex} + 1 - o.first;
   for (const DataRecord& x : source)

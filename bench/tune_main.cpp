@@ -211,9 +211,8 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
       // The first two records are the two sides of game 0: each keeps its
       // own side's budget, which differ when White had --white-nodes.
       if (std::fread(&second, sizeof second, 1, d) != 1) second = first;
-      const bool blackFirst = first.sideToMove() == BLACK;
-      const uint32_t blackNodes = (blackFirst ? first : second).nodeBudget;
-      const uint32_t whiteNodes = (blackFirst ? second : first).nodeBudget;
+      uint32_t blackNodes, whiteNodes;
+      sideBudgets(first, second, blackNodes, whiteNodes);
       std::fseek(d, 0, SEEK_END);
       const long records = std::ftell(d) / DATA_RECORD_BYTES;
       std::fseek(d, (records - 1) * DATA_RECORD_BYTES, SEEK_SET);
