@@ -195,17 +195,22 @@ struct TableShape {
   const char* declaration;
   std::vector<int16_t> TableSource::*field;
   size_t size;
+  // A source written before the table existed reads as zeros for it, which
+  // is what the engine played with then.
+  bool optional;
 };
 
-const TableShape TABLE_SHAPES[4] = {
+const TableShape TABLE_SHAPES[5] = {
     {"const int16_t learnedValue[LEARNED_MODELS][2][FOLDED_CODES] = {", &TableSource::value,
-     size_t{LEARNED_MODELS} * 2 * FOLDED_CODES},
+     size_t{LEARNED_MODELS} * 2 * FOLDED_CODES, false},
     {"const int16_t learnedSituation[LEARNED_MODELS][THREAT_SITUATIONS] = {", &TableSource::situation,
-     size_t{LEARNED_MODELS} * THREAT_SITUATIONS},
+     size_t{LEARNED_MODELS} * THREAT_SITUATIONS, false},
     {"const int16_t learnedAttack[LEARNED_MODELS][FOLDED_CODES] = {", &TableSource::attack,
-     size_t{LEARNED_MODELS} * FOLDED_CODES},
+     size_t{LEARNED_MODELS} * FOLDED_CODES, false},
     {"const int16_t learnedBlock[LEARNED_MODELS][FOLDED_CODES] = {", &TableSource::block,
-     size_t{LEARNED_MODELS} * FOLDED_CODES},
+     size_t{LEARNED_MODELS} * FOLDED_CODES, false},
+    {"const int16_t learnedJointValue[LEARNED_MODELS][JOINT_CLASSES * JOINT_CLASSES] = {", &TableSource::joint,
+     size_t{LEARNED_MODELS} * JOINT_CLASSES * JOINT_CLASSES, true},
 };
 
 }  // namespace
@@ -248,6 +253,10 @@ bool readTableSource(const char* path, TableSource& t) {
     std::vector<int16_t>& v = t.*shape.field;
     v.clear();
     size_t at = text.find(shape.declaration);
+    if (at == std::string::npos && shape.optional) {
+      v.assign(shape.size, 0);
+      continue;
+    }
     if (at == std::string::npos) return false;
     at += std::strlen(shape.declaration);
     const size_t end = text.find("};", at);

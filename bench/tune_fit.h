@@ -76,7 +76,7 @@ double scaledLoss(const std::vector<float>& x, const std::vector<float>& y, cons
                   double scale);
 
 // The generated source of the learned tables (src/board/learned_tables.cpp):
-// a comment header, then the four arrays of board/learned_tables.h in order,
+// a comment header, then the five arrays of board/learned_tables.h in order,
 // 24 numbers a line. writeTableSource prints `header` (comment lines, each
 // starting "// ") after the first line; readTableSource reads the numbers
 // back from such a file, false when it cannot be read or a count is wrong.
@@ -85,6 +85,7 @@ struct TableSource {
   std::vector<int16_t> situation;   // [model][situation]
   std::vector<int16_t> attack;      // [model][code]
   std::vector<int16_t> block;       // [model][code]
+  std::vector<int16_t> joint;       // [model][mover's class][opponent's class]
 };
 bool writeTableSource(const char* path, const std::string& header, const TableSource& t);
 bool readTableSource(const char* path, TableSource& t);

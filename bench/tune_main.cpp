@@ -1,7 +1,7 @@
 // ruvan-tune: fits value and move tables on ruvan-datagen's positions.
 //
 // Usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P]
-//                   [--skip-proven] [--moves-from FILE] [--out FILE] DATA...
+//                   [--skip-proven] [--joint RULES] [--moves-from FILE] [--out FILE] DATA...
 //
 // For every rule found in the data files, each position is set up on a board
 // of the engine's own and its features read (eval/features.h). A model is one
@@ -9,6 +9,7 @@
 // since only Black has forbidden points):
 //
 //   value   sigmoid(sum over empty cells of mover[code] + opponent[code]
+//                   (+ pair[mover's class][opponent's class] with --joint)
 //                   + situation[threats seen from the mover])
 //           fitted by logistic regression towards the result (1 win,
 //           0.5 draw, 0 loss), weights in logit units;
@@ -49,8 +50,9 @@
 
 namespace {
 
-constexpr int VALUE_WEIGHTS = 2 * FOLDED_CODES + THREAT_SITUATIONS;
 constexpr int SITUATION_BASE = 2 * FOLDED_CODES;
+constexpr int JOINT_BASE = SITUATION_BASE + THREAT_SITUATIONS;
+constexpr int VALUE_WEIGHTS = JOINT_BASE + JOINT_CLASSES * JOINT_CLASSES;
 constexpr int MOVE_UNITS = 256;
 constexpr int HAND_TEMPO = 50;   // threat_eval.cpp's tempo, part of the hand-set value
 constexpr int MODELS = 4;        // free style, standard, Renju Black to move, Renju White to move
@@ -88,6 +90,9 @@ struct Options {
   // Move tables taken from an earlier generated source instead of fitted,
   // so that a new value can be measured against the same move order.
   const char* movesFrom = nullptr;
+  // Rules whose value also learns the pair table (a weight per pair of the
+  // mover's and the opponent's class at a cell); the others keep it zero.
+  bool jointRules[3] = {false, false, false};
   const char* out = nullptr;
   std::vector<const char*> files;
 };
@@ -124,21 +129,25 @@ void setUp(Position& pos, const DataRecord& r) {
     }
 }
 
-void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, EvalFeatures& f,
-               std::vector<float>& scratch) {
+void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, bool jointFeatures,
+               EvalFeatures& f, std::vector<float>& scratch) {
   const int mover = r.sideToMove(), me = mover - 1, you = 2 - mover;
   evalCollect(pos, f);
   const uint32_t index = static_cast<uint32_t>(m.values.size());
   (hold ? m.held : m.train).push_back(index);
 
   // Value: code counts of both sides and the situation.
-  scratch.assign(2 * FOLDED_CODES, 0.0f);
+  scratch.assign(VALUE_WEIGHTS, 0.0f);
   std::vector<uint32_t> touched;
-  for (int i = 0; i < f.cellCount; i++)
-    for (int side = 0; side < 2; side++) {
-      const uint32_t id = f.codes[side == 0 ? me : you][i] + side * FOLDED_CODES;
-      if (scratch[id]++ == 0) touched.push_back(id);
-    }
+  auto count = [&](uint32_t id) {
+    if (scratch[id]++ == 0) touched.push_back(id);
+  };
+  for (int i = 0; i < f.cellCount; i++) {
+    count(f.codes[me][i]);
+    count(f.codes[you][i] + FOLDED_CODES);
+    if (jointFeatures)
+      count(JOINT_BASE + jointClassOfCode[f.codes[me][i]] * JOINT_CLASSES + jointClassOfCode[f.codes[you][i]]);
+  }
   for (uint32_t id : touched) m.values.features.push_back({id, scratch[id]});
   m.values.features.push_back({SITUATION_BASE + threatsOfMover(f.threatMask, mover), 1.0f});
   m.values.offsets.push_back(static_cast<uint32_t>(m.values.features.size()));
@@ -170,7 +179,7 @@ void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, Ev
 }
 
 void usage() {
-  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--skip-proven] [--moves-from FILE] [--out FILE] DATA...\n");
+  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--skip-proven] [--joint RULES] [--moves-from FILE] [--out FILE] DATA...\n");
   std::exit(2);
 }
 
@@ -198,7 +207,7 @@ std::string provenanceOf(const char* path) {
 void writeTables(const Options& o, const std::vector<Model>& models, int argc, char** argv, int64_t positions,
                  const std::string& keptHeader) {
   std::string header = "//\n// Command:";
-  char line[512];
+  char line[1024];
   for (int i = 0; i < argc; i++) header += std::string(" ") + argv[i];
   std::snprintf(line, sizeof line, "\n// Data: %lld positions from", static_cast<long long>(positions));
   header += line;
@@ -238,8 +247,9 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
                 "// learnedValue[model][0][code]: the mover's code, [1]: the opponent's, in the search's units\n"
                 "// (logit weights divided by the model's line-searched scale of the search value);\n"
                 "// learnedSituation[model][threats seen from the mover]; learnedAttack / learnedBlock in\n"
-                "// 1/%d of a logit. A model without data has zero tables.\n",
-                MOVE_UNITS);
+                "// 1/%d of a logit; learnedJointValue[model][mover's class * %d + opponent's class]\n"
+                "// in the search's units. A model without data has zero tables.\n",
+                MOVE_UNITS, JOINT_CLASSES);
   header += line;
   auto clampInt16 = [](double v) {
     return static_cast<int16_t>(std::lround(std::max(-32000.0, std::min(32000.0, v))));
@@ -250,6 +260,8 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
     for (int i = 0; i < 2 * FOLDED_CODES; i++) t.value.push_back(scale > 0 ? clampInt16(m.valueWeights[i] / scale) : 0);
     for (int i = 0; i < THREAT_SITUATIONS; i++)
       t.situation.push_back(scale > 0 ? clampInt16(m.valueWeights[SITUATION_BASE + i] / scale) : 0);
+    for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
+      t.joint.push_back(scale > 0 ? clampInt16(m.valueWeights[JOINT_BASE + i] / scale) : 0);
     for (int c = 0; c < FOLDED_CODES; c++) {
       t.attack.push_back(clampInt16(m.attack[c] * MOVE_UNITS));
       t.block.push_back(clampInt16(m.block[c] * MOVE_UNITS));
@@ -273,6 +285,11 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--lambda") && i + 1 < argc) o.lambda = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--l2") && i + 1 < argc) o.value.l2 = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--skip-proven")) o.skipProven = true;
+    else if (!std::strcmp(argv[i], "--joint") && i + 1 < argc) {
+      for (const char* c = argv[++i]; *c; c++)
+        if (*c >= '0' && *c <= '2') o.jointRules[*c - '0'] = true;
+        else if (*c != ',') usage();
+    }
     else if (!std::strcmp(argv[i], "--moves-from") && i + 1 < argc) o.movesFrom = argv[++i];
     else if (argv[i][0] == '-') usage();
     else o.files.push_back(argv[i]);
@@ -300,7 +317,8 @@ int main(int argc, char** argv) {
     while (std::fread(&r, sizeof r, 1, in) == 1) {
       if (r.rule > RULE_RENJU || r.width > DATA_SIDE || r.height > DATA_SIDE) continue;
       setUp(*pos, r);
-      addRecord(models[modelOf(r.rule, r.sideToMove())], *pos, r, heldOut(o.seed, r), features, scratch);
+      addRecord(models[modelOf(r.rule, r.sideToMove())], *pos, r, heldOut(o.seed, r), o.jointRules[r.rule], features,
+                scratch);
       positions++;
     }
     std::fclose(in);

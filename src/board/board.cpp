@@ -119,6 +119,7 @@ void Position::resetBoard() {
   std::memset(board.cellInfo, 0, sizeof board.cellInfo);
   board.scoreSum[0] = board.scoreSum[1] = 0;
   std::memset(board.learnedSum, 0, sizeof board.learnedSum);
+  std::memset(board.jointSum, 0, sizeof board.jointSum);
   for (int x = 0; x < n; x++)
     for (int y = 0; y < n; y++) {
       const int cell = cellIndex(x, y);
@@ -287,6 +288,7 @@ bool Position::boardIsConsistent() const {
   }
   int scoreSum[2] = {0, 0};
   int learnedSum[2][2] = {{0, 0}, {0, 0}};
+  int jointSum[2] = {0, 0};
   for (int x = 0; x < n; x++)
     for (int y = 0; y < n; y++) {
       const int cell = cellIndex(x, y);
@@ -305,6 +307,12 @@ bool Position::boardIsConsistent() const {
         }
       }
       const CellInfo& have = board.cellInfo[cell];
+      if (tables->learned && board.cells[cell] == EMPTY) {
+        const int black = jointClassOfCode[foldedCodeOf[info.patterns[0] & 0xFFFF]];
+        const int white = jointClassOfCode[foldedCodeOf[info.patterns[1] & 0xFFFF]];
+        jointSum[0] += tables->learnedJoint[0][black][white];
+        jointSum[1] += tables->learnedJoint[1][white][black];
+      }
       for (int k = 0; k < 2; k++) {
         if (have.patterns[k] != info.patterns[k] || have.rooms[k] != info.rooms[k] ||
             have.roomSum[k] != info.roomSum[k])
@@ -335,6 +343,7 @@ bool Position::boardIsConsistent() const {
   for (int k = 0; k < 2; k++) {
     if (scoreSum[k] != board.scoreSum[k]) return false;
     if (learnedSum[k][0] != board.learnedSum[k][0] || learnedSum[k][1] != board.learnedSum[k][1]) return false;
+    if (jointSum[k] != board.jointSum[k]) return false;
     for (int kind = 0; kind < SET_KINDS; kind++) {
       int summary = 0;
       for (int x = 0; x < MAX_SIDE; x++) {

@@ -58,6 +58,9 @@ struct BoardBase {
   // Sums over the empty cells of the learned cell values (RuleTables
   // learnedCell), [colour index][role]; all zero when the rule has no model.
   int32_t learnedSum[2][2];
+  // ... and of the learned values of both colours' classes at a cell
+  // (RuleTables learnedJoint), [colour index to move].
+  int32_t jointSum[2];
   uint64_t hashKey;
   int32_t cells[CELL_SLOTS];
   uint64_t rowLines[MAX_SIDE];        // row x: cells (x, 0 ... N-1), position y
@@ -84,6 +87,7 @@ struct UndoRecord {
   int32_t setRows[SET_KINDS][2][MAX_SIDE];
   int32_t scoreSum[2];
   int32_t learnedSum[2][2];
+  int32_t jointSum[2];
 };
 
 // Game record: moves of both players in the order received; a move's colour is

@@ -39,6 +39,10 @@ constexpr int LEARNED_MODELS = 4;
 extern const int16_t learnedValue[LEARNED_MODELS][2][FOLDED_CODES];
 // Value of the threat situation seen from the side to move.
 extern const int16_t learnedSituation[LEARNED_MODELS][THREAT_SITUATIONS];
+// Value of an empty cell by the pair of classes (board/pattern_tables.h) of
+// the mover's code and the opponent's there: [mover's class * JOINT_CLASSES +
+// opponent's class], summed over the empty cells.
+extern const int16_t learnedJointValue[LEARNED_MODELS][JOINT_CLASSES * JOINT_CLASSES];
 // Move score of a cell: attack[mover's code] + block[opponent's code].
 extern const int16_t learnedAttack[LEARNED_MODELS][FOLDED_CODES];
 extern const int16_t learnedBlock[LEARNED_MODELS][FOLDED_CODES];

@@ -9,6 +9,20 @@ int16_t CellValueTable[65536];
 uint16_t CellFlagTable[65536];
 uint16_t foldedCodeOf[65536];
 uint8_t foldedCodeValues[FOLDED_CODES][4];
+uint8_t jointClassOfCode[FOLDED_CODES];
+uint8_t jointClassOf[65536];
+
+int jointClassOfValues(int d, int c) {
+  if (d <= PatOne) return 0;
+  if (d < PatTwoOpen) return 1;
+  if (d == PatTwoOpen) return c == PatTwoOpen ? 3 : 2;
+  if (d == PatThreeBlocked) return c >= PatTwoOpen ? 5 : 4;
+  if (d <= PatThreeOpen) return c >= PatThreeSplit ? 8 : c >= PatTwoOpen ? 7 : 6;
+  if (d <= PatFourLive) return c >= PatThreeSplit ? 10 : 9;
+  if (d == PatFourOpen) return 11;
+  if (d == PatFive) return 12;
+  return 13;
+}
 
 const int16_t patternWeight[14] = {0, 1, 2, 6, 7, 10, 23, 158, 175, 256, 256, 511, 2047, 0};
 
@@ -155,6 +169,7 @@ void buildFoldedCodes() {
           bySorted[a][b][c][d] = static_cast<uint16_t>(code);
           const int values[4] = {a, b, c, d};
           for (int k = 0; k < 4; k++) foldedCodeValues[code][k] = static_cast<uint8_t>(values[k]);
+          jointClassOfCode[code] = static_cast<uint8_t>(jointClassOfValues(d, c));
           code++;
         }
   for (int packed = 0; packed < 65536; packed++) {
@@ -162,6 +177,7 @@ void buildFoldedCodes() {
     for (int d = 0; d < 4; d++) v[d] = std::min((packed >> (4 * d)) & 15, PATTERN_VALUES - 1);
     std::sort(v, v + 4);
     foldedCodeOf[packed] = bySorted[v[0]][v[1]][v[2]][v[3]];
+    jointClassOf[packed] = jointClassOfCode[foldedCodeOf[packed]];
   }
 }
 
@@ -349,6 +365,12 @@ void RuleTables::build(int newRule) {
   for (int k = 0; k < 2; k++)
     for (int packed = 0; packed < 65536; packed++)
       for (int r = 0; r < 2; r++) learnedByPatterns[k][packed][r] = learnedCell[k][r][foldedCodeOf[packed]];
+  for (int k = 0; k < 2; k++)
+    for (int a = 0; a < JOINT_CLASSES; a++)
+      for (int c = 0; c < JOINT_CLASSES; c++) {
+        learnedJoint[k][a][c] = useLearned ? learnedJointValue[learnedModelOf(newRule, k, 0)][a * JOINT_CLASSES + c] : 0;
+        learned |= learnedJoint[k][a][c] != 0;
+      }
   learnedMoves = false;
   for (int k = 0; k < 2; k++) {
     const int model = learnedModelOf(newRule, k, 0);

@@ -43,6 +43,18 @@ extern uint16_t foldedCodeOf[65536];
 // The four sorted values of each code, lowest first.
 extern uint8_t foldedCodeValues[FOLDED_CODES][4];
 
+// A coarse class of a code, by its strongest value and the next: what a
+// colour makes at the cell (nothing, a two, a three, a four, a four with a
+// second threat, ...). The value tables sum one colour's codes cell by cell;
+// a small table by the pair of both colours' classes at the same cell adds
+// what the sum cannot say, such as a cell that is a three for one side and a
+// four for the other.
+constexpr int JOINT_CLASSES = 14;
+extern uint8_t jointClassOfCode[FOLDED_CODES];
+// The same by the packed patterns (as CellInfo.patterns & 0xFFFF).
+extern uint8_t jointClassOf[65536];
+int jointClassOfValues(int strongest, int second);
+
 // A line table entry unpacked: pattern value and room of each colour.
 struct LineEntry {
   int16_t pattern[2];
@@ -74,6 +86,10 @@ struct RuleTables {
   // The same by the packed patterns themselves, both roles side by side: the
   // incremental update reads one entry where the code would cost three reads.
   int16_t learnedByPatterns[2][65536][2];
+  // Learned value of the pair of classes at an empty cell with colour index
+  // k to move: [k][k's class][the opponent's class]. Summed over the empty
+  // cells as BoardBase.jointSum.
+  int16_t learnedJoint[2][JOINT_CLASSES][JOINT_CLASSES];
   bool learned = false;
   // Learned move scores with colour index k to move [k]: attack by the
   // mover's code at the cell, block by the opponent's, in 1/256 of a logit.

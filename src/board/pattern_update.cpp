@@ -75,6 +75,7 @@ void Position::updateDirection(int cell) {
   BoardBase& b = board;
   const bool learned = tables->learned, handScores = tables->handScores;
   const int16_t(*const byPatterns)[65536][2] = tables->learnedByPatterns;
+  const int16_t(*const joint)[JOINT_CLASSES][JOINT_CLASSES] = tables->learnedJoint;
   const uint64_t word = lineWord<Dir>(cell);
   for (int t = range.first; t <= range.last; t += step) {
     const uint32_t code = static_cast<uint32_t>(word >> (2 * position<Dir>(t))) & WINDOW_MASK;
@@ -108,6 +109,15 @@ void Position::updateDirection(int cell) {
           const int16_t* now = byPatterns[k][info.patterns[k] & 0xFFFF];
           b.learnedSum[k][0] += now[0] - was[0];
           b.learnedSum[k][1] += now[1] - was[1];
+          // The pair term moves with this colour's class; the other colour's
+          // record is the one in place (old or already new), so that the
+          // two colours' steps add up to the whole change.
+          const int before = jointClassOf[old & 0xFFFF], after = jointClassOf[info.patterns[k] & 0xFFFF];
+          if (before != after) {
+            const int other = jointClassOf[info.patterns[1 - k] & 0xFFFF];
+            b.jointSum[k] += joint[k][after][other] - joint[k][before][other];
+            b.jointSum[1 - k] += joint[1 - k][other][after] - joint[1 - k][other][before];
+          }
         }
       }
       if (handScores) {
@@ -195,6 +205,9 @@ void Position::addLearned(int cell, int sign) {
     board.learnedSum[k][0] += sign * values[0];
     board.learnedSum[k][1] += sign * values[1];
   }
+  const int black = jointClassOf[info.patterns[0] & 0xFFFF], white = jointClassOf[info.patterns[1] & 0xFFFF];
+  board.jointSum[0] += sign * tables->learnedJoint[0][black][white];
+  board.jointSum[1] += sign * tables->learnedJoint[1][white][black];
 }
 
 // The learned sums count empty cells only: a stone or block placed takes its
@@ -247,6 +260,7 @@ void Position::makeStone(int cell, int colour, UndoRecord& undo) {
   std::memcpy(undo.setRows, b.setRows, sizeof b.setRows);
   std::memcpy(undo.scoreSum, b.scoreSum, sizeof b.scoreSum);
   std::memcpy(undo.learnedSum, b.learnedSum, sizeof b.learnedSum);
+  std::memcpy(undo.jointSum, b.jointSum, sizeof b.jointSum);
   placeStone(cell, colour);
 }
 
@@ -267,4 +281,5 @@ void Position::unmakeStone(int cell, const UndoRecord& undo) {
   std::memcpy(b.setRows, undo.setRows, sizeof b.setRows);
   std::memcpy(b.scoreSum, undo.scoreSum, sizeof b.scoreSum);
   std::memcpy(b.learnedSum, undo.learnedSum, sizeof b.learnedSum);
+  std::memcpy(b.jointSum, undo.jointSum, sizeof b.jointSum);
 }

@@ -90,7 +90,7 @@ uint32_t Worker::threatSituation() const {
 int Worker::learnedEval(int colour) const {
   const int k = colour - 1, rule = pos.builtRule;
   const int model = rule == RULE_RENJU ? 2 + k : rule;
-  return pos.board.learnedSum[k][0] + pos.board.learnedSum[1 - k][1] +
+  return pos.board.learnedSum[k][0] + pos.board.learnedSum[1 - k][1] + pos.board.jointSum[k] +
          learnedSituation[model][threatsOfMover(threatSituation(), colour)];
 }
 

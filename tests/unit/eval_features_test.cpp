@@ -128,10 +128,12 @@ TEST(EvalFeatures, IncrementalFeaturesMatchReferenceOnRandomPositions) {
       for (int k = 0; k < 2; k++) counts[k][f.codes[k][i]]++;
     uint32_t mask = 0;
     int empties = 0;
+    int jointExpected[2] = {0, 0};
     for (int x = 0; x < pos.xExtent; x++)
       for (int y = 0; y < pos.yExtent; y++) {
         if (cellAt(pos, x, y) != EMPTY) continue;
         ASSERT_EQ(f.cells[empties], cellIndex(x, y));
+        int classes[2];
         for (int colour = BLACK; colour <= WHITE; colour++) {
           int v[4], fours = 0, threes = 0;
           uint32_t bits = 0;
@@ -164,7 +166,9 @@ TEST(EvalFeatures, IncrementalFeaturesMatchReferenceOnRandomPositions) {
           const int code = rankOfSorted(v);
           ASSERT_EQ(f.codes[colour - 1][empties], code) << "rule " << rule << " cell " << x << "," << y;
           expected[colour - 1][code]++;
+          classes[colour - 1] = jointClassOfValues(v[3], v[2]);
         }
+        for (int k = 0; k < 2; k++) jointExpected[k] += pos.tables->learnedJoint[k][classes[k]][classes[1 - k]];
         empties++;
       }
     ASSERT_EQ(f.cellCount, empties);
@@ -179,6 +183,7 @@ TEST(EvalFeatures, IncrementalFeaturesMatchReferenceOnRandomPositions) {
         for (int i = 0; i < f.cellCount; i++) sum += pos.tables->learnedCell[k][r][f.codes[k][i]];
         ASSERT_EQ(pos.board.learnedSum[k][r], sum) << "round " << round;
       }
+    for (int k = 0; k < 2; k++) ASSERT_EQ(pos.board.jointSum[k], jointExpected[k]) << "round " << round;
     // The board's own five set agrees with the five bits.
     for (int k = 0; k < 2; k++)
       ASSERT_EQ((f.threatMask >> (THREAT_BITS * k)) & THREAT_FIVE ? 1 : 0, pos.board.setSummary[FiveCells][k] != 0 ? 1 : 0);
@@ -203,7 +208,8 @@ TEST(EvalFeatures, MoverOrientationSwapsColours) {
 // The learned value read off the running sums against the same value summed
 // from scratch over the empty cells' codes (the features' own reference
 // above): the mover's codes in the mover's table, the opponent's in the
-// opponent's, plus the situation seen from the mover; under Renju the model
+// opponent's, the pair of both classes at each cell in the pair table, plus
+// the situation seen from the mover; under Renju the model
 // follows the side to move. With the learned order, the move key of a cell is
 // its attack value plus its block value.
 TEST(EvalFeatures, LearnedValueAndOrderMatchTheTables) {
@@ -225,7 +231,9 @@ TEST(EvalFeatures, LearnedValueAndOrderMatchTheTables) {
       const int model = rule == RULE_RENJU ? 2 + me : rule;
       int expected = learnedSituation[model][threatsOfMover(f.threatMask, colour)];
       for (int i = 0; i < f.cellCount; i++)
-        expected += learnedValue[model][0][f.codes[me][i]] + learnedValue[model][1][f.codes[you][i]];
+        expected += learnedValue[model][0][f.codes[me][i]] + learnedValue[model][1][f.codes[you][i]] +
+                    learnedJointValue[model][jointClassOfCode[f.codes[me][i]] * JOINT_CLASSES +
+                                             jointClassOfCode[f.codes[you][i]]];
       ASSERT_EQ(TW.learnedEval(colour), expected) << "round " << round << " colour " << colour;
       if (rule != RULE_RENJU) {
         ASSERT_EQ(TW.threatEval(0, colour), expected) << "round " << round;

@@ -5,7 +5,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "board/learned_tables.h"
 #include "tune_fit.h"
@@ -124,7 +128,8 @@ TEST(TuneFit, GeneratedTablesRoundTrip) {
   written.situation.resize(size_t{LEARNED_MODELS} * THREAT_SITUATIONS);
   written.attack.resize(size_t{LEARNED_MODELS} * FOLDED_CODES);
   written.block.resize(size_t{LEARNED_MODELS} * FOLDED_CODES);
-  for (auto* table : {&written.value, &written.situation, &written.attack, &written.block})
+  written.joint.resize(size_t{LEARNED_MODELS} * JOINT_CLASSES * JOINT_CLASSES);
+  for (auto* table : {&written.value, &written.situation, &written.attack, &written.block, &written.joint})
     for (int16_t& v : *table) v = static_cast<int16_t>(number(rng));
   const std::string path = testing::TempDir() + "ruvan_tables_roundtrip.cpp";
   ASSERT_TRUE(writeTableSource(path.c_str(), "//\n// Command: test\n", written));
@@ -134,6 +139,20 @@ TEST(TuneFit, GeneratedTablesRoundTrip) {
   EXPECT_EQ(read.situation, written.situation);
   EXPECT_EQ(read.attack, written.attack);
   EXPECT_EQ(read.block, written.block);
+  EXPECT_EQ(read.joint, written.joint);
+  // A source written before the pair table existed (its last array) reads
+  // with that table all zeros, as the engine played then; the others stay.
+  {
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t at = text.find("\nconst int16_t learnedJointValue");
+    ASSERT_NE(at, std::string::npos);
+    std::ofstream(path) << text.substr(0, at + 1);
+  }
+  TableSource older;
+  ASSERT_TRUE(readTableSource(path.c_str(), older));
+  EXPECT_EQ(older.block, written.block);
+  EXPECT_EQ(older.joint, std::vector<int16_t>(written.joint.size(), 0));
   // A table of the wrong size is refused, not written short.
   written.block.pop_back();
   EXPECT_FALSE(writeTableSource(path.c_str(), "", written));
@@ -150,5 +169,7 @@ TEST(TuneFit, GeneratedTablesRoundTrip) {
       ASSERT_EQ(learnedAttack[m][c], tree.attack[m * FOLDED_CODES + c]);
       ASSERT_EQ(learnedBlock[m][c], tree.block[m * FOLDED_CODES + c]);
     }
+    for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
+      ASSERT_EQ(learnedJointValue[m][i], tree.joint[m * JOINT_CLASSES * JOINT_CLASSES + i]);
   }
 }
