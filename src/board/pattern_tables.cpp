@@ -352,6 +352,7 @@ void RuleTables::build(int newRule) {
   }
   buildComboTable(newRule, combo);
   learned = false;
+  learnedPairs = false;
   for (int k = 0; k < 2; k++)
     for (int r = 0; r < 2; r++) {
       const int16_t* values = learnedValue[learnedModelOf(newRule, k, r)][r];
@@ -369,8 +370,9 @@ void RuleTables::build(int newRule) {
     for (int a = 0; a < JOINT_CLASSES; a++)
       for (int c = 0; c < JOINT_CLASSES; c++) {
         learnedJoint[k][a][c] = useLearned ? learnedJointValue[learnedModelOf(newRule, k, 0)][a * JOINT_CLASSES + c] : 0;
-        learned |= learnedJoint[k][a][c] != 0;
+        learnedPairs |= learnedJoint[k][a][c] != 0;
       }
+  learned |= learnedPairs;   // the pair sums are kept where the code sums are
   learnedMoves = false;
   for (int k = 0; k < 2; k++) {
     const int model = learnedModelOf(newRule, k, 0);

@@ -90,6 +90,9 @@ struct RuleTables {
   // k to move: [k][k's class][the opponent's class]. Summed over the empty
   // cells as BoardBase.jointSum.
   int16_t learnedJoint[2][JOINT_CLASSES][JOINT_CLASSES];
+  // Some pair value is not zero: without, the update leaves the pair sums
+  // alone (they stay zero) and spends nothing on the classes.
+  bool learnedPairs = false;
   bool learned = false;
   // Learned move scores with colour index k to move [k]: attack by the
   // mover's code at the cell, block by the opponent's, in 1/256 of a logit.

@@ -73,7 +73,7 @@ void Position::updateDirection(int cell) {
   constexpr int shift = NIBBLE_BITS * Dir;
   constexpr int dirBit = 1 << Dir;
   BoardBase& b = board;
-  const bool learned = tables->learned, handScores = tables->handScores;
+  const bool learned = tables->learned, handScores = tables->handScores, pairs = tables->learnedPairs;
   const int16_t(*const byPatterns)[65536][2] = tables->learnedByPatterns;
   const int16_t(*const joint)[JOINT_CLASSES][JOINT_CLASSES] = tables->learnedJoint;
   const uint64_t word = lineWord<Dir>(cell);
@@ -112,8 +112,8 @@ void Position::updateDirection(int cell) {
           // The pair term moves with this colour's class; the other colour's
           // record is the one in place (old or already new), so that the
           // two colours' steps add up to the whole change.
-          const int before = jointClassOf[old & 0xFFFF], after = jointClassOf[info.patterns[k] & 0xFFFF];
-          if (before != after) {
+          if (pairs) {
+            const int before = jointClassOf[old & 0xFFFF], after = jointClassOf[info.patterns[k] & 0xFFFF];
             const int other = jointClassOf[info.patterns[1 - k] & 0xFFFF];
             b.jointSum[k] += joint[k][after][other] - joint[k][before][other];
             b.jointSum[1 - k] += joint[1 - k][other][after] - joint[1 - k][other][before];
@@ -205,6 +205,7 @@ void Position::addLearned(int cell, int sign) {
     board.learnedSum[k][0] += sign * values[0];
     board.learnedSum[k][1] += sign * values[1];
   }
+  if (!tables->learnedPairs) return;
   const int black = jointClassOf[info.patterns[0] & 0xFFFF], white = jointClassOf[info.patterns[1] & 0xFFFF];
   board.jointSum[0] += sign * tables->learnedJoint[0][black][white];
   board.jointSum[1] += sign * tables->learnedJoint[1][white][black];
