@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Checks of the fitter through its command line, on data the generator makes:
 what --skip-proven leaves out of the value fit, and what it keeps; move
-tables kept from an earlier fit with --moves-from.
+tables kept from an earlier fit with --moves-from; the pair table fitted for
+the rules --joint names only.
 
 Run as: python3 tests/bench/test_tune.py build/release/ruvan-datagen build/release/ruvan-tune
 """
 
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -26,7 +28,13 @@ def run(program, *args, cwd=None):
 
 def moves(text):
     """The move tables of a generated source."""
-    return text[text.index("const int16_t learnedAttack"):]
+    return text[text.index("const int16_t learnedAttack"):text.index("const int16_t learnedJointValue")]
+
+
+def pair_models(text):
+    """The pair tables of a generated source, one list of numbers a model."""
+    body = text[text.index("const int16_t learnedJointValue"):].split("= {", 1)[1]
+    return [[int(n) for n in re.findall(r"-?\d+", group.split("}")[0])] for group in body.split("{")[1:]]
 
 
 def values(text):
@@ -115,6 +123,27 @@ class SkipProven(unittest.TestCase):
         # The header says where the moves came from, quoting that file's data.
         self.assertIn("Move tables kept from kept.cpp, whose header read:", kept)
         self.assertIn("//   | Command: " + TUNE, kept)
+
+    def test_the_pair_table_is_fitted_for_the_rules_named_only(self):
+        _, plain = self.fit(self.bytes, "--skip-proven")
+        _, paired = self.fit(self.bytes, "--skip-proven", "--joint", "0")
+        _, elsewhere = self.fit(self.bytes, "--skip-proven", "--joint", "1,2")
+        for text in (plain, paired, elsewhere):
+            models = pair_models(text)
+            self.assertEqual([len(m) for m in models], [14 * 14] * 4)
+        # Free style data: only model 0 learns a pair table, and only when
+        # rule 0 is named; naming other rules changes nothing.
+        self.assertTrue(any(pair_models(paired)[0]))
+        self.assertFalse(any(any(m) for m in pair_models(paired)[1:]))
+        self.assertFalse(any(any(m) for m in pair_models(plain)))
+        self.assertEqual(values(elsewhere), values(plain))
+        self.assertEqual(pair_models(elsewhere), pair_models(plain))
+        # The pair weights share the fit with the code weights, which move.
+        self.assertNotEqual(values(paired), values(plain))
+        self.assertEqual(moves(paired), moves(plain))
+        for bad in ("3", "x", "0;1"):
+            done = run(TUNE, "--joint", bad, os.devnull)
+            self.assertEqual(done.returncode, 2, bad)
 
     def test_moves_from_a_file_that_is_no_table_source_is_refused(self):
         with tempfile.TemporaryDirectory() as folder:
