@@ -112,8 +112,9 @@ void Position::updateDirection(int cell) {
           // The pair term moves with this colour's class; the other colour's
           // record is the one in place (old or already new), so that the
           // two colours' steps add up to the whole change.
-          if (pairs) {
-            const int before = jointClassOf[old & 0xFFFF], after = jointClassOf[info.patterns[k] & 0xFFFF];
+          const int before = pairs ? jointClassOf[old & 0xFFFF] : 0;
+          const int after = pairs ? jointClassOf[info.patterns[k] & 0xFFFF] : 0;
+          if (before != after) {   // most pattern changes keep the coarse class
             const int other = jointClassOf[info.patterns[1 - k] & 0xFFFF];
             b.jointSum[k] += joint[k][after][other] - joint[k][before][other];
             b.jointSum[1 - k] += joint[1 - k][other][after] - joint[1 - k][other][before];
