@@ -107,13 +107,14 @@ data: release
 
 # The learned tables from a fresh clone: self-play data for each run of
 # TABLE_RUNS (rule:seed:games, DATA_NODES nodes a move), the fit of the value
-# on the open positions of all the files with the tree's move tables kept
+# (free style's with its pair table) on the open positions of all the files
+# with the tree's move tables kept
 # (src/board/learned_tables.cpp is generated, its header names the data and
 # the command), and the engine built with them. The data of a run already in
 # DATA_DIR is kept (its last game is played again).
-TABLE_RUNS ?= 0:20:6000 0:21:6000 1:20:6000 2:13:3000 2:14:3000
+TABLE_RUNS ?= 0:20:6000 0:21:6000 0:22:6000 0:23:6000 0:24:6000 1:20:6000 2:13:3000 2:14:3000
 TUNE_LAMBDA ?= 0
-TUNE_OPTIONS ?= --skip-proven --moves-from src/board/learned_tables.cpp
+TUNE_OPTIONS ?= --skip-proven --joint 0 --moves-from src/board/learned_tables.cpp
 tables: release
 	@mkdir -p $(DATA_DIR)
 	files=; for run in $(TABLE_RUNS); do \
