@@ -1,7 +1,8 @@
 // ruvan-tune: fits value and move tables on ruvan-datagen's positions.
 //
 // Usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P]
-//                   [--skip-proven] [--joint RULES] [--moves-from FILE] [--out FILE] DATA...
+//                   [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE]
+//                   [--out FILE] DATA...
 //
 // For every rule found in the data files, each position is set up on a board
 // of the engine's own and its features read (eval/features.h). A model is one
@@ -18,7 +19,10 @@
 //           the engine played.
 //
 // With --moves-from FILE (a source this program wrote) the move tables are
-// FILE's, reported on the data but not fitted again.
+// FILE's, reported on the data but not fitted again. With --values-from FILE
+// every model without positions in DATA keeps FILE's value, situation and
+// pair tables, so that one rule's value can be fitted again on new data
+// while the others stay as they are.
 //
 // With --skip-proven the value is fitted on the open positions alone: those
 // whose search value is no proven win or loss (about half the data is
@@ -90,6 +94,8 @@ struct Options {
   // Move tables taken from an earlier generated source instead of fitted,
   // so that a new value can be measured against the same move order.
   const char* movesFrom = nullptr;
+  // Value tables of the models without data taken from an earlier source.
+  const char* valuesFrom = nullptr;
   // Rules whose value also learns the pair table (a weight per pair of the
   // mover's and the opponent's class at a cell); the others keep it zero.
   bool jointRules[3] = {false, false, false};
@@ -179,7 +185,7 @@ void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, bo
 }
 
 void usage() {
-  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--skip-proven] [--joint RULES] [--moves-from FILE] [--out FILE] DATA...\n");
+  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE] [--out FILE] DATA...\n");
   std::exit(2);
 }
 
@@ -205,7 +211,7 @@ std::string provenanceOf(const char* path) {
 }
 
 void writeTables(const Options& o, const std::vector<Model>& models, int argc, char** argv, int64_t positions,
-                 const std::string& keptHeader) {
+                 const std::string& keptHeader, const TableSource* keptValues, const std::string& keptValuesHeader) {
   std::string header = "//\n// Command:";
   char line[1024];
   for (int i = 0; i < argc; i++) header += std::string(" ") + argv[i];
@@ -242,26 +248,41 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
     if (d) std::fclose(d);
   }
   if (o.movesFrom) header += "\n//\n// Move tables kept from " + std::string(o.movesFrom) + ", whose header read:" + keptHeader;
+  if (o.valuesFrom) {
+    header += "\n//\n// Value tables of the models not fitted on the data above kept from " + std::string(o.valuesFrom);
+    header += o.movesFrom && !std::strcmp(o.movesFrom, o.valuesFrom) ? std::string(" (quoted above)")
+                                                                    : ", whose header read:" + keptValuesHeader;
+  }
   std::snprintf(line, sizeof line,
                 "\n//\n// Models: 0 free style, 1 standard, 2 Renju with Black to move, 3 Renju with White to move.\n"
                 "// learnedValue[model][0][code]: the mover's code, [1]: the opponent's, in the search's units\n"
                 "// (logit weights divided by the model's line-searched scale of the search value);\n"
                 "// learnedSituation[model][threats seen from the mover]; learnedAttack / learnedBlock in\n"
                 "// 1/%d of a logit; learnedJointValue[model][mover's class * %d + opponent's class]\n"
-                "// in the search's units. A model without data has zero tables.\n",
+                "// in the search's units. A model without data has zero tables unless kept (above).\n",
                 MOVE_UNITS, JOINT_CLASSES);
   header += line;
   auto clampInt16 = [](double v) {
     return static_cast<int16_t>(std::lround(std::max(-32000.0, std::min(32000.0, v))));
   };
   TableSource t;
-  for (const Model& m : models) {
+  for (size_t mi = 0; mi < models.size(); mi++) {
+    const Model& m = models[mi];
     const double scale = m.searchScale;
-    for (int i = 0; i < 2 * FOLDED_CODES; i++) t.value.push_back(scale > 0 ? clampInt16(m.valueWeights[i] / scale) : 0);
-    for (int i = 0; i < THREAT_SITUATIONS; i++)
-      t.situation.push_back(scale > 0 ? clampInt16(m.valueWeights[SITUATION_BASE + i] / scale) : 0);
-    for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
-      t.joint.push_back(scale > 0 ? clampInt16(m.valueWeights[JOINT_BASE + i] / scale) : 0);
+    if (scale <= 0 && keptValues) {   // no data for this model: the kept source's value
+      auto keep = [&](std::vector<int16_t>& to, const std::vector<int16_t>& from, size_t size) {
+        to.insert(to.end(), from.begin() + mi * size, from.begin() + (mi + 1) * size);
+      };
+      keep(t.value, keptValues->value, 2 * FOLDED_CODES);
+      keep(t.situation, keptValues->situation, THREAT_SITUATIONS);
+      keep(t.joint, keptValues->joint, JOINT_CLASSES * JOINT_CLASSES);
+    } else {
+      for (int i = 0; i < 2 * FOLDED_CODES; i++) t.value.push_back(scale > 0 ? clampInt16(m.valueWeights[i] / scale) : 0);
+      for (int i = 0; i < THREAT_SITUATIONS; i++)
+        t.situation.push_back(scale > 0 ? clampInt16(m.valueWeights[SITUATION_BASE + i] / scale) : 0);
+      for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
+        t.joint.push_back(scale > 0 ? clampInt16(m.valueWeights[JOINT_BASE + i] / scale) : 0);
+    }
     for (int c = 0; c < FOLDED_CODES; c++) {
       t.attack.push_back(clampInt16(m.attack[c] * MOVE_UNITS));
       t.block.push_back(clampInt16(m.block[c] * MOVE_UNITS));
@@ -291,6 +312,7 @@ int main(int argc, char** argv) {
         else if (*c != ',') usage();
     }
     else if (!std::strcmp(argv[i], "--moves-from") && i + 1 < argc) o.movesFrom = argv[++i];
+    else if (!std::strcmp(argv[i], "--values-from") && i + 1 < argc) o.valuesFrom = argv[++i];
     else if (argv[i][0] == '-') usage();
     else o.files.push_back(argv[i]);
   }
@@ -330,8 +352,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: not a table source ruvan-tune wrote\n", o.movesFrom);
     return 1;
   }
+  TableSource keptValues;
+  if (o.valuesFrom && !readTableSource(o.valuesFrom, keptValues)) {
+    std::fprintf(stderr, "%s: not a table source ruvan-tune wrote\n", o.valuesFrom);
+    return 1;
+  }
   // Read now: --out may name the same file.
   const std::string keptHeader = o.movesFrom ? provenanceOf(o.movesFrom) : std::string();
+  const std::string keptValuesHeader = o.valuesFrom ? provenanceOf(o.valuesFrom) : std::string();
   std::printf("%-12s %8s %8s | %-23s | %-23s | %-23s | %-30s | %-30s\n", "model", "train", "held", "value loss train/held",
               "search K, loss tr/held", "hand K, loss tr/held", "moves fitted: xent top1 top3", "hand order: top1 top3");
   for (int mi = 0; mi < MODELS; mi++) {
@@ -386,7 +414,7 @@ int main(int argc, char** argv) {
                 scaledLoss(m.handValue, m.values.target, openRows[1], m.handScale));
     std::fflush(stdout);
   }
-  if (o.out) writeTables(o, models, argc, argv, positions, keptHeader);
+  if (o.out) writeTables(o, models, argc, argv, positions, keptHeader, o.valuesFrom ? &keptValues : nullptr, keptValuesHeader);
   delete pos;
   delete tables;
   return 0;

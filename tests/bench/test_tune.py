@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks of the fitter through its command line, on data the generator makes:
 what --skip-proven leaves out of the value fit, and what it keeps; move
-tables kept from an earlier fit with --moves-from; the pair table fitted for
-the rules --joint names only.
+tables kept from an earlier fit with --moves-from, and the value tables of the
+models without data with --values-from; the pair table fitted for the rules
+--joint names only.
 
 Run as: python3 tests/bench/test_tune.py build/release/ruvan-datagen build/release/ruvan-tune
 """
@@ -42,6 +43,22 @@ def values(text):
     return text[text.index("const int16_t learnedValue"):text.index("const int16_t learnedAttack")]
 
 
+def table_models(text, name, end):
+    """The numbers of table `name` of a generated source (up to table `end`),
+    split into the four models."""
+    body = text[text.index("const int16_t " + name):text.index("const int16_t " + end)].split("= {", 1)[1]
+    numbers = [int(n) for n in re.findall(r"-?\d+", body)]
+    size = len(numbers) // 4
+    return [numbers[m * size:(m + 1) * size] for m in range(4)]
+
+
+def value_models(text):
+    """Per model: its value, situation and pair tables."""
+    tables = [table_models(text, "learnedValue", "learnedSituation"),
+              table_models(text, "learnedSituation", "learnedAttack"), pair_models(text)]
+    return [[t[m] for t in tables] for m in range(4)]
+
+
 def value_of(data, i):
     return struct.unpack_from("<h", data, i + 14)[0]
 
@@ -55,6 +72,11 @@ class SkipProven(unittest.TestCase):
         assert done.returncode == 0, done.stderr
         with open(cls.data, "rb") as f:
             cls.bytes = f.read()
+        standard = os.path.join(cls.folder.name, "standard.bin")
+        done = run(DATAGEN, "--out", standard, "--rule", 1, "--games", 16, "--seed", 6, "--nodes", 300)
+        assert done.returncode == 0, done.stderr
+        with open(standard, "rb") as f:
+            cls.standard = f.read()
 
     @classmethod
     def tearDownClass(cls):
@@ -124,6 +146,31 @@ class SkipProven(unittest.TestCase):
         self.assertIn("Move tables kept from kept.cpp, whose header read:", kept)
         self.assertIn("//   | Command: " + TUNE, kept)
 
+    def test_value_tables_kept_for_the_models_without_data(self):
+        # An earlier fit on standard and (other) free-style games gives the
+        # kept source; a fit on the free-style games alone keeps its standard
+        # and Renju models and fits free style as it would without it.
+        changed, _ = self.with_proven_values_turned()
+        _, earlier = self.fit(self.standard + changed[: len(changed) // 2], "--skip-proven", "--joint", "0,1")
+        _, own = self.fit(self.bytes, "--skip-proven", "--joint", "0,1")
+        _, kept = self.fit(self.bytes, "--skip-proven", "--joint", "0,1", "--values-from", "kept.cpp", kept=earlier)
+        before, alone, after = value_models(earlier), value_models(own), value_models(kept)
+        self.assertTrue(any(before[1][0]) and any(before[1][2]), "the earlier fit has a standard value and pair table")
+        self.assertNotEqual(before[0], alone[0])
+        self.assertEqual(after[0], alone[0])
+        self.assertEqual(after[1:], before[1:])
+        self.assertFalse(any(any(t) for t in alone[1]))
+        self.assertEqual(moves(kept), moves(own))
+        self.assertIn("Value tables of the models not fitted on the data above kept from kept.cpp, whose header read:",
+                      kept)
+        # Both kept from one source: its header is quoted once.
+        _, both = self.fit(self.bytes, "--skip-proven", "--moves-from", "kept.cpp", "--values-from", "kept.cpp",
+                           kept=earlier)
+        self.assertEqual(moves(both), moves(earlier))
+        self.assertEqual(value_models(both)[1:], before[1:])
+        self.assertIn("kept from kept.cpp (quoted above)", both)
+        self.assertEqual(both.count("//   | Command: " + TUNE), 1)
+
     def test_the_pair_table_is_fitted_for_the_rules_named_only(self):
         _, plain = self.fit(self.bytes, "--skip-proven")
         _, paired = self.fit(self.bytes, "--skip-proven", "--joint", "0")
@@ -150,9 +197,10 @@ class SkipProven(unittest.TestCase):
             path = os.path.join(folder, "games.bin")
             with open(path, "wb") as f:
                 f.write(self.bytes)
-            done = run(TUNE, "--moves-from", path, path)
-            self.assertEqual(done.returncode, 1)
-            self.assertIn("not a table source", done.stderr)
+            for option in ("--moves-from", "--values-from"):
+                done = run(TUNE, option, path, path)
+                self.assertEqual(done.returncode, 1)
+                self.assertIn("not a table source", done.stderr)
 
 
 if __name__ == "__main__":
