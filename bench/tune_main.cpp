@@ -412,6 +412,25 @@ int main(int argc, char** argv) {
                 "", openRows[1].size(), valueLoss(m.values, openRows[1], m.valueWeights),
                 scaledLoss(m.searchValue, m.values.target, openRows[1], m.searchScale),
                 scaledLoss(m.handValue, m.values.target, openRows[1], m.handScale));
+    if (o.valuesFrom) {
+      // The kept tables on the same rows, through a line-searched scale of
+      // their own: what the new fit is measured against.
+      std::vector<double> kept(VALUE_WEIGHTS, 0.0);
+      for (int i = 0; i < 2 * FOLDED_CODES; i++) kept[i] = keptValues.value[mi * 2 * FOLDED_CODES + i];
+      for (int i = 0; i < THREAT_SITUATIONS; i++) kept[SITUATION_BASE + i] = keptValues.situation[mi * THREAT_SITUATIONS + i];
+      for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
+        kept[JOINT_BASE + i] = keptValues.joint[mi * JOINT_CLASSES * JOINT_CLASSES + i];
+      std::vector<float> keptStatic(m.values.size());
+      for (size_t i = 0; i < keptStatic.size(); i++) {
+        double sum = 0;
+        for (uint32_t j = m.values.offsets[i]; j < m.values.offsets[i + 1]; j++)
+          sum += kept[m.values.features[j].id] * m.values.features[j].count;
+        keptStatic[i] = static_cast<float>(sum);
+      }
+      const double keptScale = lineSearchScale(keptStatic, m.values.target, valueRows, 1e-6, 1.0);
+      std::printf("%-12s held-out open positions: value loss of the kept tables %.4f (K %.2e)\n", "",
+                  scaledLoss(keptStatic, m.values.target, openRows[1], keptScale), keptScale);
+    }
     std::fflush(stdout);
   }
   if (o.out) writeTables(o, models, argc, argv, positions, keptHeader, o.valuesFrom ? &keptValues : nullptr, keptValuesHeader);

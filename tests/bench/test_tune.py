@@ -153,13 +153,18 @@ class SkipProven(unittest.TestCase):
         changed, _ = self.with_proven_values_turned()
         _, earlier = self.fit(self.standard + changed[: len(changed) // 2], "--skip-proven", "--joint", "0,1")
         _, own = self.fit(self.bytes, "--skip-proven", "--joint", "0,1")
-        _, kept = self.fit(self.bytes, "--skip-proven", "--joint", "0,1", "--values-from", "kept.cpp", kept=earlier)
+        report, kept = self.fit(self.bytes, "--skip-proven", "--joint", "0,1", "--values-from", "kept.cpp",
+                                kept=earlier)
         before, alone, after = value_models(earlier), value_models(own), value_models(kept)
         self.assertTrue(any(before[1][0]) and any(before[1][2]), "the earlier fit has a standard value and pair table")
         self.assertNotEqual(before[0], alone[0])
         self.assertEqual(after[0], alone[0])
         self.assertEqual(after[1:], before[1:])
         self.assertFalse(any(any(t) for t in alone[1]))
+        # The fitted model is measured against the kept one on the same rows.
+        kept_loss = re.search(r"value loss of the kept tables (\d+\.\d+)", report)
+        self.assertIsNotNone(kept_loss, report)
+        self.assertGreater(float(kept_loss.group(1)), 0.1)
         self.assertEqual(moves(kept), moves(own))
         self.assertIn("Value tables of the models not fitted on the data above kept from kept.cpp, whose header read:",
                       kept)
