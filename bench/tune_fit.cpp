@@ -40,6 +40,18 @@ struct Adam {
   }
 };
 
+// The step size of an epoch: constant, or with FitOptions::decay falling
+// along a half cosine to zero. At a constant rate, once the gradients near
+// the optimum vanish Adam's second-moment estimate decays with them and its
+// steps grow again, so that the fit of real data wanders off the optimum in
+// its late epochs (the held-out loss of one data set moved by 0.01 to 0.02
+// between 400 and 1,200 epochs); the falling rate lets it settle.
+constexpr double PI = 3.141592653589793;
+double rateAt(const FitOptions& o, int epoch) {
+  if (!o.decay || o.epochs <= 0) return o.rate;
+  return o.rate * 0.5 * (1 + std::cos(PI * epoch / o.epochs));
+}
+
 double dot(const ValueSet& set, uint32_t i, const std::vector<double>& w) {
   double s = 0;
   for (uint32_t j = set.offsets[i]; j < set.offsets[i + 1]; j++) s += w[set.features[j].id] * set.features[j].count;
@@ -65,7 +77,7 @@ void fitValue(const ValueSet& set, const std::vector<uint32_t>& rows, std::vecto
       for (uint32_t j = set.offsets[i]; j < set.offsets[i + 1]; j++) g[set.features[j].id] += e * set.features[j].count;
     }
     for (size_t k = 0; k < w.size(); k++) g[k] = g[k] / n + 2 * o.l2 * w[k];
-    adam.step(w, g, o.rate);
+    adam.step(w, g, rateAt(o, epoch));
   }
 }
 
@@ -151,7 +163,7 @@ void fitMoves(const MoveSet& set, const std::vector<uint32_t>& rows, std::vector
       g[codes] += dn;
     }
     for (size_t k = 0; k < w.size(); k++) g[k] = g[k] / n + 2 * o.l2 * w[k];
-    adam.step(w, g, o.rate);
+    adam.step(w, g, rateAt(o, epoch));
   }
   std::copy(w.begin(), w.begin() + codes, attack.begin());
   std::copy(w.begin() + codes, w.end(), block.begin());

@@ -50,6 +50,7 @@ struct FitOptions {
   int epochs = 300;
   double rate = 0.05;
   double l2 = 1e-6;   // per sample and weight
+  bool decay = false;  // the rate falls along a half cosine to zero
 };
 
 // Mean log loss of sigmoid(scale * w . x) against the targets over the rows.

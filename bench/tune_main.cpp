@@ -1,7 +1,7 @@
 // ruvan-tune: fits value and move tables on ruvan-datagen's positions.
 //
 // Usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P]
-//                   [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE]
+//                   [--decay] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE]
 //                   [--out FILE] DATA...
 //
 // For every rule found in the data files, each position is set up on a board
@@ -185,7 +185,7 @@ void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, bo
 }
 
 void usage() {
-  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE] [--out FILE] DATA...\n");
+  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--decay] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE] [--out FILE] DATA...\n");
   std::exit(2);
 }
 
@@ -306,6 +306,7 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--lambda") && i + 1 < argc) o.lambda = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--l2") && i + 1 < argc) o.value.l2 = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--skip-proven")) o.skipProven = true;
+    else if (!std::strcmp(argv[i], "--decay")) o.value.decay = o.moves.decay = true;
     else if (!std::strcmp(argv[i], "--joint") && i + 1 < argc) {
       for (const char* c = argv[++i]; *c; c++)
         if (*c >= '0' && *c <= '2') o.jointRules[*c - '0'] = true;
