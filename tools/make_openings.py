@@ -19,6 +19,13 @@ the same seed, so the file is a pure function of --seed and --size.
 
 File format: one opening a line, "x,y x,y x,y" in the order of play, with
 lines starting with '#' as comments.
+
+With --offsets the same openings are written as c-gomoku-cli reads them with
+`-openings type=offset`: each stone as its offset from the centre of the board,
+"dx,dy, dx,dy, dx,dy", and no comment lines (that manager takes every line for
+an opening):
+
+    tools/make_openings.py --seed 2024 --offsets > tools/openings/openings15-offsets.txt
 """
 
 import argparse
@@ -69,10 +76,16 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seed", type=int, default=2024)
     parser.add_argument("--size", type=int, default=15)
+    parser.add_argument("--offsets", action="store_true", help="offsets from the centre, for c-gomoku-cli")
     args = parser.parse_args(argv)
     if args.size < 2 * (REACH + 1) + 1:
         parser.error("board too small for the openings")
     openings = make_openings(args.seed, args.size)
+    if args.offsets:
+        centre = args.size // 2
+        for stones in openings:
+            print(", ".join("%d,%d" % (x - centre, y - centre) for x, y in stones))
+        return 0
     print("# Three-stone openings (Black, White, Black) for a %dx%d board, White to move." % (args.size, args.size))
     print("# Written by tools/make_openings.py --seed %d --size %d; do not edit by hand." % (args.seed, args.size))
     for stones in openings:

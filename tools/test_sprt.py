@@ -201,6 +201,17 @@ class Openings(unittest.TestCase):
         self.assertEqual(kept, make_openings.make_openings(2024, 15))
         self.assertEqual(len(kept), 75)
 
+    def test_the_offset_book_is_the_same_openings_about_the_centre(self):
+        # The file the README's rapfi gauntlet gives c-gomoku-cli: every line
+        # an opening (no comments), the stones as offsets from (7, 7).
+        with open(os.path.join(os.path.dirname(sprt.DEFAULT_OPENINGS), "openings15-offsets.txt")) as f:
+            lines = f.read().splitlines()
+        kept = sprt.load_openings(sprt.DEFAULT_OPENINGS, 15, 15)
+        self.assertEqual(len(lines), len(kept))
+        for line, stones in zip(lines, kept):
+            numbers = [int(n) for n in line.replace(",", " ").split()]
+            self.assertEqual([(numbers[i] + 7, numbers[i + 1] + 7) for i in range(0, len(numbers), 2)], list(stones))
+
     def test_shapes_are_distinct_and_near_the_centre(self):
         kept = sprt.load_openings(sprt.DEFAULT_OPENINGS, 15, 15)
         shapes = set()
