@@ -60,6 +60,12 @@ double dot(const ValueSet& set, uint32_t i, const std::vector<double>& w) {
 
 }  // namespace
 
+std::vector<float> linearValues(const ValueSet& set, const std::vector<double>& w) {
+  std::vector<float> x(set.size());
+  for (size_t i = 0; i < x.size(); i++) x[i] = static_cast<float>(dot(set, static_cast<uint32_t>(i), w));
+  return x;
+}
+
 double valueLoss(const ValueSet& set, const std::vector<uint32_t>& rows, const std::vector<double>& w, double scale) {
   double sum = 0;
   for (uint32_t i : rows) sum += logLoss(sigmoid(scale * dot(set, i, w)), set.target[i]);

@@ -56,6 +56,8 @@ struct FitOptions {
 // Mean log loss of sigmoid(scale * w . x) against the targets over the rows.
 double valueLoss(const ValueSet& set, const std::vector<uint32_t>& rows, const std::vector<double>& w,
                  double scale = 1.0);
+// w . x of every sample.
+std::vector<float> linearValues(const ValueSet& set, const std::vector<double>& w);
 // Fits w (sized by the caller) to minimise valueLoss + l2 |w|^2.
 void fitValue(const ValueSet& set, const std::vector<uint32_t>& rows, std::vector<double>& w, const FitOptions& o);
 

@@ -103,6 +103,17 @@ struct Options {
   std::vector<const char*> files;
 };
 
+// One model's value, situation and pair tables of a generated source, laid
+// out as the fit's weights (in the source's units, the search's).
+std::vector<double> keptWeights(const TableSource& t, size_t model) {
+  std::vector<double> w(VALUE_WEIGHTS, 0.0);
+  for (int i = 0; i < 2 * FOLDED_CODES; i++) w[i] = t.value[model * 2 * FOLDED_CODES + i];
+  for (int i = 0; i < THREAT_SITUATIONS; i++) w[SITUATION_BASE + i] = t.situation[model * THREAT_SITUATIONS + i];
+  for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
+    w[JOINT_BASE + i] = t.joint[model * JOINT_CLASSES * JOINT_CLASSES + i];
+  return w;
+}
+
 bool heldOut(uint32_t seed, const DataRecord& r) {
   uint64_t z = (uint64_t{seed} << 32 | r.gameIndex) ^ (uint64_t{r.seed} * 0x9E3779B97F4A7C15ull) ^ r.rule;
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -268,21 +279,16 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
   TableSource t;
   for (size_t mi = 0; mi < models.size(); mi++) {
     const Model& m = models[mi];
-    const double scale = m.searchScale;
-    if (scale <= 0 && keptValues) {   // no data for this model: the kept source's value
-      auto keep = [&](std::vector<int16_t>& to, const std::vector<int16_t>& from, size_t size) {
-        to.insert(to.end(), from.begin() + mi * size, from.begin() + (mi + 1) * size);
-      };
-      keep(t.value, keptValues->value, 2 * FOLDED_CODES);
-      keep(t.situation, keptValues->situation, THREAT_SITUATIONS);
-      keep(t.joint, keptValues->joint, JOINT_CLASSES * JOINT_CLASSES);
-    } else {
-      for (int i = 0; i < 2 * FOLDED_CODES; i++) t.value.push_back(scale > 0 ? clampInt16(m.valueWeights[i] / scale) : 0);
-      for (int i = 0; i < THREAT_SITUATIONS; i++)
-        t.situation.push_back(scale > 0 ? clampInt16(m.valueWeights[SITUATION_BASE + i] / scale) : 0);
-      for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
-        t.joint.push_back(scale > 0 ? clampInt16(m.valueWeights[JOINT_BASE + i] / scale) : 0);
-    }
+    // A model the data did not fit writes the kept source's numbers as they
+    // were (scale 1), or zeros.
+    const bool kept = m.searchScale <= 0 && keptValues;
+    const std::vector<double> w = kept ? keptWeights(*keptValues, mi) : m.valueWeights;
+    const double scale = kept ? 1.0 : m.searchScale;
+    for (int i = 0; i < 2 * FOLDED_CODES; i++) t.value.push_back(scale > 0 ? clampInt16(w[i] / scale) : 0);
+    for (int i = 0; i < THREAT_SITUATIONS; i++)
+      t.situation.push_back(scale > 0 ? clampInt16(w[SITUATION_BASE + i] / scale) : 0);
+    for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
+      t.joint.push_back(scale > 0 ? clampInt16(w[JOINT_BASE + i] / scale) : 0);
     for (int c = 0; c < FOLDED_CODES; c++) {
       t.attack.push_back(clampInt16(m.attack[c] * MOVE_UNITS));
       t.block.push_back(clampInt16(m.block[c] * MOVE_UNITS));
@@ -416,18 +422,7 @@ int main(int argc, char** argv) {
     if (o.valuesFrom) {
       // The kept tables on the same rows, through a line-searched scale of
       // their own: what the new fit is measured against.
-      std::vector<double> kept(VALUE_WEIGHTS, 0.0);
-      for (int i = 0; i < 2 * FOLDED_CODES; i++) kept[i] = keptValues.value[mi * 2 * FOLDED_CODES + i];
-      for (int i = 0; i < THREAT_SITUATIONS; i++) kept[SITUATION_BASE + i] = keptValues.situation[mi * THREAT_SITUATIONS + i];
-      for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
-        kept[JOINT_BASE + i] = keptValues.joint[mi * JOINT_CLASSES * JOINT_CLASSES + i];
-      std::vector<float> keptStatic(m.values.size());
-      for (size_t i = 0; i < keptStatic.size(); i++) {
-        double sum = 0;
-        for (uint32_t j = m.values.offsets[i]; j < m.values.offsets[i + 1]; j++)
-          sum += kept[m.values.features[j].id] * m.values.features[j].count;
-        keptStatic[i] = static_cast<float>(sum);
-      }
+      const std::vector<float> keptStatic = linearValues(m.values, keptWeights(keptValues, mi));
       const double keptScale = lineSearchScale(keptStatic, m.values.target, valueRows, 1e-6, 1.0);
       std::printf("%-12s held-out open positions: value loss of the kept tables %.4f (K %.2e)\n", "",
                   scaledLoss(keptStatic, m.values.target, openRows[1], keptScale), keptScale);
