@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstring>
 #include <thread>
 
 #include "control/engine.h"
 #include "control/level.h"
 #include "protocol/protocol.h"
+#include "search/tunables.h"
 
 int32_t parseInfoValue(const char* text) {
   while (std::isspace(static_cast<unsigned char>(*text))) text++;
@@ -91,5 +93,17 @@ void handleInfo(Engine& engine, const char* text) {
     engine.showDetail = parseInfoValue(value);
     return;
   }
+#ifdef RUVAN_TUNE
+  // A tuning build's search constants: INFO tune_NAME VALUE.
+  if (std::strncmp(text, "tune_", 5) == 0) {
+    char name[64];
+    size_t n = 0;
+    for (const char* p = text + 5; *p && !std::isspace(static_cast<unsigned char>(*p)) && n + 1 < sizeof name; p++)
+      name[n++] = *p;
+    name[n] = 0;
+    setTunable(name, parseInfoValue(text + 5 + n));
+    return;
+  }
+#endif
   // "folder" and every other key are accepted without effect.
 }

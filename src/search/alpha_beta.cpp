@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "board/pattern_tables.h"
+#include "search/tunables.h"
 #include "search/worker.h"
 
 // Principal-variation alpha-beta search with a transposition table, a staged
@@ -99,18 +100,27 @@ constexpr int QUIESCENCE_LAST_STAGE = 5;
 // move's index; PV nodes reduce a ply less and start later.
 constexpr int LMR_MIN_DEPTH = 3;
 constexpr int LMR_MIN_INDEX = 3;
+int reductionOf(int d, int i) {
+  if (d == 0 || i == 0) return 0;
+  return static_cast<int8_t>(tune::lmrOffset / 100.0 + std::log(d) * std::log(i) / (tune::lmrDivisor / 100.0));
+}
+#ifndef RUVAN_TUNE
 struct ReductionTable {
   int8_t r[64][64];
   ReductionTable() {
     for (int d = 0; d < 64; d++)
-      for (int i = 0; i < 64; i++)
-        r[d][i] = (d == 0 || i == 0) ? 0 : static_cast<int8_t>(0.75 + std::log(d) * std::log(i) / 1.9);
+      for (int i = 0; i < 64; i++) r[d][i] = static_cast<int8_t>(reductionOf(d, i));
   }
 };
 const ReductionTable reductions;
+#endif
 
 int lateMoveReduction(int effDepth, int index, bool pvNode) {
+#ifdef RUVAN_TUNE
+  int r = reductionOf(std::min(effDepth, 63), std::min(index, 63));
+#else
   int r = reductions.r[std::min(effDepth, 63)][std::min(index, 63)];
+#endif
   if (pvNode) r--;
   return std::max(r, 0);
 }
@@ -119,14 +129,18 @@ int lateMoveReduction(int effDepth, int index, bool pvNode) {
 // that has searched this many moves without a cut-off stops serving the
 // threat-less stages.
 int moveCountLimit(int effDepth) {
-  return effDepth <= 4 ? 1000 : 3 + static_cast<int>(std::pow(effDepth, 1.3));
+  return effDepth <= 4 ? 1000
+                       : static_cast<int>(tune::moveCountBase / 10.0 +
+                                          std::pow(effDepth, tune::moveCountExponent / 100.0));
 }
 
 bool lateMoveStop(int effDepth, int stage, int index) {
-  if (effDepth <= 1) return (stage >= 4 && index >= 12) || (stage >= 5 && index >= 10) || (stage >= 6 && index >= 8);
-  if (effDepth == 2) return (stage >= 4 && index >= 12) || (stage >= 6 && index >= 8);
-  if (effDepth == 3) return stage >= 5 && index >= 12;
-  if (effDepth == 4) return stage >= 6 && index >= 12;
+  const int i12 = (12 * tune::lateStopScale + 50) / 100, i10 = (10 * tune::lateStopScale + 50) / 100,
+            i8 = (8 * tune::lateStopScale + 50) / 100;
+  if (effDepth <= 1) return (stage >= 4 && index >= i12) || (stage >= 5 && index >= i10) || (stage >= 6 && index >= i8);
+  if (effDepth == 2) return (stage >= 4 && index >= i12) || (stage >= 6 && index >= i8);
+  if (effDepth == 3) return stage >= 5 && index >= i12;
+  if (effDepth == 4) return stage >= 6 && index >= i12;
   return false;
 }
 
@@ -171,7 +185,7 @@ MoveShape Worker::moveShape(int cell, int depth, int colour, bool pvNode, int& n
     penalty = static_cast<int>(penalty * scale);
   }
   if (!setEmpty(FiveCells, colour ^ 3)) penalty /= 4;
-  shape.penalty = penalty;
+  shape.penalty = penalty * tune::penaltyScale / 100;
   return shape;
 }
 
@@ -297,7 +311,7 @@ int Worker::alphaBeta(int depth, int alpha, int beta, int colour, int extension)
     }
     if (!pvNode && effDepth <= 4) {
       nodeThreat = threatEval(depth - 1, colour);
-      const int margin = 64 * std::max(effDepth, 1);
+      const int margin = tune::razorMargin * std::max(effDepth, 1);
       if (nodeThreat + margin <= alpha) return alpha;
       if (nodeThreat - margin >= beta) return beta;
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "board/pattern_tables.h"
+#include "search/tunables.h"
 #include "search/worker.h"
 
 namespace {
@@ -38,7 +39,6 @@ constexpr int ROOT_MOVES_SHOWN_DEPTH = 4;
 // last value, while that value is below the limit (a value near a proven
 // result moves by more than any window between iterations).
 constexpr int ASPIRATION_DEPTH = 5;
-constexpr int ASPIRATION_DELTA = 60;
 constexpr int ASPIRATION_LIMIT = 3000;
 
 int clampTo(int v, int cap) { return std::max(-cap, std::min(cap, v)); }
@@ -316,8 +316,8 @@ int Worker::deepen(int colour) {
     // that falls outside is searched again with that side open.
     int low = -ROOT_WINDOW, high = ROOT_WINDOW;
     if (depth >= ASPIRATION_DEPTH && std::abs(search.lastValue) < ASPIRATION_LIMIT) {
-      low = search.lastValue - ASPIRATION_DELTA;
-      high = search.lastValue + ASPIRATION_DELTA;
+      low = search.lastValue - tune::aspirationDelta;
+      high = search.lastValue + tune::aspirationDelta;
     }
     int value;
     for (;;) {
