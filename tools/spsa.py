@@ -156,10 +156,18 @@ def main(argv):
     parser.add_argument("--openings", default=DEFAULT_OPENINGS)
     parser.add_argument("--log", help="appends the constants every --every iterations")
     parser.add_argument("--every", type=int, default=50)
+    parser.add_argument("--only", type=lambda s: s.split(","), default=None,
+                        help="tune only these constants (comma-separated names); the rest keep their defaults")
     args = parser.parse_args(argv)
 
     openings = load_openings(args.openings, 15, 15)
-    tuner = Tuner(PARAMETERS, args.pairs, args.r_end, args.seed)
+    parameters = PARAMETERS
+    if args.only:
+        unknown = set(args.only) - {p[0] for p in PARAMETERS}
+        if unknown:
+            parser.error("no such constant: %s" % ", ".join(sorted(unknown)))
+        parameters = [p for p in PARAMETERS if p[0] in args.only]
+    tuner = Tuner(parameters, args.pairs, args.r_end, args.seed)
     failures = []
     threads = [threading.Thread(target=worker, args=(tuner, args, openings, failures), daemon=True)
                for _ in range(args.concurrency)]

@@ -53,6 +53,17 @@ class Schedule(unittest.TestCase):
         self.assertEqual(tuner.settings([61]), ["tune_razorMargin 61"])
 
 
+class Arguments(unittest.TestCase):
+    def test_an_unknown_constant_is_refused_before_any_game(self):
+        with self.assertRaises(SystemExit) as raised, open(os.devnull, "w") as sink:
+            stderr, sys.stderr = sys.stderr, sink
+            try:
+                spsa.main(["no-such-engine", "--only", "razorMargin,noSuchConstant"])
+            finally:
+                sys.stderr = stderr
+        self.assertEqual(raised.exception.code, 2)
+
+
 class Convergence(unittest.TestCase):
     def test_walks_towards_the_optimum_from_both_sides(self):
         params = [("low", 40, 10, 0, 300), ("high", 220, 10, 0, 300)]
