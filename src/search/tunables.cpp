@@ -6,7 +6,7 @@
 bool setTunable(const char* name, int value) {
   struct Entry {
     const char* name;
-    int* value;
+    std::atomic<int>* value;
   };
   static const Entry entries[] = {
       {"razorMargin", &tune::razorMargin},         {"lmrOffset", &tune::lmrOffset},
@@ -16,7 +16,7 @@ bool setTunable(const char* name, int value) {
   };
   for (const Entry& e : entries)
     if (std::strcmp(e.name, name) == 0) {
-      *e.value = value;
+      e.value->store(value, std::memory_order_relaxed);
       return true;
     }
   return false;

@@ -8,7 +8,9 @@
 #pragma once
 
 #ifdef RUVAN_TUNE
-#define RUVAN_TUNABLE(name, value) inline int name = value;
+#include <atomic>
+// Atomic: the protocol thread may set one while a search reads it.
+#define RUVAN_TUNABLE(name, value) inline std::atomic<int> name{value};
 #else
 #define RUVAN_TUNABLE(name, value) constexpr int name = value;
 #endif
