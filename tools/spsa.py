@@ -38,7 +38,7 @@ PARAMETERS = [
     ("lmrDivisor", 190, 20, 100, 400),
     ("moveCountBase", 30, 8, 0, 100),
     ("moveCountExponent", 130, 8, 90, 180),
-    ("lateStopScale", 100, 12, 50, 200),
+    ("lateStopScale", 100, 12, 30, 200),
     ("aspirationDelta", 60, 12, 15, 200),
     ("penaltyScale", 100, 20, 0, 300),
 ]
@@ -102,6 +102,31 @@ class Tuner:
         return " ".join("%s=%.1f" % (n, t) for n, t in zip(self.names, self.theta))
 
 
+def parse_start(text):
+    """NAME=VALUE,... as a dict of integers."""
+    start = {}
+    for item in text.split(","):
+        name, _, value = item.partition("=")
+        start[name.strip()] = int(value)
+    return start
+
+
+def with_start(parameters, start):
+    """The parameters with their starting values replaced by `start`'s; a
+    name that is not tuned, or a value outside its bounds, is refused."""
+    names = {p[0] for p in parameters}
+    unknown = set(start) - names
+    if unknown:
+        raise ValueError("not a tuned constant: %s" % ", ".join(sorted(unknown)))
+    result = []
+    for name, value, c, low, high in parameters:
+        value = start.get(name, value)
+        if not low <= value <= high:
+            raise ValueError("%s=%d is outside [%d, %d]" % (name, value, low, high))
+        result.append((name, value, c, low, high))
+    return result
+
+
 def tune_with(tuner, play_pair):
     """Runs iterations until the tuner has none left; play_pair(k, upper,
     lower) plays iteration k's pair and returns the upper side's wins and
@@ -158,6 +183,8 @@ def main(argv):
     parser.add_argument("--every", type=int, default=50)
     parser.add_argument("--only", type=lambda s: s.split(","), default=None,
                         help="tune only these constants (comma-separated names); the rest keep their defaults")
+    parser.add_argument("--start", type=parse_start, default={},
+                        help="start the walk here, not at the defaults (NAME=VALUE,...; tuned constants only)")
     args = parser.parse_args(argv)
 
     openings = load_openings(args.openings, 15, 15)
@@ -167,6 +194,10 @@ def main(argv):
         if unknown:
             parser.error("no such constant: %s" % ", ".join(sorted(unknown)))
         parameters = [p for p in PARAMETERS if p[0] in args.only]
+    try:
+        parameters = with_start(parameters, args.start)
+    except ValueError as error:
+        parser.error(str(error))
     tuner = Tuner(parameters, args.pairs, args.r_end, args.seed)
     failures = []
     threads = [threading.Thread(target=worker, args=(tuner, args, openings, failures), daemon=True)

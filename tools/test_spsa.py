@@ -63,6 +63,16 @@ class Arguments(unittest.TestCase):
                 sys.stderr = stderr
         self.assertEqual(raised.exception.code, 2)
 
+    def test_a_start_moves_only_the_named_constants_and_keeps_to_the_bounds(self):
+        parameters = [("a", 10, 2, 0, 20), ("b", 5, 1, 0, 9)]
+        self.assertEqual(spsa.with_start(parameters, spsa.parse_start("b=7")),
+                         [("a", 10, 2, 0, 20), ("b", 7, 1, 0, 9)])
+        for bad in ("b=10", "c=1"):
+            with self.assertRaises(ValueError):
+                spsa.with_start(parameters, spsa.parse_start(bad))
+        tuner = spsa.Tuner(spsa.with_start(parameters, {"a": 3}), 100, 0.02, 1)
+        self.assertEqual(tuner.theta, [3.0, 5.0])
+
 
 class Convergence(unittest.TestCase):
     def test_walks_towards_the_optimum_from_both_sides(self):
