@@ -102,6 +102,15 @@ class Tuner:
         return " ".join("%s=%.1f" % (n, t) for n, t in zip(self.names, self.theta))
 
 
+def node_limit(nodes, turn_ms):
+    """The node limit a move: as given, else 40,000 for a run without a
+    clock and none (0) for one under the clock, which the clock alone should
+    decide."""
+    if nodes is not None:
+        return nodes
+    return 0 if turn_ms else 40000
+
+
 def parse_start(text):
     """NAME=VALUE,... as a dict of integers."""
     start = {}
@@ -170,7 +179,8 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("engine", help="a tuning build of the engine")
     parser.add_argument("--pairs", type=int, default=2000, help="iterations, one pair of games each")
-    parser.add_argument("--nodes", type=int, default=40000, help="nodes a move (INFO max_node)")
+    parser.add_argument("--nodes", type=int, default=None,
+                        help="nodes a move (INFO max_node; 40,000 without --turn-ms, none with it)")
     parser.add_argument("--turn-ms", type=int, default=None, help="time a move instead of (or with) nodes")
     parser.add_argument("--tolerance-ms", type=int, default=100)
     parser.add_argument("--rules", type=lambda s: [int(r) for r in s.split(",")], default=[0, 1, 2])
@@ -186,6 +196,7 @@ def main(argv):
     parser.add_argument("--start", type=parse_start, default={},
                         help="start the walk here, not at the defaults (NAME=VALUE,...; tuned constants only)")
     args = parser.parse_args(argv)
+    args.nodes = node_limit(args.nodes, args.turn_ms)
 
     openings = load_openings(args.openings, 15, 15)
     parameters = PARAMETERS

@@ -63,6 +63,11 @@ class Arguments(unittest.TestCase):
                 sys.stderr = stderr
         self.assertEqual(raised.exception.code, 2)
 
+    def test_a_clock_alone_sets_no_node_limit(self):
+        self.assertEqual(spsa.node_limit(None, None), 40000)
+        self.assertEqual(spsa.node_limit(None, 100), 0)
+        self.assertEqual(spsa.node_limit(120000, 100), 120000)
+
     def test_a_start_moves_only_the_named_constants_and_keeps_to_the_bounds(self):
         parameters = [("a", 10, 2, 0, 20), ("b", 5, 1, 0, 9)]
         self.assertEqual(spsa.with_start(parameters, spsa.parse_start("b=7")),
