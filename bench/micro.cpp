@@ -205,7 +205,7 @@ void BM_IsForbidden(benchmark::State& state) {
   setUp(p);
   std::vector<int> cells;
   for (int cell : allEmptyCells()) {
-    const int threats = TW.pos.board.setCells[ThreeCells][0][cell] | TW.pos.board.setCells[FourCells][0][cell];
+    const int threats = TW.pos.board.setMask(ThreeCells, 0, cell) | TW.pos.board.setMask(FourCells, 0, cell);
     if (!doubtfulOnly || threats != 0) cells.push_back(cell);
   }
   int forbidden = 0;

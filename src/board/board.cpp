@@ -106,7 +106,7 @@ void Position::writeEmptyCellInfo(int cell, CellInfo& info) const {
     emptyLineValues(cell, dir, pattern, room);
     for (int k = 0; k < 2; k++) {
       info.patterns[k] |= pattern << (NIBBLE_BITS * dir);
-      info.rooms[k] |= room << (NIBBLE_BITS * dir);
+      info.entries[dir] = static_cast<uint16_t>(info.entries[dir] | (pattern | room << 4) << (8 * k));
       info.roomSum[k] = static_cast<int16_t>(info.roomSum[k] + room);
     }
   }
@@ -133,7 +133,6 @@ void Position::resetBoard() {
     }
   std::memset(board.setSummary, 0, sizeof board.setSummary);
   std::memset(board.setRows, 0, sizeof board.setRows);
-  std::memset(board.setCells, 0, sizeof board.setCells);
   board.hashKey = 0;
   board.stoneCount = 0;
   board.iterationDepth = 0;
@@ -299,14 +298,16 @@ bool Position::boardIsConsistent() const {
         for (int dir = 0; dir < DIRECTIONS; dir++) {
           const uint64_t word = lineWordOf(cell, dir);
           const LineEntry e = tables->lineEntry((word >> (2 * linePosition(cell, dir))) & WINDOW_MASK);
+          info.entries[dir] = static_cast<uint16_t>(tables->linePacked((word >> (2 * linePosition(cell, dir))) & WINDOW_MASK));
           for (int k = 0; k < 2; k++) {
             info.patterns[k] |= e.pattern[k] << (NIBBLE_BITS * dir);
-            info.rooms[k] |= e.room[k] << (NIBBLE_BITS * dir);
             info.roomSum[k] = static_cast<int16_t>(info.roomSum[k] + e.room[k]);
           }
         }
       }
       const CellInfo& have = board.cellInfo[cell];
+      for (int dir = 0; dir < DIRECTIONS; dir++)
+        if (have.entries[dir] != info.entries[dir]) return false;
       if (tables->learned && board.cells[cell] == EMPTY) {
         const int black = jointClassOfCode[foldedCodeOf[info.patterns[0] & 0xFFFF]];
         const int white = jointClassOfCode[foldedCodeOf[info.patterns[1] & 0xFFFF]];
@@ -314,7 +315,7 @@ bool Position::boardIsConsistent() const {
         jointSum[1] += tables->learnedJoint[1][white][black];
       }
       for (int k = 0; k < 2; k++) {
-        if (have.patterns[k] != info.patterns[k] || have.rooms[k] != info.rooms[k] ||
+        if (have.patterns[k] != info.patterns[k] || have.roomNibbles(k) != info.roomNibbles(k) ||
             have.roomSum[k] != info.roomSum[k])
           return false;
         const int score =
@@ -331,7 +332,7 @@ bool Position::boardIsConsistent() const {
         for (int kind = 0; kind < SET_KINDS; kind++) {
           bool member;
           if (kind < MASKED_SET_KINDS) {
-            if (board.setCells[kind][k][cell] != masks[kind]) return false;
+            if (board.setMask(kind, k, cell) != masks[kind]) return false;
             member = masks[kind] != 0;
           } else {
             member = bitCount(static_cast<uint32_t>(masks[FourCells] | masks[ThreeCells])) >= 2;

@@ -16,8 +16,8 @@
 // position p is simply (word >> 2p) & 0x3FFFFF; the marks at -1 and L make
 // every window that reaches past the line's end hold a 3.
 //
-// BoardBase is 704 * 24 + 40 + 880 + 11264 + 8 + 16 + 8 + 2816 + 8 * 132 + 1936 + 8
-// bytes, about 35 KiB, all fixed size for the largest board.
+// BoardBase is 704 cell records of 32 bytes, the cells, line words, sets and
+// sums: 29,304 bytes, all fixed size for the largest board.
 #pragma once
 
 #include <cstdint>
@@ -25,23 +25,40 @@
 #include "board/pattern_tables.h"
 #include "core/types.h"
 
-// Per-cell pattern record of both colours (index 0 Black, 1 White).
-//
-//   patterns / rooms:  bits 15..12 x-y diag | 11..8 x+y diag | 7..4 column | 3..0 row
-//
-// An occupied cell has all values 0. Blocks outside the extents of a
-// rectangular board keep the empty-board values written by resetBoard, since no
-// update range reaches them.
-struct CellInfo {
-  int16_t roomSum[2];   // sum of the four room counts, 0 ... 32
-  int16_t score[2];     // comboTable x cellWeight / 64
-  int32_t patterns[2];  // four pattern values, 4 bits each
-  int32_t rooms[2];     // four room counts, 4 bits each
-};
-static_assert(sizeof(CellInfo) == 24, "CellInfo is three 8-byte words");
-
 constexpr int NIBBLE_BITS = 4;
 constexpr int NIBBLE_MASK = 0xF;
+
+// Per-cell pattern record of both colours (index 0 Black, 1 White).
+//
+//   patterns:    bits 15..12 x-y diag | 11..8 x+y diag | 7..4 column | 3..0 row
+//   entries[d]:  the line table entry of direction d (pattern and room of
+//                both colours, as RuleTables::line packs them)
+//
+// The entries hold the rooms, and let the update see in one comparison that a
+// cell's window changed nothing for either colour, which is most of the cells a
+// stone's lines reach. An occupied cell has all values 0. Blocks outside the
+// extents of a rectangular board keep the empty-board values written by
+// resetBoard, since no update range reaches them.
+struct CellInfo {
+  int16_t roomSum[2];     // sum of the four room counts, 0 ... 32
+  int16_t score[2];       // comboTable x cellWeight / 64
+  int32_t patterns[2];    // four pattern values, 4 bits each
+  uint16_t entries[4];    // line entries by direction
+  // Threat-cell set masks [colour index][kind]: the directions (bit 1 row,
+  // 2 column, 4 x+y, 8 x-y) that put the cell in the set. Kept here so that
+  // a make saves and restores a cell with one record.
+  uint8_t sets[2][4];
+
+  // Room count of colour index k in direction dir, and the four packed as
+  // the patterns are.
+  int room(int k, int dir) const { return (entries[dir] >> (8 * k + 4)) & NIBBLE_MASK; }
+  int32_t roomNibbles(int k) const {
+    int32_t rooms = 0;
+    for (int dir = 0; dir < 4; dir++) rooms |= room(k, dir) << (NIBBLE_BITS * dir);
+    return rooms;
+  }
+};
+static_assert(sizeof(CellInfo) == 32, "CellInfo is four 8-byte words");
 constexpr int LINE_OFFSET = 10;                 // bit of position 0 in a line word
 constexpr uint64_t BORDER_LOW = 0x300;          // the mark at position -1
 constexpr uint32_t WINDOW_MASK = 0x3FFFFF;      // 11 cells of two bits
@@ -49,11 +66,10 @@ constexpr uint32_t WINDOW_MASK = 0x3FFFFF;      // 11 cells of two bits
 struct BoardBase {
   CellInfo cellInfo[CELL_SLOTS];
   // Threat-cell sets: bit x of a summary word says row x has members, bit y of
-  // a row word says cell (x, y) is a member, a per-cell mask holds the
-  // directions (bit 1 row, 2 column, 4 x+y, 8 x-y) that put the cell there.
+  // a row word says cell (x, y) is a member, the cell's record holds the
+  // directions that put it there (CellInfo::sets, read by setMask).
   int32_t setSummary[SET_KINDS][2];
   int32_t setRows[SET_KINDS][2][MAX_SIDE];
-  int32_t setCells[MASKED_SET_KINDS][2][CELL_SLOTS];
   int32_t scoreSum[2];
   // Sums over the empty cells of the learned cell values (RuleTables
   // learnedCell), [colour index][role]; all zero when the rule has no model.
@@ -70,19 +86,21 @@ struct BoardBase {
   int32_t stones[MAX_CELLS];          // stones (not blocks) in the order placed
   int32_t stoneCount;
   int32_t iterationDepth;             // the search's depth, reset with the board
+
+  // Directions that put the cell in the set of a kind below DoubleCells.
+  int setMask(int kind, int k, int cell) const { return cellInfo[cell].sets[k][kind]; }
 };
 
 // What a full make changes besides the line words, the cell, the hash and the
 // stone list: the records of the cells its four lines reach (up to 11 a line
-// with radius 5), their set masks, the set rows and summaries and the sums.
+// with radius 5, set masks included), the set rows and summaries and the sums.
 // Position::makeStone keeps them, so that unmakeStone puts them back by copy
-// instead of running the update a second time. About 3.6 KiB.
+// instead of running the update a second time. About 2.4 KiB.
 constexpr int UNDO_CELLS = 1 + DIRECTIONS * 10;
 struct UndoRecord {
   int32_t count;
   int32_t cells[UNDO_CELLS];
   CellInfo info[UNDO_CELLS];
-  int32_t setCells[UNDO_CELLS][MASKED_SET_KINDS][2];
   int32_t setSummary[SET_KINDS][2];
   int32_t setRows[SET_KINDS][2][MAX_SIDE];
   int32_t scoreSum[2];

@@ -18,14 +18,14 @@ constexpr uint8_t twoOrMore[16] = {0, 0, 0, 1, 0, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 
 inline void Position::removeFromSet(int kind, int k, int cell, int dirBit, bool full) {
   const int x = cellX(cell), y = cellY(cell);
   BoardBase& b = board;
-  int32_t& mask = b.setCells[kind][k][cell];
-  mask &= ~dirBit;
+  uint8_t& mask = b.cellInfo[cell].sets[k][kind];
+  mask = static_cast<uint8_t>(mask & ~dirBit);
   if (mask == 0) {
     b.setRows[kind][k][x] &= ~(1 << y);
     if (b.setRows[kind][k][x] == 0) b.setSummary[kind][k] &= ~(1 << x);
   }
   if (full && (kind == FourCells || kind == ThreeCells) &&
-      !twoOrMore[b.setCells[FourCells][k][cell] | b.setCells[ThreeCells][k][cell]]) {
+      !twoOrMore[b.setMask(FourCells, k, cell) | b.setMask(ThreeCells, k, cell)]) {
     b.setRows[DoubleCells][k][x] &= ~(1 << y);
     if (b.setRows[DoubleCells][k][x] == 0) b.setSummary[DoubleCells][k] &= ~(1 << x);
   }
@@ -34,11 +34,11 @@ inline void Position::removeFromSet(int kind, int k, int cell, int dirBit, bool 
 inline void Position::addToSet(int kind, int k, int cell, int dirBit, bool full) {
   const int x = cellX(cell), y = cellY(cell);
   BoardBase& b = board;
-  b.setCells[kind][k][cell] |= dirBit;
+  b.cellInfo[cell].sets[k][kind] = static_cast<uint8_t>(b.cellInfo[cell].sets[k][kind] | dirBit);
   b.setRows[kind][k][x] |= 1 << y;
   b.setSummary[kind][k] |= 1 << x;
   if (full && (kind == FourCells || kind == ThreeCells) &&
-      twoOrMore[b.setCells[FourCells][k][cell] | b.setCells[ThreeCells][k][cell]]) {
+      twoOrMore[b.setMask(FourCells, k, cell) | b.setMask(ThreeCells, k, cell)]) {
     b.setRows[DoubleCells][k][x] |= 1 << y;
     b.setSummary[DoubleCells][k] |= 1 << x;
   }
@@ -84,9 +84,19 @@ void Position::updateDirection(int cell) {
     if ((code & LINE_CENTRE_BITS) && t != cell) continue;
     const uint32_t e = rules.linePacked(code);
     CellInfo& info = b.cellInfo[t];
+    const uint32_t was = info.entries[Dir];
+    // The light update keeps the patterns alone: the rooms in the entry stay
+    // those of the position before the light move, as the rooms are.
+    if (!Full) {
+      if (((e ^ was) & 0x0F0F) == 0) continue;
+      info.entries[Dir] = static_cast<uint16_t>((was & 0xF0F0) | (e & 0x0F0F));
+    } else {
+      if (e == was) continue;
+      info.entries[Dir] = static_cast<uint16_t>(e);
+    }
     for (int k = 0; k < 2; k++) {
       const int n = packedPattern(e, k);
-      const int o = (info.patterns[k] >> shift) & NIBBLE_MASK;
+      const int o = packedPattern(was, k);
       if (!Full) {
         if (n == o) continue;
         if (kindByPattern[o] >= 0) removeFromSet(kindByPattern[o], k, t, dirBit, false);
@@ -95,29 +105,28 @@ void Position::updateDirection(int cell) {
         continue;
       }
       const int r = packedRoom(e, k);
-      const int q = (info.rooms[k] >> shift) & NIBBLE_MASK;
+      const int q = packedRoom(was, k);
       if (n == o && r == q) continue;
       if (n != o && kindByPattern[o] >= 0) removeFromSet(kindByPattern[o], k, t, dirBit, true);
-      info.rooms[k] = (info.rooms[k] & ~(NIBBLE_MASK << shift)) | r << shift;
       info.roomSum[k] = static_cast<int16_t>(info.roomSum[k] + r - q);
       if (n != o) {
         const int old = info.patterns[k];
         info.patterns[k] = (old & ~(NIBBLE_MASK << shift)) | n << shift;
         if (kindByPattern[n] >= 0) addToSet(kindByPattern[n], k, t, dirBit, true);
         if (learned && b.cells[t] == EMPTY) {
-          const int16_t* was = byPatterns[k][old & 0xFFFF];
+          const int16_t* before = byPatterns[k][old & 0xFFFF];
           const int16_t* now = byPatterns[k][info.patterns[k] & 0xFFFF];
-          b.learnedSum[k][0] += now[0] - was[0];
-          b.learnedSum[k][1] += now[1] - was[1];
+          b.learnedSum[k][0] += now[0] - before[0];
+          b.learnedSum[k][1] += now[1] - before[1];
           // The pair term moves with this colour's class; the other colour's
           // record is the one in place (old or already new), so that the
           // two colours' steps add up to the whole change.
-          const int before = pairs ? jointClassOf[old & 0xFFFF] : 0;
-          const int after = pairs ? jointClassOf[info.patterns[k] & 0xFFFF] : 0;
-          if (before != after) {   // most pattern changes keep the coarse class
+          const int from = pairs ? jointClassOf[old & 0xFFFF] : 0;
+          const int to = pairs ? jointClassOf[info.patterns[k] & 0xFFFF] : 0;
+          if (from != to) {   // most pattern changes keep the coarse class
             const int other = jointClassOf[info.patterns[1 - k] & 0xFFFF];
-            b.jointSum[k] += joint[k][after][other] - joint[k][before][other];
-            b.jointSum[1 - k] += joint[1 - k][other][after] - joint[1 - k][other][before];
+            b.jointSum[k] += joint[k][to][other] - joint[k][from][other];
+            b.jointSum[1 - k] += joint[1 - k][other][to] - joint[1 - k][other][from];
           }
         }
       }
@@ -245,8 +254,6 @@ void Position::makeStone(int cell, int colour, UndoRecord& undo) {
   auto keep = [&](int t) {
     undo.cells[n] = t;
     undo.info[n] = b.cellInfo[t];
-    for (int kind = 0; kind < MASKED_SET_KINDS; kind++)
-      for (int k = 0; k < 2; k++) undo.setCells[n][kind][k] = b.setCells[kind][k][t];
     n++;
   };
   keep(cell);
@@ -276,8 +283,6 @@ void Position::unmakeStone(int cell, const UndoRecord& undo) {
   for (int i = 0; i < undo.count; i++) {
     const int t = undo.cells[i];
     b.cellInfo[t] = undo.info[i];
-    for (int kind = 0; kind < MASKED_SET_KINDS; kind++)
-      for (int k = 0; k < 2; k++) b.setCells[kind][k][t] = undo.setCells[i][kind][k];
   }
   std::memcpy(b.setSummary, undo.setSummary, sizeof b.setSummary);
   std::memcpy(b.setRows, undo.setRows, sizeof b.setRows);

@@ -130,7 +130,7 @@ int Worker::forcedReply(int cell, int colour) const {
 // makes no four.
 bool Worker::shortcutWin(int cell, int colour) const {
   const int k = colour - 1, opponent = colour ^ 3;
-  const int f4 = pos.board.setCells[FourCells][k][cell], f3 = pos.board.setCells[ThreeCells][k][cell];
+  const int f4 = pos.board.setMask(FourCells, k, cell), f3 = pos.board.setMask(ThreeCells, k, cell);
   if (bitCount(static_cast<uint32_t>(f4)) >= 2) return true;
   if (bitCount(static_cast<uint32_t>(f3)) >= 2 && setEmpty(FourCells, opponent) && setEmpty(OpenFourCells, opponent))
     return true;

@@ -224,7 +224,7 @@ void Worker::buildThreatCounts() {
           for (int j = 0; j < 3; j++) {
             u += side;
             if (!pos.onBoard(u) || pos.board.cells[u] == other) break;
-            if ((pos.board.cellInfo[u].rooms[colour - 1] & NIBBLE_MASK) >= 5) threatCount[u][dir][colour - 1]++;
+            if (pos.board.cellInfo[u].room(colour - 1, 0) >= 5) threatCount[u][dir][colour - 1]++;
           }
         }
       }

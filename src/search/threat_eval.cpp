@@ -132,7 +132,7 @@ int Worker::threatEval(int /*depth*/, int colour) {
       const int c = cells[i];
       const int s = supportCount(opponent, cellX(c), cellY(c));
       e -= pos.geometry.cellWeight[pos.board.cellInfo[c].roomSum[k]][c] * SUPPORT_FACTOR * s / 64;
-      directions |= pos.board.setCells[OpenFourCells][k][c];
+      directions |= pos.board.setMask(OpenFourCells, k, c);
     }
     if (bitCount(static_cast<uint32_t>(directions)) >= 2) return e + DOUBLE_OPEN_THREE + TEMPO;
     for (int i = 0; i < n; i++) {

@@ -55,7 +55,7 @@ inline uint32_t setRowOf(const Position& P, int kind, int colour, int x) {
 }
 // Directions (bit 1 row, 2 column, 4 x+y, 8 x-y) that put the cell in the set.
 inline int setDirectionsOf(const Position& P, int kind, int colour, int cell) {
-  return P.board.setCells[kind][colour - 1][cell];
+  return P.board.setMask(kind, colour - 1, cell);
 }
 inline bool inSetOf(const Position& P, int kind, int colour, int cell) {
   return (P.board.setRows[kind][colour - 1][cellX(cell)] >> cellY(cell)) & 1;

@@ -293,7 +293,6 @@ std::string boardDifference(const BoardBase& a, const BoardBase& b) {
   RUVAN_FIELD(cellInfo)
   RUVAN_FIELD(setSummary)
   RUVAN_FIELD(setRows)
-  RUVAN_FIELD(setCells)
   RUVAN_FIELD(scoreSum)
   RUVAN_FIELD(hashKey)
   RUVAN_FIELD(cells)

@@ -389,7 +389,7 @@ TEST(LineTable, EmptyBoardValues) {
           }
           for (int k = 0; k < 2; k++) {
             ASSERT_EQ(info.patterns[k], patterns) << "cell " << x << "," << y << " side " << side;
-            ASSERT_EQ(info.rooms[k], rooms) << "cell " << x << "," << y << " side " << side;
+            ASSERT_EQ(info.roomNibbles(k), rooms) << "cell " << x << "," << y << " side " << side;
             ASSERT_EQ(info.roomSum[k], roomSum) << "cell " << x << "," << y << " side " << side;
             const int score = TE.ruleTables->handScores
                                   ? TE.ruleTables->combo[k][patterns] * TW.pos.geometry.cellWeight[roomSum][cellIndex(x, y)] / 64

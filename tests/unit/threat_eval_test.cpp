@@ -104,7 +104,7 @@ int referenceEval(int colour) {
     int directions = 0;
     for (auto [x, y] : open) {
       e -= weightAt(opponent, x, y) * 30 * referenceSupport(opponent, x, y) / 64;
-      directions |= TW.pos.board.setCells[OpenFourCells][opponent - 1][cellIndex(x, y)];
+      directions |= TW.pos.board.setMask(OpenFourCells, opponent - 1, cellIndex(x, y));
     }
     int bits = 0;
     for (int d = 0; d < 4; d++) bits += (directions >> d) & 1;
