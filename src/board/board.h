@@ -243,10 +243,10 @@ struct Position {
   //
   // Two strengths. The full update keeps everything (board commands and every
   // move of the tree search). The light update keeps only the pattern values
-  // and the five, open-four, four and three sets; rooms, scores, scoreSum and
-  // the double set keep describing the position before the light move, and
-  // become right again when it is unmade. A full update must never run while a
-  // light move is on the board.
+  // and the five, open-four, four and three sets; the entries (rooms with
+  // them), scores, scoreSum and the double set keep describing the position
+  // before the light move, and become right again when it is unmade. A full
+  // update must never run while a light move is on the board.
   void updateLine(int cell, int dir);
   void updateLineLight(int cell, int dir);
   // Writes a cell value (0 clears) into the four line words and runs the full

@@ -84,26 +84,25 @@ void Position::updateDirection(int cell) {
     if ((code & LINE_CENTRE_BITS) && t != cell) continue;
     const uint32_t e = rules.linePacked(code);
     CellInfo& info = b.cellInfo[t];
-    const uint32_t was = info.entries[Dir];
-    // The light update keeps the patterns alone: the rooms in the entry stay
-    // those of the position before the light move, as the rooms are.
     if (!Full) {
-      if (((e ^ was) & 0x0F0F) == 0) continue;
-      info.entries[Dir] = static_cast<uint16_t>((was & 0xF0F0) | (e & 0x0F0F));
-    } else {
-      if (e == was) continue;
-      info.entries[Dir] = static_cast<uint16_t>(e);
-    }
-    for (int k = 0; k < 2; k++) {
-      const int n = packedPattern(e, k);
-      const int o = packedPattern(was, k);
-      if (!Full) {
+      // The light update keeps the patterns alone and leaves the entries as
+      // the rooms are, describing the position before the light move.
+      for (int k = 0; k < 2; k++) {
+        const int n = packedPattern(e, k);
+        const int o = (info.patterns[k] >> shift) & NIBBLE_MASK;
         if (n == o) continue;
         if (kindByPattern[o] >= 0) removeFromSet(kindByPattern[o], k, t, dirBit, false);
         info.patterns[k] = (info.patterns[k] & ~(NIBBLE_MASK << shift)) | n << shift;
         if (kindByPattern[n] >= 0) addToSet(kindByPattern[n], k, t, dirBit, false);
-        continue;
       }
+      continue;
+    }
+    const uint32_t was = info.entries[Dir];
+    if (e == was) continue;
+    info.entries[Dir] = static_cast<uint16_t>(e);
+    for (int k = 0; k < 2; k++) {
+      const int n = packedPattern(e, k);
+      const int o = packedPattern(was, k);
       const int r = packedRoom(e, k);
       const int q = packedRoom(was, k);
       if (n == o && r == q) continue;
