@@ -92,9 +92,10 @@ struct BoardBase {
 };
 
 // What a full make changes besides the line words, the cell, the hash and the
-// stone list: the records of the cells its four lines reach (up to 11 a line
-// with radius 5, set masks included), the set rows and summaries and the sums.
-// Position::makeStone keeps them, so that unmakeStone puts them back by copy
+// stone list: the records of the cells whose line windows it changes (at most
+// 10 a line with radius 5, and the cell itself; set masks included), the set
+// rows and summaries and the sums. The update of Position::makeStone keeps each
+// record before it changes it, so that unmakeStone puts them back by copy
 // instead of running the update a second time. About 2.4 KiB.
 constexpr int UNDO_CELLS = 1 + DIRECTIONS * 10;
 struct UndoRecord {
@@ -271,8 +272,8 @@ struct Position {
   void writeEmptyCellInfo(int cell, CellInfo& info) const;
   void emptyLineValues(int cell, int dir, int& pattern, int& room) const;
   int lineLength(int index, int family) const;
-  template <bool Full, int Dir> void updateDirection(int cell);
-  template <bool Full> void updateAll(int cell);
+  template <bool Full, int Dir> void updateDirection(int cell, UndoRecord* undo = nullptr);
+  template <bool Full> void updateAll(int cell, UndoRecord* undo = nullptr);
   template <bool Full> void updateOne(int cell, int dir);
   void setLineBits(int cell, uint64_t value);
   inline void removeFromSet(int kind, int k, int cell, int dirBit, bool full);

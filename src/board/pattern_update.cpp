@@ -63,7 +63,7 @@ inline int Position::position(int t) const {
 }
 
 template <bool Full, int Dir>
-void Position::updateDirection(int cell) {
+void Position::updateDirection(int cell, UndoRecord* undo) {
   const CellRange range = Dir == 0   ? geometry.rowRange[cell]
                           : Dir == 1 ? geometry.colRange[cell]
                           : Dir == 2 ? geometry.diagRange[cell]
@@ -99,6 +99,12 @@ void Position::updateDirection(int cell) {
     }
     const uint32_t was = info.entries[Dir];
     if (e == was) continue;
+    // A make keeps the record as it was; the cell itself is kept before the
+    // four directions run, and every other cell lies on one line only.
+    if (undo && t != cell) {
+      undo->cells[undo->count] = t;
+      undo->info[undo->count++] = info;
+    }
     info.entries[Dir] = static_cast<uint16_t>(e);
     for (int k = 0; k < 2; k++) {
       const int n = packedPattern(e, k);
@@ -139,11 +145,11 @@ void Position::updateDirection(int cell) {
 }
 
 template <bool Full>
-void Position::updateAll(int cell) {
-  updateDirection<Full, 0>(cell);
-  updateDirection<Full, 1>(cell);
-  updateDirection<Full, 2>(cell);
-  updateDirection<Full, 3>(cell);
+void Position::updateAll(int cell, UndoRecord* undo) {
+  updateDirection<Full, 0>(cell, undo);
+  updateDirection<Full, 1>(cell, undo);
+  updateDirection<Full, 2>(cell, undo);
+  updateDirection<Full, 3>(cell, undo);
 }
 
 template <bool Full>
@@ -249,27 +255,21 @@ void Position::removeStoneLight(int cell) {
 
 void Position::makeStone(int cell, int colour, UndoRecord& undo) {
   BoardBase& b = board;
-  int n = 0;
-  auto keep = [&](int t) {
-    undo.cells[n] = t;
-    undo.info[n] = b.cellInfo[t];
-    n++;
-  };
-  keep(cell);
-  const CellRange* const ranges[DIRECTIONS] = {geometry.rowRange, geometry.colRange, geometry.diagRange,
-                                               geometry.antiRange};
-  for (int dir = 0; dir < DIRECTIONS; dir++) {
-    const CellRange range = ranges[dir][cell];
-    for (int t = range.first; t <= range.last; t += DIR_STEP[dir])
-      if (t != cell && b.cells[t] == EMPTY) keep(t);   // the update leaves stones' records alone
-  }
-  undo.count = n;
+  undo.cells[0] = cell;
+  undo.info[0] = b.cellInfo[cell];
+  undo.count = 1;
   std::memcpy(undo.setSummary, b.setSummary, sizeof b.setSummary);
   std::memcpy(undo.setRows, b.setRows, sizeof b.setRows);
   std::memcpy(undo.scoreSum, b.scoreSum, sizeof b.scoreSum);
   std::memcpy(undo.learnedSum, b.learnedSum, sizeof b.learnedSum);
   std::memcpy(undo.jointSum, b.jointSum, sizeof b.jointSum);
-  placeStone(cell, colour);
+  // placeStone, with the update keeping what it changes.
+  b.cells[cell] = colour;
+  if (tables->learned) addLearned(cell, -1);
+  setLineBits(cell, static_cast<uint64_t>(colour));
+  updateAll<true>(cell, &undo);
+  b.hashKey ^= zobristKeys[cell][colour - 1];
+  b.stones[b.stoneCount++] = cell;
 }
 
 void Position::unmakeStone(int cell, const UndoRecord& undo) {
