@@ -188,6 +188,12 @@ struct Position {
   // Light make and unmake: line words, light update, hash and stone list.
   void placeStoneLight(int cell, int colour);
   void removeStoneLight(int cell);
+  // The same, the light update keeping in `undo` each cell record it changes
+  // and the set rows and summaries, so that the unmake copies them back
+  // instead of updating again (the four-solver's make and unmake). Strictly
+  // nested as makeStone and unmakeStone; the sums are neither kept nor changed.
+  void makeStoneLight(int cell, int colour, UndoRecord& undo);
+  void unmakeStoneLight(int cell, const UndoRecord& undo);
 
   // Board commands (coordinates are checked by the front end). `rule` is the
   // rule in force: under Renju the board is built at the end of each.

@@ -87,6 +87,13 @@ void Position::updateDirection(int cell, UndoRecord* undo) {
     if (!Full) {
       // The light update keeps the patterns alone and leaves the entries as
       // the rooms are, describing the position before the light move.
+      if (undo && t != cell) {
+        if (packedPattern(e, 0) == ((info.patterns[0] >> shift) & NIBBLE_MASK) &&
+            packedPattern(e, 1) == ((info.patterns[1] >> shift) & NIBBLE_MASK))
+          continue;
+        undo->cells[undo->count] = t;
+        undo->info[undo->count++] = info;
+      }
       for (int k = 0; k < 2; k++) {
         const int n = packedPattern(e, k);
         const int o = (info.patterns[k] >> shift) & NIBBLE_MASK;
@@ -242,6 +249,32 @@ void Position::placeStoneLight(int cell, int colour) {
   updateAll<false>(cell);
   board.hashKey ^= zobristKeys[cell][colour - 1];
   board.stones[board.stoneCount++] = cell;
+}
+
+void Position::makeStoneLight(int cell, int colour, UndoRecord& undo) {
+  BoardBase& b = board;
+  undo.cells[0] = cell;
+  undo.info[0] = b.cellInfo[cell];
+  undo.count = 1;
+  std::memcpy(undo.setSummary, b.setSummary, sizeof b.setSummary);
+  std::memcpy(undo.setRows, b.setRows, sizeof b.setRows);
+  b.cells[cell] = colour;
+  setLineBits(cell, static_cast<uint64_t>(colour));
+  updateAll<false>(cell, &undo);
+  b.hashKey ^= zobristKeys[cell][colour - 1];
+  b.stones[b.stoneCount++] = cell;
+}
+
+void Position::unmakeStoneLight(int cell, const UndoRecord& undo) {
+  BoardBase& b = board;
+  const int colour = b.cells[cell];
+  b.cells[cell] = EMPTY;
+  setLineBits(cell, 0);
+  b.hashKey ^= zobristKeys[cell][colour - 1];
+  b.stoneCount--;
+  for (int i = 0; i < undo.count; i++) b.cellInfo[undo.cells[i]] = undo.info[i];
+  std::memcpy(b.setSummary, undo.setSummary, sizeof b.setSummary);
+  std::memcpy(b.setRows, undo.setRows, sizeof b.setRows);
 }
 
 void Position::removeStoneLight(int cell) {

@@ -231,9 +231,9 @@ int Worker::attack(int depth, int colour, int count) {
   const int table = fourTableOf(colour, 0), opponent = colour ^ 3;
   for (int i = 0; i < n; i++) {
     const int cell = list[i].cell;
-    pos.placeStoneLight(cell, colour);
+    pos.makeStoneLight(cell, colour, lightStack[ply]);
     const int r = -solveThreatsNode(depth - 1, opponent, 1, count + 1);
-    pos.removeStoneLight(cell);
+    pos.unmakeStoneLight(cell, lightStack[ply]);
     if (search.stopSearch) return 0;
     if (r > 0) {
       storeFour(table, pos.board.hashKey, r, count);
@@ -267,9 +267,9 @@ int Worker::defend(int depth, int colour, int count) {
   }
   int result = count - DEFENDER_LOST;
   for (int i = 0; i < kept; i++) {
-    pos.placeStoneLight(blocks[i], colour);
+    pos.makeStoneLight(blocks[i], colour, lightStack[ply]);
     const int r = solveThreatsNode(depth - 1, opponent, 0, count + 1);
-    pos.removeStoneLight(blocks[i]);
+    pos.unmakeStoneLight(blocks[i], lightStack[ply]);
     if (search.stopSearch) return 0;
     if (r == 0) {
       storeFour(table, pos.board.hashKey, 0, count);

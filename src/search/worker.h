@@ -7,8 +7,8 @@
 // of the think and the stop flags. All its routines are members, so that the
 // state of a search is passed along as `this` and never lives in a global.
 //
-// Size: about 6.5 MiB (moveStack 1.9 MiB, plyMarks 2.7 MiB, undoStack 1.7 MiB,
-// the position 0.2 MiB); the engine allocates its workers once, never during a search.
+// Size: about 7 MiB (moveStack 1.9 MiB, plyMarks 2.7 MiB, undoStack and
+// lightStack 1.1 MiB each, the position 0.2 MiB); the engine allocates its workers once, never during a search.
 #pragma once
 
 #include <atomic>
@@ -297,8 +297,10 @@ class Worker {
   uint64_t plyStamp[PLY_LIMIT];
   uint64_t plyMarks[PLY_LIMIT][CELL_SLOTS];
   KillerSlot killerSlots[PLY_LIMIT][2];
-  // The reach of each ply's move, for its unmake (see Position::makeStone).
+  // The reach of each ply's move, for its unmake (see Position::makeStone),
+  // and the same for the four-solver's light moves.
   UndoRecord undoStack[PLY_LIMIT];
+  UndoRecord lightStack[PLY_LIMIT];
   // count[cell][direction][colour] of the threat-count pass of stage 7.
   uint8_t threatCount[CELL_SLOTS][DIRECTIONS][2];
   // The threat-sequence solver, on this worker's position, and what it found

@@ -339,28 +339,42 @@ void tally(const Derived& d) {
     ASSERT_TRUE(TW.pos.boardIsConsistent()) << where;                            \
   } while (0)
 
-// One to three light moves on top of the position, checked at every depth,
-// then unmade; the record must come back bit for bit.
+// One to four light moves on top of the position, each made at random by
+// the updating pair (placeStoneLight, removeStoneLight) or the copying one
+// (makeStoneLight, unmakeStoneLight), mixed as the four-solver and the Renju
+// test nest them; checked at every depth, then unmade, each unmake giving the
+// record before its make back bit for bit.
+UndoRecord lightUndo[4];
+BoardBase lightSnapshots[4];
+
 void lightSequence(Model& m, std::mt19937& rng, const std::string& where) {
   lightSnapshot = TW.pos.board;
   std::vector<int> made;
-  const int depth = 1 + static_cast<int>(rng() % 3);
+  std::vector<bool> copied;
+  const int depth = 1 + static_cast<int>(rng() % 4);
   for (int i = 0; i < depth; i++) {
     const int c = pickEmpty(m, rng);
     if (c == NO_CELL) break;
     const int colour = rng() % 2 ? BLACK : WHITE;
-    TW.pos.placeStoneLight(c, colour);
+    const bool copy = rng() % 2 == 0;
+    lightSnapshots[i] = TW.pos.board;
+    if (copy) TW.pos.makeStoneLight(c, colour, lightUndo[i]);
+    else TW.pos.placeStoneLight(c, colour);
     m.set(c, colour);
     m.stones.push_back(c);
     made.push_back(c);
+    copied.push_back(copy);
     recompute(m, derived);
-    ASSERT_TRUE(matches(derived, true)) << where << " light move " << cellName(c);
+    ASSERT_TRUE(matches(derived, true)) << where << " light move " << cellName(c) << (copy ? " (copying)" : "");
     ASSERT_TRUE(untouchedByLight(lightSnapshot)) << where << " light move " << cellName(c);
   }
-  for (auto it = made.rbegin(); it != made.rend(); ++it) {
-    TW.pos.removeStoneLight(*it);
-    m.set(*it, EMPTY);
+  for (int i = static_cast<int>(made.size()) - 1; i >= 0; i--) {
+    if (copied[i]) TW.pos.unmakeStoneLight(made[i], lightUndo[i]);
+    else TW.pos.removeStoneLight(made[i]);
+    m.set(made[i], EMPTY);
     m.stones.pop_back();
+    ASSERT_TRUE(sameRecord(lightSnapshots[i])) << where << " light unmake " << cellName(made[i])
+                                               << (copied[i] ? " (copying)" : "");
   }
   ASSERT_TRUE(sameRecord(lightSnapshot)) << where << " after light unmake";
 }
