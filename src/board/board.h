@@ -281,6 +281,8 @@ struct Position {
   template <bool Full, int Dir> void updateDirection(int cell, UndoRecord* undo = nullptr);
   template <bool Full> void updateAll(int cell, UndoRecord* undo = nullptr);
   template <bool Full> void updateOne(int cell, int dir);
+  template <bool Full> void makeKept(int cell, int colour, UndoRecord& undo);
+  template <bool Full> void unmakeKept(int cell, const UndoRecord& undo);
   void setLineBits(int cell, uint64_t value);
   inline void removeFromSet(int kind, int k, int cell, int dirBit, bool full);
   inline void addToSet(int kind, int k, int cell, int dirBit, bool full);

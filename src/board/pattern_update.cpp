@@ -251,32 +251,6 @@ void Position::placeStoneLight(int cell, int colour) {
   board.stones[board.stoneCount++] = cell;
 }
 
-void Position::makeStoneLight(int cell, int colour, UndoRecord& undo) {
-  BoardBase& b = board;
-  undo.cells[0] = cell;
-  undo.info[0] = b.cellInfo[cell];
-  undo.count = 1;
-  std::memcpy(undo.setSummary, b.setSummary, sizeof b.setSummary);
-  std::memcpy(undo.setRows, b.setRows, sizeof b.setRows);
-  b.cells[cell] = colour;
-  setLineBits(cell, static_cast<uint64_t>(colour));
-  updateAll<false>(cell, &undo);
-  b.hashKey ^= zobristKeys[cell][colour - 1];
-  b.stones[b.stoneCount++] = cell;
-}
-
-void Position::unmakeStoneLight(int cell, const UndoRecord& undo) {
-  BoardBase& b = board;
-  const int colour = b.cells[cell];
-  b.cells[cell] = EMPTY;
-  setLineBits(cell, 0);
-  b.hashKey ^= zobristKeys[cell][colour - 1];
-  b.stoneCount--;
-  for (int i = 0; i < undo.count; i++) b.cellInfo[undo.cells[i]] = undo.info[i];
-  std::memcpy(b.setSummary, undo.setSummary, sizeof b.setSummary);
-  std::memcpy(b.setRows, undo.setRows, sizeof b.setRows);
-}
-
 void Position::removeStoneLight(int cell) {
   const int colour = board.cells[cell];
   board.cells[cell] = EMPTY;
@@ -286,39 +260,49 @@ void Position::removeStoneLight(int cell) {
   board.hashKey ^= zobristKeys[cell][colour - 1];
 }
 
-void Position::makeStone(int cell, int colour, UndoRecord& undo) {
+// The search's and the four-solver's make: the cell's record, the set rows
+// and summaries (and for a full update the sums) kept first, then the update
+// keeps each other record it changes before it changes it.
+template <bool Full>
+void Position::makeKept(int cell, int colour, UndoRecord& undo) {
   BoardBase& b = board;
   undo.cells[0] = cell;
   undo.info[0] = b.cellInfo[cell];
   undo.count = 1;
   std::memcpy(undo.setSummary, b.setSummary, sizeof b.setSummary);
   std::memcpy(undo.setRows, b.setRows, sizeof b.setRows);
-  std::memcpy(undo.scoreSum, b.scoreSum, sizeof b.scoreSum);
-  std::memcpy(undo.learnedSum, b.learnedSum, sizeof b.learnedSum);
-  std::memcpy(undo.jointSum, b.jointSum, sizeof b.jointSum);
-  // placeStone, with the update keeping what it changes.
+  if (Full) {
+    std::memcpy(undo.scoreSum, b.scoreSum, sizeof b.scoreSum);
+    std::memcpy(undo.learnedSum, b.learnedSum, sizeof b.learnedSum);
+    std::memcpy(undo.jointSum, b.jointSum, sizeof b.jointSum);
+  }
   b.cells[cell] = colour;
-  if (tables->learned) addLearned(cell, -1);
+  if (Full && tables->learned) addLearned(cell, -1);
   setLineBits(cell, static_cast<uint64_t>(colour));
-  updateAll<true>(cell, &undo);
+  updateAll<Full>(cell, &undo);
   b.hashKey ^= zobristKeys[cell][colour - 1];
   b.stones[b.stoneCount++] = cell;
 }
 
-void Position::unmakeStone(int cell, const UndoRecord& undo) {
+template <bool Full>
+void Position::unmakeKept(int cell, const UndoRecord& undo) {
   BoardBase& b = board;
   const int colour = b.cells[cell];
   b.cells[cell] = EMPTY;
   setLineBits(cell, 0);
   b.hashKey ^= zobristKeys[cell][colour - 1];
   b.stoneCount--;
-  for (int i = 0; i < undo.count; i++) {
-    const int t = undo.cells[i];
-    b.cellInfo[t] = undo.info[i];
-  }
+  for (int i = 0; i < undo.count; i++) b.cellInfo[undo.cells[i]] = undo.info[i];
   std::memcpy(b.setSummary, undo.setSummary, sizeof b.setSummary);
   std::memcpy(b.setRows, undo.setRows, sizeof b.setRows);
-  std::memcpy(b.scoreSum, undo.scoreSum, sizeof b.scoreSum);
-  std::memcpy(b.learnedSum, undo.learnedSum, sizeof b.learnedSum);
-  std::memcpy(b.jointSum, undo.jointSum, sizeof b.jointSum);
+  if (Full) {
+    std::memcpy(b.scoreSum, undo.scoreSum, sizeof b.scoreSum);
+    std::memcpy(b.learnedSum, undo.learnedSum, sizeof b.learnedSum);
+    std::memcpy(b.jointSum, undo.jointSum, sizeof b.jointSum);
+  }
 }
+
+void Position::makeStone(int cell, int colour, UndoRecord& undo) { makeKept<true>(cell, colour, undo); }
+void Position::unmakeStone(int cell, const UndoRecord& undo) { unmakeKept<true>(cell, undo); }
+void Position::makeStoneLight(int cell, int colour, UndoRecord& undo) { makeKept<false>(cell, colour, undo); }
+void Position::unmakeStoneLight(int cell, const UndoRecord& undo) { unmakeKept<false>(cell, undo); }
