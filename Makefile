@@ -1,7 +1,7 @@
 # Front door. `make` builds the release engine at build/release/ruvan.
 PRESETS := release debug sanitize tsan windows
 
-.PHONY: all data tables setup-engine setup-test run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
+.PHONY: all data tables net setup-engine setup-test run test bench format clean tsan-engine web serve-web web-test fuzz fuzz-build fuzz-seeds windows-test soak $(PRESETS)
 
 # `make fuzz` runs the command-handler fuzzer for FUZZ_SECONDS; a finding
 # stops it with a non-zero exit and leaves its input in build/fuzz/ as
@@ -124,6 +124,24 @@ tables: release
 	  files="$$files $$file"; \
 	done; \
 	build/release/ruvan-tune --seed 1 --lambda $(TUNE_LAMBDA) $(TUNE_OPTIONS) --out src/board/learned_tables.cpp $$files
+	$(MAKE) --no-print-directory release
+
+# The network on top of the learned value (src/board/learned_net.cpp, also
+# generated): self-play data for each run of NET_RUNS as above, then the fit
+# of a network of NET_WIDTH hidden units on the open positions, over the tree's
+# value tables as they stand, and the engine built with it.
+NET_RUNS ?= 0:40:6000 0:42:6000 0:43:6000 0:44:6000 1:40:6000 1:42:6000 1:43:6000 2:40:3000 2:41:3000 2:42:3000
+NET_OPTIONS ?= --hidden 16 --net-epochs 20
+net: release
+	@mkdir -p $(DATA_DIR)
+	files=; for run in $(NET_RUNS); do \
+	  set -- $$(echo $$run | tr : ' '); file=$(DATA_DIR)/rule$$1-seed$$2.bin; \
+	  nice -n 19 build/release/ruvan-datagen --out $$file --rule $$1 --games $$3 --seed $$2 \
+	    --nodes $(DATA_NODES) || exit 1; \
+	  files="$$files $$file"; \
+	done; \
+	build/release/ruvan-tune --seed 1 --lambda 0 --skip-proven --joint 0 --moves-from src/board/learned_tables.cpp \
+	  $(NET_OPTIONS) --net-base-from src/board/learned_tables.cpp --net-out src/board/learned_net.cpp $$files
 	$(MAKE) --no-print-directory release
 
 bench: release

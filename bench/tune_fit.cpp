@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "board/learned_net.h"
 #include "board/learned_tables.h"
 
 namespace {
@@ -293,6 +294,237 @@ bool readTableSource(const char* path, TableSource& t) {
       }
     }
     if (v.size() != shape.size) return false;
+  }
+  return true;
+}
+
+namespace {
+
+int64_t netInput(const ResidualNet& net, uint32_t id) {
+  if (id >= net.inputs) return -1;
+  return net.inputOf.empty() ? int64_t{id} : net.inputOf[id];
+}
+
+// Hidden activations of sample i before the ReLU.
+void residualHidden(const ValueSet& set, uint32_t i, const ResidualNet& net, std::vector<double>& a) {
+  a.assign(net.bias.begin(), net.bias.end());
+  for (uint32_t j = set.offsets[i]; j < set.offsets[i + 1]; j++) {
+    const int64_t input = netInput(net, set.features[j].id);
+    if (input < 0) continue;
+    const double c = set.features[j].count / ResidualNet::INPUT_SCALE;
+    const double* w = &net.hidden[static_cast<size_t>(input) * net.width];
+    for (int h = 0; h < net.width; h++) a[h] += w[h] * c;
+  }
+}
+
+}  // namespace
+
+double residualLogit(const ValueSet& set, uint32_t i, const std::vector<float>& base, const ResidualNet& net) {
+  std::vector<double> a;
+  residualHidden(set, i, net, a);
+  double z = base[i] + net.outBias;
+  for (int h = 0; h < net.width; h++) z += net.out[h] * std::max(0.0, a[h]);
+  return z;
+}
+
+double residualLoss(const ValueSet& set, const std::vector<uint32_t>& rows, const std::vector<float>& base,
+                    const ResidualNet& net) {
+  double sum = 0;
+  for (uint32_t i : rows) sum += logLoss(sigmoid(residualLogit(set, i, base, net)), set.target[i]);
+  return rows.empty() ? 0 : sum / rows.size();
+}
+
+void fitResidual(const ValueSet& set, const std::vector<uint32_t>& rows, const std::vector<float>& base,
+                 size_t features, ResidualNet& net, const NetOptions& o) {
+  const int H = o.width;
+  net.width = H;
+  net.inputs = o.inputs;
+  net.inputOf = o.inputOf;
+  if (!o.inputOf.empty()) features = static_cast<size_t>(*std::max_element(o.inputOf.begin(), o.inputOf.end()) + 1);
+  uint64_t state = 0x9E3779B97F4A7C15ull ^ o.seed;
+  auto next = [&state]() {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  auto uniform = [&next]() { return (next() >> 11) * (1.0 / 9007199254740992.0); };
+  net.hidden.resize(features * H);
+  for (double& w : net.hidden) w = (uniform() - 0.5) * 0.2;
+  net.bias.assign(H, 0.1);
+  net.out.resize(H);
+  for (double& w : net.out) w = (uniform() - 0.5) * 0.2;
+  net.outBias = 0;
+  // One weight vector for Adam: hidden, bias, out, outBias.
+  std::vector<double> w;
+  w.insert(w.end(), net.hidden.begin(), net.hidden.end());
+  w.insert(w.end(), net.bias.begin(), net.bias.end());
+  w.insert(w.end(), net.out.begin(), net.out.end());
+  w.push_back(0);
+  const size_t biasAt = features * H, outAt = biasAt + H, outBiasAt = outAt + H;
+  std::vector<double> g(w.size()), a(H);
+  std::vector<uint32_t> order(rows);
+  Adam adam;
+  auto unpack = [&]() {
+    std::copy(w.begin(), w.begin() + biasAt, net.hidden.begin());
+    std::copy(w.begin() + biasAt, w.begin() + outAt, net.bias.begin());
+    std::copy(w.begin() + outAt, w.begin() + outBiasAt, net.out.begin());
+    net.outBias = w[outBiasAt];
+  };
+  std::vector<uint8_t> touched(features);
+  std::vector<uint32_t> touchedList;
+  for (int epoch = 0; epoch < o.epochs; epoch++) {
+    for (size_t k = order.size(); k > 1; k--) std::swap(order[k - 1], order[next() % k]);
+    const double rate = o.rate * 0.5 * (1 + std::cos(PI * epoch / o.epochs));
+    for (size_t start = 0; start < order.size(); start += o.batch) {
+      const size_t end = std::min(order.size(), start + o.batch);
+      std::fill(g.begin(), g.end(), 0.0);
+      for (size_t r = start; r < end; r++) {
+        const uint32_t i = order[r];
+        residualHidden(set, i, net, a);
+        double z = base[i] + net.outBias;
+        for (int h = 0; h < H; h++) z += net.out[h] * std::max(0.0, a[h]);
+        const double e = sigmoid(z) - set.target[i];
+        g[outBiasAt] += e;
+        for (int h = 0; h < H; h++) {
+          if (a[h] <= 0) continue;
+          g[outAt + h] += e * a[h];
+          const double d = e * net.out[h];
+          g[biasAt + h] += d;
+          for (uint32_t j = set.offsets[i]; j < set.offsets[i + 1]; j++) {
+            const int64_t input = netInput(net, set.features[j].id);
+            if (input >= 0) g[static_cast<size_t>(input) * H + h] += d * set.features[j].count / ResidualNet::INPUT_SCALE;
+          }
+        }
+      }
+      const double n = static_cast<double>(end - start);
+      for (size_t k = 0; k < w.size(); k++) g[k] = g[k] / n + 2 * o.l2 * w[k];
+      adam.step(w, g, rate);
+      unpack();
+    }
+  }
+}
+
+namespace {
+
+struct NetShape {
+  const char* declaration;
+  std::vector<int32_t> NetSource::*field;
+  std::vector<size_t> dims;
+};
+const NetShape* netShapes() {
+  static const NetShape shapes[] = {
+      {"const int16_t learnedNetCell[LEARNED_MODELS][2][FOLDED_CODES][NET_WIDTH] = ", &NetSource::cell,
+       {LEARNED_MODELS, 2, FOLDED_CODES, NET_WIDTH}},
+      {"const int16_t learnedNetSituation[LEARNED_MODELS][THREAT_SITUATIONS][NET_WIDTH] = ", &NetSource::situation,
+       {LEARNED_MODELS, THREAT_SITUATIONS, NET_WIDTH}},
+      {"const int32_t learnedNetBias[LEARNED_MODELS][NET_WIDTH] = ", &NetSource::bias, {LEARNED_MODELS, NET_WIDTH}},
+      {"const int32_t learnedNetOut[LEARNED_MODELS][NET_WIDTH] = ", &NetSource::out, {LEARNED_MODELS, NET_WIDTH}},
+      {"const int32_t learnedNetOutBias[LEARNED_MODELS] = ", &NetSource::outBias, {LEARNED_MODELS}},
+  };
+  return shapes;
+}
+constexpr int NET_SHAPES = 5;
+
+size_t shapeSize(const NetShape& s) {
+  size_t n = 1;
+  for (size_t d : s.dims) n *= d;
+  return n;
+}
+
+// Nested braces for dims[level...], the innermost rows 32 numbers a line;
+// an all-zero group is written as {} to keep the file small.
+void printNested(std::FILE* f, const std::vector<int32_t>& v, const std::vector<size_t>& dims, size_t level,
+                 size_t& at) {
+  size_t count = 1;
+  for (size_t l = level; l < dims.size(); l++) count *= dims[l];
+  bool zero = true;
+  for (size_t i = at; i < at + count && zero; i++) zero = v[i] == 0;
+  if (zero) {
+    std::fprintf(f, "{}");
+    at += count;
+    return;
+  }
+  std::fprintf(f, "{");
+  if (level + 1 == dims.size()) {
+    for (size_t i = 0; i < count; i++) std::fprintf(f, "%s%d", i == 0 ? "" : ",", v[at++]);
+  } else {
+    for (size_t i = 0; i < dims[level]; i++) {
+      if (i) std::fprintf(f, ",");
+      if (level + 2 == dims.size()) std::fprintf(f, "\n");
+      printNested(f, v, dims, level + 1, at);
+    }
+  }
+  std::fprintf(f, "}");
+}
+
+}  // namespace
+
+NetSource emptyNetSource() {
+  NetSource n;
+  for (int s = 0; s < NET_SHAPES; s++) (n.*netShapes()[s].field).assign(shapeSize(netShapes()[s]), 0);
+  return n;
+}
+
+bool writeNetSource(const char* path, const std::string& header, const NetSource& n) {
+  for (int s = 0; s < NET_SHAPES; s++)
+    if ((n.*netShapes()[s].field).size() != shapeSize(netShapes()[s])) return false;
+  std::FILE* f = std::fopen(path, "w");
+  if (!f) return false;
+  std::fprintf(f, "// Generated by ruvan-tune: do not edit.\n%s#include \"board/learned_net.h\"\n", header.c_str());
+  for (int s = 0; s < NET_SHAPES; s++) {
+    const NetShape& shape = netShapes()[s];
+    std::fprintf(f, "\n%s", shape.declaration);
+    size_t at = 0;
+    printNested(f, n.*shape.field, shape.dims, 0, at);
+    std::fprintf(f, ";\n");
+  }
+  return std::fclose(f) == 0;
+}
+
+bool readNetSource(const char* path, NetSource& n) {
+  std::FILE* f = std::fopen(path, "r");
+  if (!f) return false;
+  std::string text;
+  char buffer[65536];
+  for (size_t k; (k = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, k);
+  std::fclose(f);
+  for (int s = 0; s < NET_SHAPES; s++) {
+    const NetShape& shape = netShapes()[s];
+    size_t at = text.find(shape.declaration);
+    if (at == std::string::npos) return false;
+    at += std::strlen(shape.declaration);
+    const size_t end = text.find(';', at);
+    if (end == std::string::npos) return false;
+    // Walk the braces: an empty group {} stands for its whole size in zeros.
+    std::vector<int32_t>& v = n.*shape.field;
+    v.clear();
+    size_t depth = 0;
+    for (size_t i = at; i < end;) {
+      const char c = text[i];
+      if (c == '{') {
+        depth++;
+        if (text[i + 1] == '}') {
+          size_t count = 1;
+          for (size_t l = depth - 1; l < shape.dims.size(); l++) count *= shape.dims[l];
+          v.insert(v.end(), count, 0);
+          depth--;
+          i += 2;
+          continue;
+        }
+        i++;
+      } else if (c == '}') {
+        depth--;
+        i++;
+      } else if (c == '-' || (c >= '0' && c <= '9')) {
+        char* stop = nullptr;
+        v.push_back(static_cast<int32_t>(std::strtol(text.c_str() + i, &stop, 10)));
+        i = static_cast<size_t>(stop - text.c_str());
+      } else {
+        i++;
+      }
+    }
+    if (v.size() != shapeSize(shape)) return false;
   }
   return true;
 }

@@ -92,3 +92,58 @@ struct TableSource {
 };
 bool writeTableSource(const char* path, const std::string& header, const TableSource& t);
 bool readTableSource(const char* path, TableSource& t);
+
+// A small network on top of a fitted linear value: the logit of sample i is
+// base[i] + sum_h out[h] relu(bias[h] + sum_j hidden[id_j][h] count_j / INPUT_SCALE)
+// + outBias. The linear tables stay as they are; the network learns what a
+// sum of independent cell values cannot, the interactions of shapes.
+struct ResidualNet {
+  static constexpr double INPUT_SCALE = 8.0;
+  int width = 0;
+  uint32_t inputs = 0;          // features with an id below this feed the net
+  // Input of each feature (the row of `hidden` it adds to), or none: several
+  // features may share an input. Empty: each feature below `inputs` its own.
+  std::vector<int32_t> inputOf;
+  std::vector<double> hidden;   // [feature][width]
+  std::vector<double> bias, out;
+  double outBias = 0;
+};
+struct NetOptions {
+  int width = 16;
+  int epochs = 20;
+  int batch = 256;
+  double rate = 1e-3;
+  double l2 = 1e-6;
+  uint32_t seed = 1;
+  uint32_t inputs = 0xFFFFFFFF;
+  std::vector<int32_t> inputOf;   // as ResidualNet::inputOf
+  NetOptions withWidth(int w) const {
+    NetOptions o = *this;
+    o.width = w;
+    return o;
+  }
+};
+// Fits the net by minibatch Adam (rows shuffled each epoch by a generator
+// seeded from NetOptions::seed) towards the targets.
+void fitResidual(const ValueSet& set, const std::vector<uint32_t>& rows, const std::vector<float>& base,
+                 size_t features, ResidualNet& net, const NetOptions& o);
+// The net's logit of sample i (base included).
+double residualLogit(const ValueSet& set, uint32_t i, const std::vector<float>& base, const ResidualNet& net);
+double residualLoss(const ValueSet& set, const std::vector<uint32_t>& rows, const std::vector<float>& base,
+                    const ResidualNet& net);
+
+// The generated source of the network (src/board/learned_net.cpp): a comment
+// header, then the five arrays of board/learned_net.h in order, in the units
+// that header gives. readNetSource reads the numbers back, false when the file
+// cannot be read or a count is wrong.
+struct NetSource {
+  std::vector<int32_t> cell;        // [model][role][code][unit]
+  std::vector<int32_t> situation;   // [model][situation][unit]
+  std::vector<int32_t> bias;        // [model][unit]
+  std::vector<int32_t> out;         // [model][unit]
+  std::vector<int32_t> outBias;     // [model]
+};
+// An all-zero network (no model has one).
+NetSource emptyNetSource();
+bool writeNetSource(const char* path, const std::string& header, const NetSource& n);
+bool readNetSource(const char* path, NetSource& n);

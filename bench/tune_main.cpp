@@ -2,7 +2,8 @@
 //
 // Usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P]
 //                   [--decay] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE]
-//                   [--out FILE] DATA...
+//                   [--out FILE] [--hidden W [--net-epochs E] [--net-rate R] [--net-l2 P]
+//                   [--net-classes] [--net-base-from FILE] [--net-out FILE]] DATA...
 //
 // For every rule found in the data files, each position is set up on a board
 // of the engine's own and its features read (eval/features.h). A model is one
@@ -35,6 +36,12 @@
 // by the K of a line search, and the move cross-entropy with top-1 and top-3
 // accuracy of the fitted tables and of the hand-set quiet-move key.
 //
+// With --hidden W a network of W hidden units is fitted on top of the linear
+// value (this run's, or with --net-base-from FILE that source's tables as
+// they stand) and its loss printed; --net-out FILE writes it for the engine
+// (board/learned_net.h). --net-classes feeds it the codes' classes instead
+// of the codes, to measure what the codes add (it cannot be written).
+//
 // With --out FILE the tables are written as a C++ source in engine units: the
 // value tables divided by the line-searched K of the search value (so they
 // read on the search's scale), the move tables times MOVE_UNITS.
@@ -47,6 +54,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/learned_net.h"
 #include "board/pattern_tables.h"
 #include "data_format.h"
 #include "eval/features.h"
@@ -100,6 +108,13 @@ struct Options {
   // mover's and the opponent's class at a cell); the others keep it zero.
   bool jointRules[3] = {false, false, false};
   const char* out = nullptr;
+  // Width of a residual network fitted on top of the linear value (0: none).
+  NetOptions net = NetOptions{}.withWidth(0);
+  // The linear value the network is fitted on top of: a source's value
+  // tables as they stand (the engine's), or the linear fit of this run.
+  const char* netBaseFrom = nullptr;
+  const char* netOut = nullptr;
+  bool netClasses = false;
   std::vector<const char*> files;
 };
 
@@ -196,7 +211,7 @@ void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, bo
 }
 
 void usage() {
-  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--decay] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE] [--out FILE] DATA...\n");
+  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--decay] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE] [--out FILE] [--hidden W [--net-epochs E] [--net-rate R] [--net-l2 P] [--net-classes] [--net-base-from FILE] [--net-out FILE]] DATA...\n");
   std::exit(2);
 }
 
@@ -300,6 +315,53 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
   }
 }
 
+// Writes model mi's network in the engine's units (board/learned_net.h):
+// hidden units in 1/NET_HIDDEN_UNITS, the output in the base's units (one
+// unit is baseScale logits). A feature no training row has keeps zeros, not
+// whatever the optimiser left there.
+void addNetModel(NetSource& n, int mi, const ResidualNet& net, double baseScale, const ValueSet& set,
+                 const std::vector<uint32_t>& rows) {
+  std::vector<uint8_t> seen(VALUE_WEIGHTS, 0);
+  for (uint32_t i : rows)
+    for (uint32_t j = set.offsets[i]; j < set.offsets[i + 1]; j++) seen[set.features[j].id] = 1;
+  auto hiddenUnits = [&](uint32_t feature, int h) {
+    if (!seen[feature]) return 0;
+    const double v = net.hidden[static_cast<size_t>(feature) * NET_WIDTH + h] / ResidualNet::INPUT_SCALE;
+    return static_cast<int32_t>(std::lround(std::max(-32000.0, std::min(32000.0, v * NET_HIDDEN_UNITS))));
+  };
+  for (int r = 0; r < 2; r++)
+    for (int code = 0; code < FOLDED_CODES; code++)
+      for (int h = 0; h < NET_WIDTH; h++)
+        n.cell[((static_cast<size_t>(mi) * 2 + r) * FOLDED_CODES + code) * NET_WIDTH + h] =
+            hiddenUnits(static_cast<uint32_t>(r * FOLDED_CODES + code), h);
+  for (int s = 0; s < THREAT_SITUATIONS; s++)
+    for (int h = 0; h < NET_WIDTH; h++)
+      n.situation[(static_cast<size_t>(mi) * THREAT_SITUATIONS + s) * NET_WIDTH + h] =
+          hiddenUnits(static_cast<uint32_t>(SITUATION_BASE + s), h);
+  for (int h = 0; h < NET_WIDTH; h++) {
+    n.bias[mi * NET_WIDTH + h] = static_cast<int32_t>(std::lround(net.bias[h] * NET_HIDDEN_UNITS));
+    n.out[mi * NET_WIDTH + h] = static_cast<int32_t>(std::lround(net.out[h] / baseScale * NET_OUT_UNITS));
+  }
+  n.outBias[mi] = static_cast<int32_t>(std::lround(net.outBias / baseScale));
+  // The board keeps the hidden sums in 16 bits: report how near the rows
+  // come to that bound.
+  int64_t widest = 0;
+  for (uint32_t i : rows)
+    for (int h = 0; h < NET_WIDTH; h++) {
+      int64_t a = n.bias[mi * NET_WIDTH + h];
+      for (uint32_t j = set.offsets[i]; j < set.offsets[i + 1]; j++) {
+        const uint32_t id = set.features[j].id;
+        if (id < 2 * FOLDED_CODES)
+          a += static_cast<int64_t>(set.features[j].count) *
+               n.cell[((static_cast<size_t>(mi) * 2 + id / FOLDED_CODES) * FOLDED_CODES + id % FOLDED_CODES) * NET_WIDTH + h];
+        else if (id < SITUATION_BASE + THREAT_SITUATIONS)
+          a += n.situation[(static_cast<size_t>(mi) * THREAT_SITUATIONS + id - SITUATION_BASE) * NET_WIDTH + h];
+      }
+      widest = std::max<int64_t>(widest, a < 0 ? -a : a);
+    }
+  std::printf("%-12s network: widest hidden sum %lld (16-bit bound 32767)\n", "", static_cast<long long>(widest));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -312,6 +374,13 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--lambda") && i + 1 < argc) o.lambda = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--l2") && i + 1 < argc) o.value.l2 = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--skip-proven")) o.skipProven = true;
+    else if (!std::strcmp(argv[i], "--hidden") && i + 1 < argc) o.net.width = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--net-epochs") && i + 1 < argc) o.net.epochs = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--net-rate") && i + 1 < argc) o.net.rate = std::atof(argv[++i]);
+    else if (!std::strcmp(argv[i], "--net-l2") && i + 1 < argc) o.net.l2 = std::atof(argv[++i]);
+    else if (!std::strcmp(argv[i], "--net-classes")) o.netClasses = true;
+    else if (!std::strcmp(argv[i], "--net-base-from") && i + 1 < argc) o.netBaseFrom = argv[++i];
+    else if (!std::strcmp(argv[i], "--net-out") && i + 1 < argc) o.netOut = argv[++i];
     else if (!std::strcmp(argv[i], "--decay")) o.value.decay = o.moves.decay = true;
     else if (!std::strcmp(argv[i], "--joint") && i + 1 < argc) {
       for (const char* c = argv[++i]; *c; c++)
@@ -324,9 +393,24 @@ int main(int argc, char** argv) {
     else o.files.push_back(argv[i]);
   }
   if (o.files.empty()) usage();
+  if (o.netOut && (o.net.width != NET_WIDTH || o.netClasses)) {
+    std::fprintf(stderr, "--net-out needs --hidden %d and the engine's inputs (no --net-classes)\n", NET_WIDTH);
+    return 2;
+  }
+  // The engine's network reads no pair counts.
+  if (o.net.width > 0) o.net.inputs = JOINT_BASE;
 
   buildTables();
   evalBuildTables();
+  if (o.netClasses) {
+    // Coarse inputs: a code counts as its class, the situation as itself.
+    o.net.inputOf.assign(JOINT_BASE, -1);
+    for (int code = 0; code < FOLDED_CODES; code++) {
+      o.net.inputOf[code] = jointClassOfCode[code];
+      o.net.inputOf[FOLDED_CODES + code] = JOINT_CLASSES + jointClassOfCode[code];
+    }
+    for (int s = 0; s < THREAT_SITUATIONS; s++) o.net.inputOf[SITUATION_BASE + s] = 2 * JOINT_CLASSES + s;
+  }
   RuleTables* tables = new RuleTables;
   tables->useLearned = false;   // the hand-set reference reads the hand-set scores
   Position* pos = new Position;
@@ -364,6 +448,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: not a table source ruvan-tune wrote\n", o.valuesFrom);
     return 1;
   }
+  TableSource netBase;
+  if (o.netBaseFrom && !readTableSource(o.netBaseFrom, netBase)) {
+    std::fprintf(stderr, "%s: not a table source ruvan-tune wrote\n", o.netBaseFrom);
+    return 1;
+  }
+  NetSource netSource = emptyNetSource();
   // Read now: --out may name the same file.
   const std::string keptHeader = o.movesFrom ? provenanceOf(o.movesFrom) : std::string();
   const std::string keptValuesHeader = o.valuesFrom ? provenanceOf(o.valuesFrom) : std::string();
@@ -394,6 +484,21 @@ int main(int argc, char** argv) {
       m.values.target[i] = static_cast<float>(o.lambda * results[i] +
                                               (1 - o.lambda) / (1 + std::exp(-m.searchScale * m.searchValue[i])));
     fitValue(m.values, valueRows, m.valueWeights, o.value);
+    ResidualNet net;
+    std::vector<float> base;
+    double baseScale = 1.0;   // logits of one unit of the base (the search's units for a kept source)
+    if (o.net.width > 0) {
+      if (o.netBaseFrom) {
+        base = linearValues(m.values, keptWeights(netBase, mi));
+        baseScale = lineSearchScale(base, m.values.target, valueRows, 1e-6, 1.0);
+        for (float& b : base) b = static_cast<float>(b * baseScale);
+      } else {
+        base = linearValues(m.values, m.valueWeights);
+        baseScale = m.searchScale;   // as the tables are written
+      }
+      fitResidual(m.values, valueRows, base, VALUE_WEIGHTS, net, o.net);
+      if (o.netOut) addNetModel(netSource, mi, net, baseScale, m.values, valueRows);
+    }
     m.values.target = results;   // losses are reported against the results
     if (!o.movesFrom) fitMoves(m.moves, m.train, m.attack, m.block, o.moves);
     m.handScale = lineSearchScale(m.handValue, m.values.target, valueRows, 1e-7, 1.0);
@@ -419,6 +524,10 @@ int main(int argc, char** argv) {
                 "", openRows[1].size(), valueLoss(m.values, openRows[1], m.valueWeights),
                 scaledLoss(m.searchValue, m.values.target, openRows[1], m.searchScale),
                 scaledLoss(m.handValue, m.values.target, openRows[1], m.handScale));
+    if (o.net.width > 0)
+      std::printf("%-12s base (%s): held-out open positions %.4f; with the net of width %d: train %.4f, held-out open %.4f\n",
+                  "", o.netBaseFrom ? o.netBaseFrom : "this fit", residualLoss(m.values, openRows[1], base, ResidualNet{}),
+                  net.width, residualLoss(m.values, valueRows, base, net), residualLoss(m.values, openRows[1], base, net));
     if (o.valuesFrom) {
       // The kept tables on the same rows, through a line-searched scale of
       // their own: what the new fit is measured against.
@@ -428,6 +537,15 @@ int main(int argc, char** argv) {
                   scaledLoss(keptStatic, m.values.target, openRows[1], keptScale), keptScale);
     }
     std::fflush(stdout);
+  }
+  if (o.netOut) {
+    std::string header = "//\n// Command:";
+    for (int i = 0; i < argc; i++) header += std::string(" ") + argv[i];
+    header += "\n// The value tables under it: " + std::string(o.netBaseFrom ? o.netBaseFrom : o.out ? o.out : "(not written)") + "\n";
+    if (!writeNetSource(o.netOut, header, netSource)) {
+      std::perror(o.netOut);
+      return 1;
+    }
   }
   if (o.out) writeTables(o, models, argc, argv, positions, keptHeader, o.valuesFrom ? &keptValues : nullptr, keptValuesHeader);
   delete pos;

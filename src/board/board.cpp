@@ -120,6 +120,7 @@ void Position::resetBoard() {
   board.scoreSum[0] = board.scoreSum[1] = 0;
   std::memset(board.learnedSum, 0, sizeof board.learnedSum);
   std::memset(board.jointSum, 0, sizeof board.jointSum);
+  std::memset(board.netSum, 0, sizeof board.netSum);
   for (int x = 0; x < n; x++)
     for (int y = 0; y < n; y++) {
       const int cell = cellIndex(x, y);
@@ -288,6 +289,7 @@ bool Position::boardIsConsistent() const {
   int scoreSum[2] = {0, 0};
   int learnedSum[2][2] = {{0, 0}, {0, 0}};
   int jointSum[2] = {0, 0};
+  int16_t netSum[2][2 * NET_WIDTH] = {};
   for (int x = 0; x < n; x++)
     for (int y = 0; y < n; y++) {
       const int cell = cellIndex(x, y);
@@ -323,7 +325,13 @@ bool Position::boardIsConsistent() const {
         if (have.score[k] != score) return false;
         scoreSum[k] += score;
         if (tables->learned && board.cells[cell] == EMPTY)
-          for (int r = 0; r < 2; r++) learnedSum[k][r] += tables->learnedCell[k][r][foldedCodeOf[info.patterns[k] & 0xFFFF]];
+          for (int r = 0; r < 2; r++) {
+            const int code = foldedCodeOf[info.patterns[k] & 0xFFFF];
+            learnedSum[k][r] += tables->learnedCell[k][r][code];
+            if (tables->net)
+              for (int h = r * NET_WIDTH; h < (r + 1) * NET_WIDTH; h++)
+                netSum[k][h] = static_cast<int16_t>(netSum[k][h] + tables->netCell[k][code][h]);
+          }
         int masks[MASKED_SET_KINDS] = {0, 0, 0, 0};
         for (int dir = 0; dir < DIRECTIONS; dir++) {
           const int kind = setKindOf(info.patterns[k] >> (NIBBLE_BITS * dir));
@@ -345,6 +353,7 @@ bool Position::boardIsConsistent() const {
     if (scoreSum[k] != board.scoreSum[k]) return false;
     if (learnedSum[k][0] != board.learnedSum[k][0] || learnedSum[k][1] != board.learnedSum[k][1]) return false;
     if (jointSum[k] != board.jointSum[k]) return false;
+    if (std::memcmp(netSum[k], board.netSum[k], sizeof netSum[k]) != 0) return false;
     for (int kind = 0; kind < SET_KINDS; kind++) {
       int summary = 0;
       for (int x = 0; x < MAX_SIDE; x++) {

@@ -17,7 +17,7 @@
 // every window that reaches past the line's end hold a 3.
 //
 // BoardBase is 704 cell records of 32 bytes, the cells, line words, sets and
-// sums: 29,304 bytes, all fixed size for the largest board.
+// sums: 29,560 bytes, all fixed size for the largest board.
 #pragma once
 
 #include <cstdint>
@@ -77,6 +77,11 @@ struct BoardBase {
   // ... and of the learned values of both colours' classes at a cell
   // (RuleTables learnedJoint), [colour index to move].
   int32_t jointSum[2];
+  // Sums over the empty cells of the network's cell weights (RuleTables
+  // netCell), [colour index][role * NET_WIDTH + hidden unit]; zero when the
+  // rule has none. Sixteen bits wrap in between, the sums the network reads
+  // lie well inside them (ruvan-tune reports the widest).
+  int16_t netSum[2][2 * NET_WIDTH];
   uint64_t hashKey;
   int32_t cells[CELL_SLOTS];
   uint64_t rowLines[MAX_SIDE];        // row x: cells (x, 0 ... N-1), position y
@@ -96,7 +101,7 @@ struct BoardBase {
 // 10 a line with radius 5, and the cell itself; set masks included), the set
 // rows and summaries and the sums. The update of Position::makeStone keeps each
 // record before it changes it, so that unmakeStone puts them back by copy
-// instead of running the update a second time. About 2.4 KiB.
+// instead of running the update a second time. About 2.7 KiB.
 constexpr int UNDO_CELLS = 1 + DIRECTIONS * 10;
 struct UndoRecord {
   int32_t count;
@@ -107,6 +112,7 @@ struct UndoRecord {
   int32_t scoreSum[2];
   int32_t learnedSum[2][2];
   int32_t jointSum[2];
+  int16_t netSum[2][2 * NET_WIDTH];
 };
 
 // Game record: moves of both players in the order received; a move's colour is
@@ -286,6 +292,7 @@ struct Position {
   void setLineBits(int cell, uint64_t value);
   inline void removeFromSet(int kind, int k, int cell, int dirBit, bool full);
   inline void addToSet(int kind, int k, int cell, int dirBit, bool full);
+  inline void moveNetSums(int k, int from, int to);
   template <int Dir> uint64_t lineWord(int t) const;
   template <int Dir> int position(int t) const;
   int blackValue(int cell, int dir) const;

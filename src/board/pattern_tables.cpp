@@ -1,5 +1,6 @@
 #include "board/pattern_tables.h"
 
+#include "board/learned_net.h"
 #include "board/learned_tables.h"
 
 #include <algorithm>
@@ -373,6 +374,15 @@ void RuleTables::build(int newRule) {
         learnedPairs |= learnedJoint[k][a][c] != 0;
       }
   learned |= learnedPairs;   // the pair sums are kept where the code sums are
+  net = false;
+  for (int k = 0; k < 2; k++) {
+    for (int r = 0; r < 2; r++)
+      for (int code = 0; code < FOLDED_CODES; code++)
+        for (int h = 0; h < NET_WIDTH; h++)
+          netCell[k][code][r * NET_WIDTH + h] = learnedNetCell[learnedModelOf(newRule, k, r)][r][code][h];
+    for (int h = 0; h < NET_WIDTH; h++) net |= useLearned && learnedNetOut[learnedModelOf(newRule, k, 0)][h] != 0;
+  }
+  net = net && learned;   // the network's sums ride on the learned update
   learnedMoves = false;
   for (int k = 0; k < 2; k++) {
     const int model = learnedModelOf(newRule, k, 0);

@@ -37,6 +37,8 @@ constexpr bool PLAY_LEARNED = true;
 // is {0, 0, 0, 0}.
 constexpr int PATTERN_VALUES = 14;
 constexpr int FOLDED_CODES = 2380;
+// Hidden units of the learned network (board/learned_net.h).
+constexpr int NET_WIDTH = 16;
 // 16-bit packed patterns (as CellInfo.patterns) -> folded code; nibbles 14
 // and 15 never occur on a board and fold as 13.
 extern uint16_t foldedCodeOf[65536];
@@ -94,6 +96,13 @@ struct RuleTables {
   // alone (they stay zero) and spends nothing on the classes.
   bool learnedPairs = false;
   bool learned = false;
+  // The network's cell weights of colour index k (learned_net.h) by code,
+  // both roles in one row (the mover's NET_WIDTH, then the opponent's), each
+  // from the model that reads them, so that a change of code moves the
+  // board's sums with one row read in and one out. `net` false (and the
+  // board's network sums left at zero) when the rule's model has none.
+  int16_t netCell[2][FOLDED_CODES][2 * NET_WIDTH];
+  bool net = false;
   // Learned move scores with colour index k to move [k]: attack by the
   // mover's code at the cell, block by the opponent's, in 1/256 of a logit.
   int16_t moveAttack[2][FOLDED_CODES];

@@ -74,6 +74,7 @@ void Position::updateDirection(int cell, UndoRecord* undo) {
   constexpr int dirBit = 1 << Dir;
   BoardBase& b = board;
   const bool learned = tables->learned, handScores = tables->handScores, pairs = tables->learnedPairs;
+  const bool net = tables->net;
   const int16_t(*const byPatterns)[65536][2] = tables->learnedByPatterns;
   const int16_t(*const joint)[JOINT_CLASSES][JOINT_CLASSES] = tables->learnedJoint;
   const uint64_t word = lineWord<Dir>(cell);
@@ -130,6 +131,7 @@ void Position::updateDirection(int cell, UndoRecord* undo) {
           const int16_t* now = byPatterns[k][info.patterns[k] & 0xFFFF];
           b.learnedSum[k][0] += now[0] - before[0];
           b.learnedSum[k][1] += now[1] - before[1];
+          if (net) moveNetSums(k, foldedCodeOf[old & 0xFFFF], foldedCodeOf[info.patterns[k] & 0xFFFF]);
           // The pair term moves with this colour's class; the other colour's
           // record is the one in place (old or already new), so that the
           // two colours' steps add up to the whole change.
@@ -220,12 +222,26 @@ int Position::linePosition(int cell, int dir) const {
 void Position::updateLine(int cell, int dir) { updateOne<true>(cell, dir); }
 void Position::updateLineLight(int cell, int dir) { updateOne<false>(cell, dir); }
 
+// An empty cell's code of colour index k moved from one folded code to
+// another: both roles' network sums follow (most pattern changes keep the
+// code, the caller skips those).
+inline void Position::moveNetSums(int k, int from, int to) {
+  if (from == to) return;
+  const int16_t* was = tables->netCell[k][from];
+  const int16_t* now = tables->netCell[k][to];
+  int16_t* sum = board.netSum[k];
+  for (int h = 0; h < 2 * NET_WIDTH; h++) sum[h] = static_cast<int16_t>(sum[h] + now[h] - was[h]);
+}
+
 void Position::addLearned(int cell, int sign) {
   const CellInfo& info = board.cellInfo[cell];
   for (int k = 0; k < 2; k++) {
     const int16_t* values = tables->learnedByPatterns[k][info.patterns[k] & 0xFFFF];
     board.learnedSum[k][0] += sign * values[0];
     board.learnedSum[k][1] += sign * values[1];
+    if (!tables->net) continue;
+    const int16_t* row = tables->netCell[k][foldedCodeOf[info.patterns[k] & 0xFFFF]];
+    for (int h = 0; h < 2 * NET_WIDTH; h++) board.netSum[k][h] = static_cast<int16_t>(board.netSum[k][h] + sign * row[h]);
   }
   if (!tables->learnedPairs) return;
   const int black = jointClassOf[info.patterns[0] & 0xFFFF], white = jointClassOf[info.patterns[1] & 0xFFFF];
@@ -275,6 +291,7 @@ void Position::makeKept(int cell, int colour, UndoRecord& undo) {
     std::memcpy(undo.scoreSum, b.scoreSum, sizeof b.scoreSum);
     std::memcpy(undo.learnedSum, b.learnedSum, sizeof b.learnedSum);
     std::memcpy(undo.jointSum, b.jointSum, sizeof b.jointSum);
+    if (tables->net) std::memcpy(undo.netSum, b.netSum, sizeof b.netSum);
   }
   b.cells[cell] = colour;
   if (Full && tables->learned) addLearned(cell, -1);
@@ -299,6 +316,7 @@ void Position::unmakeKept(int cell, const UndoRecord& undo) {
     std::memcpy(b.scoreSum, undo.scoreSum, sizeof b.scoreSum);
     std::memcpy(b.learnedSum, undo.learnedSum, sizeof b.learnedSum);
     std::memcpy(b.jointSum, undo.jointSum, sizeof b.jointSum);
+    if (tables->net) std::memcpy(b.netSum, undo.netSum, sizeof b.netSum);
   }
 }
 

@@ -1,6 +1,7 @@
 // Static evaluation and the one-ply pass.
 #include <initializer_list>
 
+#include "board/learned_net.h"
 #include "board/learned_tables.h"
 #include "board/pattern_tables.h"
 #include "core/types.h"
@@ -90,8 +91,23 @@ uint32_t Worker::threatSituation() const {
 int Worker::learnedEval(int colour) const {
   const int k = colour - 1, rule = pos.builtRule;
   const int model = rule == RULE_RENJU ? 2 + k : rule;
-  return pos.board.learnedSum[k][0] + pos.board.learnedSum[1 - k][1] + pos.board.jointSum[k] +
-         learnedSituation[model][threatsOfMover(threatSituation(), colour)];
+  const uint32_t situation = threatsOfMover(threatSituation(), colour);
+  const int linear = pos.board.learnedSum[k][0] + pos.board.learnedSum[1 - k][1] + pos.board.jointSum[k] +
+                     learnedSituation[model][situation];
+  if (!pos.tables->net) return linear;
+  // The network: the mover's sums in the mover's role, the opponent's in
+  // the opponent's, the situation's row, then the ReLU and the output.
+  const int16_t* mine = pos.board.netSum[k];
+  const int16_t* theirs = pos.board.netSum[1 - k] + NET_WIDTH;
+  const int16_t* situationRow = learnedNetSituation[model][situation];
+  const int32_t* bias = learnedNetBias[model];
+  const int32_t* out = learnedNetOut[model];
+  int64_t sum = 0;
+  for (int h = 0; h < NET_WIDTH; h++) {
+    const int32_t hidden = bias[h] + mine[h] + theirs[h] + situationRow[h];
+    if (hidden > 0) sum += static_cast<int64_t>(out[h]) * hidden;
+  }
+  return linear + learnedNetOutBias[model] + static_cast<int>(sum / (NET_HIDDEN_UNITS * NET_OUT_UNITS));
 }
 
 int Worker::threatEval(int /*depth*/, int colour) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <random>
 
+#include "board/learned_net.h"
 #include "eval/features.h"
 #include "search/worker.h"
 #include "test_support.h"
@@ -212,6 +213,23 @@ TEST(EvalFeatures, MoverOrientationSwapsColours) {
 // the situation seen from the mover; under Renju the model
 // follows the side to move. With the learned order, the move key of a cell is
 // its attack value plus its block value.
+// The network's output from scratch: every hidden unit summed over the empty
+// cells in one go, in 64 bits, both roles from the mover's model.
+static int netReference(int model, const EvalFeatures& f, int colour) {
+  bool present = false;
+  for (int h = 0; h < NET_WIDTH; h++) present |= learnedNetOut[model][h] != 0;
+  if (!present) return 0;
+  const int me = colour - 1, you = 2 - colour;
+  int64_t sum = 0;
+  for (int h = 0; h < NET_WIDTH; h++) {
+    int64_t hidden = learnedNetBias[model][h] + learnedNetSituation[model][threatsOfMover(f.threatMask, colour)][h];
+    for (int i = 0; i < f.cellCount; i++)
+      hidden += learnedNetCell[model][0][f.codes[me][i]][h] + learnedNetCell[model][1][f.codes[you][i]][h];
+    if (hidden > 0) sum += learnedNetOut[model][h] * hidden;
+  }
+  return learnedNetOutBias[model] + static_cast<int>(sum / (NET_HIDDEN_UNITS * NET_OUT_UNITS));
+}
+
 TEST(EvalFeatures, LearnedValueAndOrderMatchTheTables) {
   evalBuildTables();
   std::mt19937 rng(2208);
@@ -234,6 +252,7 @@ TEST(EvalFeatures, LearnedValueAndOrderMatchTheTables) {
         expected += learnedValue[model][0][f.codes[me][i]] + learnedValue[model][1][f.codes[you][i]] +
                     learnedJointValue[model][jointClassOfCode[f.codes[me][i]] * JOINT_CLASSES +
                                              jointClassOfCode[f.codes[you][i]]];
+      expected += netReference(model, f, colour);
       ASSERT_EQ(TW.learnedEval(colour), expected) << "round " << round << " colour " << colour;
       if (rule != RULE_RENJU) {
         ASSERT_EQ(TW.threatEval(0, colour), expected) << "round " << round;

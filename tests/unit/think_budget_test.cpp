@@ -60,9 +60,14 @@ const std::vector<std::string> kTwoStones = {
 };
 // clang-format on
 
+// The clock's rules are tested on the hand-set value: the positions are
+// chosen for what that value says of them (quiet, or one answer that holds),
+// and the learned tables change with every fit.
 class ThinkBudgetTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    TE.ruleTables->useLearned = false;
+    TE.ruleTables->rule = -1;
     TE.limits.timeout_turn = 30000;
     TE.limits.time_left = 100000000;
     TW.search.fixedDepth = 0;
@@ -70,6 +75,8 @@ class ThinkBudgetTest : public ::testing::Test {
     TE.stopRequested = 0;
   }
   void TearDown() override {
+    TE.ruleTables->useLearned = PLAY_LEARNED;
+    TE.ruleTables->rule = -1;
     clockSource = steadyClockMs;
     TE.limits.timeout_turn = 30000;
     TE.limits.time_left = 100000000;

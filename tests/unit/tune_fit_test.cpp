@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "board/learned_net.h"
 #include "board/learned_tables.h"
 #include "tune_fit.h"
 
@@ -224,5 +225,92 @@ TEST(TuneFit, GeneratedTablesRoundTrip) {
     }
     for (int i = 0; i < JOINT_CLASSES * JOINT_CLASSES; i++)
       ASSERT_EQ(learnedJointValue[m][i], tree.joint[m * JOINT_CLASSES * JOINT_CLASSES + i]);
+  }
+}
+
+// A target no sum of independent weights can give: the value is high when
+// exactly one of two features is present (either, not both). The linear fit
+// stays near the middle; the network on top of it must find the interaction.
+TEST(TuneFit, ResidualNetworkLearnsWhatTheLinearValueCannot) {
+  std::mt19937 rng(31);
+  ValueSet set;
+  std::vector<uint32_t> rows;
+  for (int i = 0; i < 3000; i++) {
+    const bool a = rng() % 2, b = rng() % 2;
+    if (a) set.features.push_back({0, 1.0f});
+    if (b) set.features.push_back({1, 1.0f});
+    set.features.push_back({2, static_cast<float>(1 + rng() % 4)});   // noise the value ignores
+    set.offsets.push_back(static_cast<uint32_t>(set.features.size()));
+    set.target.push_back(static_cast<float>(sigmoid(a != b ? 2.0 : -2.0)));
+    rows.push_back(static_cast<uint32_t>(i));
+  }
+  std::vector<double> w(3, 0.0);
+  fitValue(set, rows, w, FitOptions{800, 0.05, 0.0});
+  const std::vector<float> base = linearValues(set, w);
+  ResidualNet net;
+  NetOptions o;
+  o.width = 8;
+  o.epochs = 60;
+  o.batch = 64;
+  o.rate = 0.01;
+  o.l2 = 0;
+  fitResidual(set, rows, base, 3, net, o);
+  const double linear = residualLoss(set, rows, base, ResidualNet{});
+  const double fitted = residualLoss(set, rows, base, net);
+  // The best possible loss is the targets' own entropy, 0.127 here.
+  double entropy = 0;
+  for (uint32_t i : rows) {
+    const double p = set.target[i];
+    entropy -= (p * std::log(p) + (1 - p) * std::log(1 - p)) / rows.size();
+  }
+  EXPECT_GT(linear, entropy + 0.3);
+  EXPECT_LT(fitted, entropy + 0.02);
+  // The same data and seed give the same network.
+  ResidualNet again;
+  fitResidual(set, rows, base, 3, again, o);
+  EXPECT_EQ(again.hidden, net.hidden);
+  EXPECT_EQ(again.out, net.out);
+}
+
+TEST(TuneFit, GeneratedNetworkRoundTrip) {
+  std::mt19937 rng(2026);
+  std::uniform_int_distribution<int> number(-32000, 32000);
+  NetSource written = emptyNetSource();
+  // Model 1 all zero (written as empty braces), the others random with zero
+  // runs inside, as the fitter leaves codes that no position has.
+  for (auto* table : {&written.cell, &written.situation, &written.bias, &written.out, &written.outBias}) {
+    const size_t perModel = table->size() / LEARNED_MODELS;
+    for (size_t i = 0; i < table->size(); i++)
+      if (i / perModel != 1 && rng() % 4) (*table)[i] = number(rng);
+  }
+  const std::string path = testing::TempDir() + "ruvan_net_roundtrip.cpp";
+  ASSERT_TRUE(writeNetSource(path.c_str(), "//\n// Command: test\n", written));
+  NetSource read;
+  ASSERT_TRUE(readNetSource(path.c_str(), read));
+  EXPECT_EQ(read.cell, written.cell);
+  EXPECT_EQ(read.situation, written.situation);
+  EXPECT_EQ(read.bias, written.bias);
+  EXPECT_EQ(read.out, written.out);
+  EXPECT_EQ(read.outBias, written.outBias);
+  written.out.pop_back();
+  EXPECT_FALSE(writeNetSource(path.c_str(), "", written));
+  std::remove(path.c_str());
+
+  // The tree's source is what the engine was compiled with.
+  NetSource tree;
+  ASSERT_TRUE(readNetSource(RUVAN_SOURCE_DIR "/src/board/learned_net.cpp", tree));
+  for (int m = 0; m < LEARNED_MODELS; m++) {
+    for (int r = 0; r < 2; r++)
+      for (int c = 0; c < FOLDED_CODES; c++)
+        for (int h = 0; h < NET_WIDTH; h++)
+          ASSERT_EQ(learnedNetCell[m][r][c][h], tree.cell[((m * 2 + r) * FOLDED_CODES + c) * NET_WIDTH + h]);
+    for (int s = 0; s < THREAT_SITUATIONS; s++)
+      for (int h = 0; h < NET_WIDTH; h++)
+        ASSERT_EQ(learnedNetSituation[m][s][h], tree.situation[(m * THREAT_SITUATIONS + s) * NET_WIDTH + h]);
+    for (int h = 0; h < NET_WIDTH; h++) {
+      ASSERT_EQ(learnedNetBias[m][h], tree.bias[m * NET_WIDTH + h]);
+      ASSERT_EQ(learnedNetOut[m][h], tree.out[m * NET_WIDTH + h]);
+    }
+    ASSERT_EQ(learnedNetOutBias[m], tree.outBias[m]);
   }
 }
