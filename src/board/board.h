@@ -17,7 +17,7 @@
 // every window that reaches past the line's end hold a 3.
 //
 // BoardBase is 704 cell records of 32 bytes, the cells, line words, sets and
-// sums: 29,560 bytes, all fixed size for the largest board.
+// sums: 29,432 bytes, all fixed size for the largest board.
 #pragma once
 
 #include <cstdint>
@@ -101,7 +101,7 @@ struct BoardBase {
 // 10 a line with radius 5, and the cell itself; set masks included), the set
 // rows and summaries and the sums. The update of Position::makeStone keeps each
 // record before it changes it, so that unmakeStone puts them back by copy
-// instead of running the update a second time. About 2.7 KiB.
+// instead of running the update a second time. 2,560 bytes.
 constexpr int UNDO_CELLS = 1 + DIRECTIONS * 10;
 struct UndoRecord {
   int32_t count;

@@ -222,9 +222,9 @@ int Position::linePosition(int cell, int dir) const {
 void Position::updateLine(int cell, int dir) { updateOne<true>(cell, dir); }
 void Position::updateLineLight(int cell, int dir) { updateOne<false>(cell, dir); }
 
-// An empty cell's code of colour index k moved from one folded code to
-// another: both roles' network sums follow (most pattern changes keep the
-// code, the caller skips those).
+// An empty cell's pattern of colour index k changed, and with it its folded
+// code: both roles' network sums follow. (A code stays only where a change
+// moves a value between 13 and the two values above it, which no board has.)
 inline void Position::moveNetSums(int k, int from, int to) {
   if (from == to) return;
   const int16_t* was = tables->netCell[k][from];
