@@ -236,8 +236,9 @@ std::string provenanceOf(const char* path) {
   return quoted;
 }
 
-void writeTables(const Options& o, const std::vector<Model>& models, int argc, char** argv, int64_t positions,
-                 const std::string& keptHeader, const TableSource* keptValues, const std::string& keptValuesHeader) {
+// The header's first lines: the command, then each data file with the games
+// it holds and the generator's settings, so that the data can be made again.
+std::string commandAndData(const Options& o, int argc, char** argv, int64_t positions) {
   std::string header = "//\n// Command:";
   char line[1024];
   for (int i = 0; i < argc; i++) header += std::string(" ") + argv[i];
@@ -273,6 +274,13 @@ void writeTables(const Options& o, const std::vector<Model>& models, int argc, c
     }
     if (d) std::fclose(d);
   }
+  return header;
+}
+
+void writeTables(const Options& o, const std::vector<Model>& models, int argc, char** argv, int64_t positions,
+                 const std::string& keptHeader, const TableSource* keptValues, const std::string& keptValuesHeader) {
+  std::string header = commandAndData(o, argc, argv, positions);
+  char line[1024];
   if (o.movesFrom) header += "\n//\n// Move tables kept from " + std::string(o.movesFrom) + ", whose header read:" + keptHeader;
   if (o.valuesFrom) {
     header += "\n//\n// Value tables of the models not fitted on the data above kept from " + std::string(o.valuesFrom);
@@ -539,9 +547,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   if (o.netOut) {
-    std::string header = "//\n// Command:";
-    for (int i = 0; i < argc; i++) header += std::string(" ") + argv[i];
-    header += "\n// The value tables under it: " + std::string(o.netBaseFrom ? o.netBaseFrom : o.out ? o.out : "(not written)") + "\n";
+    std::string header = commandAndData(o, argc, argv, positions);
+    header += "\n//\n// The value tables under it: " + std::string(o.netBaseFrom ? o.netBaseFrom : o.out ? o.out : "(not written)") + "\n";
     if (!writeNetSource(o.netOut, header, netSource)) {
       std::perror(o.netOut);
       return 1;
