@@ -261,13 +261,24 @@ bool writeTableSource(const char* path, const std::string& header, const TableSo
   return std::fclose(f) == 0;
 }
 
-bool readTableSource(const char* path, TableSource& t) {
+namespace {
+
+// The whole of a text file; false when it cannot be opened.
+bool readText(const char* path, std::string& text) {
   std::FILE* f = std::fopen(path, "r");
   if (!f) return false;
-  std::string text;
+  text.clear();
   char buffer[65536];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
   std::fclose(f);
+  return true;
+}
+
+}  // namespace
+
+bool readTableSource(const char* path, TableSource& t) {
+  std::string text;
+  if (!readText(path, text)) return false;
   for (const TableShape& shape : TABLE_SHAPES) {
     std::vector<int16_t>& v = t.*shape.field;
     v.clear();
@@ -483,12 +494,8 @@ bool writeNetSource(const char* path, const std::string& header, const NetSource
 }
 
 bool readNetSource(const char* path, NetSource& n) {
-  std::FILE* f = std::fopen(path, "r");
-  if (!f) return false;
   std::string text;
-  char buffer[65536];
-  for (size_t k; (k = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, k);
-  std::fclose(f);
+  if (!readText(path, text)) return false;
   for (int s = 0; s < NET_SHAPES; s++) {
     const NetShape& shape = netShapes()[s];
     size_t at = text.find(shape.declaration);
