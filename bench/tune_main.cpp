@@ -3,7 +3,7 @@
 // Usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P]
 //                   [--decay] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE]
 //                   [--out FILE] [--hidden W [--net-epochs E] [--net-rate R] [--net-l2 P]
-//                   [--net-classes] [--net-base-from FILE] [--net-out FILE]] DATA...
+//                   [--net-classes] [--net-rules RULES] [--net-base-from FILE] [--net-out FILE]] DATA...
 //
 // For every rule found in the data files, each position is set up on a board
 // of the engine's own and its features read (eval/features.h). A model is one
@@ -41,6 +41,8 @@
 // they stand) and its loss printed; --net-out FILE writes it for the engine
 // (board/learned_net.h). --net-classes feeds it the codes' classes instead
 // of the codes, to measure what the codes add (it cannot be written).
+// --net-rules RULES (default 0,1,2) fits networks for those rules alone; the
+// others' are written as zeros, which the engine reads as no network.
 //
 // With --out FILE the tables are written as a C++ source in engine units: the
 // value tables divided by the line-searched K of the search value (so they
@@ -70,6 +72,16 @@ constexpr int HAND_TEMPO = 50;   // threat_eval.cpp's tempo, part of the hand-se
 constexpr int MODELS = 4;        // free style, standard, Renju Black to move, Renju White to move
 
 int modelOf(int rule, int mover) { return rule == RULE_RENJU ? 2 + (mover == WHITE) : rule; }
+int ruleOfModel(int model) { return model < 2 ? model : RULE_RENJU; }
+
+// A list of rules such as "0,1": sets exactly those; false on anything else.
+bool parseRules(const char* list, bool (&rules)[3]) {
+  for (int r = 0; r < 3; r++) rules[r] = false;
+  for (const char* c = list; *c; c++)
+    if (*c >= '0' && *c <= '2') rules[*c - '0'] = true;
+    else if (*c != ',') return false;
+  return true;
+}
 const char* modelName(int m) {
   static const char* names[MODELS] = {"freestyle", "standard", "renju-black", "renju-white"};
   return names[m];
@@ -114,6 +126,9 @@ struct Options {
   // tables as they stand (the engine's), or the linear fit of this run.
   const char* netBaseFrom = nullptr;
   const char* netOut = nullptr;
+  // Rules that get a network; the others' stay zero, and the engine then
+  // plays them on the linear value alone.
+  bool netRules[3] = {true, true, true};
   bool netClasses = false;
   std::vector<const char*> files;
 };
@@ -211,7 +226,7 @@ void addRecord(Model& m, const Position& pos, const DataRecord& r, bool hold, bo
 }
 
 void usage() {
-  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--decay] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE] [--out FILE] [--hidden W [--net-epochs E] [--net-rate R] [--net-l2 P] [--net-classes] [--net-base-from FILE] [--net-out FILE]] DATA...\n");
+  std::fprintf(stderr, "usage: ruvan-tune [--seed S] [--epochs E] [--move-epochs M] [--lambda L] [--l2 P] [--decay] [--skip-proven] [--joint RULES] [--moves-from FILE] [--values-from FILE] [--out FILE] [--hidden W [--net-epochs E] [--net-rate R] [--net-l2 P] [--net-classes] [--net-rules RULES] [--net-base-from FILE] [--net-out FILE]] DATA...\n");
   std::exit(2);
 }
 
@@ -391,9 +406,10 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--net-out") && i + 1 < argc) o.netOut = argv[++i];
     else if (!std::strcmp(argv[i], "--decay")) o.value.decay = o.moves.decay = true;
     else if (!std::strcmp(argv[i], "--joint") && i + 1 < argc) {
-      for (const char* c = argv[++i]; *c; c++)
-        if (*c >= '0' && *c <= '2') o.jointRules[*c - '0'] = true;
-        else if (*c != ',') usage();
+      if (!parseRules(argv[++i], o.jointRules)) usage();
+    }
+    else if (!std::strcmp(argv[i], "--net-rules") && i + 1 < argc) {
+      if (!parseRules(argv[++i], o.netRules)) usage();
     }
     else if (!std::strcmp(argv[i], "--moves-from") && i + 1 < argc) o.movesFrom = argv[++i];
     else if (!std::strcmp(argv[i], "--values-from") && i + 1 < argc) o.valuesFrom = argv[++i];
@@ -495,7 +511,8 @@ int main(int argc, char** argv) {
     ResidualNet net;
     std::vector<float> base;
     double baseScale = 1.0;   // logits of one unit of the base (the search's units for a kept source)
-    if (o.net.width > 0) {
+    const bool fitNet = o.net.width > 0 && o.netRules[ruleOfModel(mi)];
+    if (fitNet) {
       if (o.netBaseFrom) {
         base = linearValues(m.values, keptWeights(netBase, mi));
         baseScale = lineSearchScale(base, m.values.target, valueRows, 1e-6, 1.0);
@@ -532,7 +549,7 @@ int main(int argc, char** argv) {
                 "", openRows[1].size(), valueLoss(m.values, openRows[1], m.valueWeights),
                 scaledLoss(m.searchValue, m.values.target, openRows[1], m.searchScale),
                 scaledLoss(m.handValue, m.values.target, openRows[1], m.handScale));
-    if (o.net.width > 0)
+    if (fitNet)
       std::printf("%-12s base (%s): held-out open positions %.4f; with the net of width %d: train %.4f, held-out open %.4f\n",
                   "", o.netBaseFrom ? o.netBaseFrom : "this fit", residualLoss(m.values, openRows[1], base, ResidualNet{}),
                   net.width, residualLoss(m.values, valueRows, base, net), residualLoss(m.values, openRows[1], base, net));

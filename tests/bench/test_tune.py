@@ -32,10 +32,17 @@ def moves(text):
     return text[text.index("const int16_t learnedAttack"):text.index("const int16_t learnedJointValue")]
 
 
+def brace_rows(text, start):
+    """The rows of the two-level table that begins at `start` in a generated
+    source, one list of numbers a row (an empty list for a row of zeros
+    written as {})."""
+    body = text[text.index(start):].split("= {", 1)[1].split("};", 1)[0]
+    return [[int(n) for n in re.findall(r"-?\d+", group.split("}")[0])] for group in body.split("{")[1:]]
+
+
 def pair_models(text):
     """The pair tables of a generated source, one list of numbers a model."""
-    body = text[text.index("const int16_t learnedJointValue"):].split("= {", 1)[1]
-    return [[int(n) for n in re.findall(r"-?\d+", group.split("}")[0])] for group in body.split("{")[1:]]
+    return brace_rows(text, "const int16_t learnedJointValue")
 
 
 def values(text):
@@ -195,6 +202,35 @@ class SkipProven(unittest.TestCase):
         self.assertEqual(moves(paired), moves(plain))
         for bad in ("3", "x", "0;1"):
             done = run(TUNE, "--joint", bad, os.devnull)
+            self.assertEqual(done.returncode, 2, bad)
+
+    def networks(self, *options):
+        """Fits a network over free style and standard data; per model, its
+        output weights and its first layer's bias."""
+        with tempfile.TemporaryDirectory() as folder:
+            for name, data in (("games.bin", self.bytes), ("standard.bin", self.standard)):
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(data)
+            done = run(TUNE, "--epochs", 20, "--move-epochs", 5, "--lambda", 0, "--skip-proven", "--hidden", 16,
+                       "--net-epochs", 2, *options, "--net-out", "net.cpp", "games.bin", "standard.bin", cwd=folder)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(os.path.join(folder, "net.cpp")) as f:
+                text = f.read()
+        return (brace_rows(text, "const int32_t learnedNetOut["), brace_rows(text, "const int32_t learnedNetBias"))
+
+    def test_networks_are_fitted_for_the_rules_named_only(self):
+        out_all, bias_all = self.networks()
+        out_one, bias_one = self.networks("--net-rules", "1")
+        self.assertEqual(len(out_all), 4)
+        # Renju has no data: its models never get a network.
+        self.assertTrue(any(out_all[0]) and any(out_all[1]))
+        self.assertFalse(any(out_all[2]) or any(out_all[3]))
+        # Free style left out is written as zeros (no network in the engine);
+        # standard's fit does not depend on what the other rules do.
+        self.assertFalse(any(out_one[0]) or any(bias_one[0]))
+        self.assertEqual((out_one[1], bias_one[1]), (out_all[1], bias_all[1]))
+        for bad in ("3", "0 1"):
+            done = run(TUNE, "--net-rules", bad, os.devnull)
             self.assertEqual(done.returncode, 2, bad)
 
     def test_moves_from_a_file_that_is_no_table_source_is_refused(self):
