@@ -364,7 +364,7 @@ int Worker::deepen(int colour) {
         searchAgain = true;
         continue;
       }
-      guarded = cellIndex(search.bestX, search.bestY);
+      guarded = search.bestX >= 0 ? cellIndex(search.bestX, search.bestY) : NO_CELL;
     }
     if (links.onIteration) links.onIteration(links.listener, *this, depth, value);
     if (search.singleReply && depth >= 5) {
