@@ -751,6 +751,19 @@ class BlockAndRecordTest(ProtocolCase):
         self.expect(e, ["MESSAGE pass", "-1,-1"])
         self.finish(e)
 
+    def test_full_board_passes_in_every_threat_search_mode(self):
+        # The threat modes keep root moves of their own (the guard remembers
+        # the last best move that passed): a board with no empty cell gives
+        # them none, and the reply is still a pass.
+        stones = ["%d,%d,%d" % (x, y, 1 + (3 * x + y) % 2) for x in range(3) for y in range(3)]
+        for mode in range(5):
+            e = self.engine()
+            e.send("START 3", FAST, "INFO threat_search %d" % mode, "BOARD", *stones, "DONE")
+            self.expect(e, NEW_GAME + [RULE_LINE[FREESTYLE]])
+            self.assertRegex(e.read_line(), SPEED_RE)
+            self.expect(e, ["MESSAGE pass", "-1,-1"])
+            self.finish(e)
+
 
 # ---------------------------------------------------------------------------
 # INFO settings and rules.
